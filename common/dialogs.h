@@ -1,0 +1,43 @@
+#pragma once
+// The one seam through which the program asks the user anything: message
+// boxes, file choosers and the error box. Tests install a scripted seam.
+#include <QString>
+
+class QWidget;
+
+// Message-box styles and results keep their classic numeric values, so the
+// callers read like the protocol documents they were written from.
+namespace mb {
+constexpr int Ok = 0x00;
+constexpr int OkCancel = 0x01;
+constexpr int YesNo = 0x04;
+constexpr int IconError = 0x10;
+constexpr int IconQuestion = 0x20;
+constexpr int IconExclamation = 0x30;
+constexpr int IconInformation = 0x40;
+constexpr int IdOk = 1;
+constexpr int IdCancel = 2;
+constexpr int IdYes = 6;
+constexpr int IdNo = 7;
+}  // namespace mb
+
+class TDialogs {
+public:
+    virtual ~TDialogs() = default;
+    // Shows a modal message box; returns one of the mb::Id* values.
+    virtual int MessageBox(QWidget* parent, const QString& text, const QString& caption, int style) = 0;
+    // File choosers; an empty result means the user cancelled.
+    virtual QString OpenFileName(QWidget* parent, const QString& title, const QString& filter,
+                                 const QString& defaultExt) = 0;
+    virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
+                                 const QString& defaultExt) = 0;
+    // The application's error box for an exception that reached the top.
+    virtual void ErrorBox(QWidget* parent, const QString& message, const QString& details) = 0;
+    // The system beep that answers invalid input in an entry field.
+    virtual void Beep() = 0;
+};
+
+// The seam in force; by default Qt's own (non-native) dialogs.
+TDialogs& Dialogs();
+// Installs another seam (tests); nullptr restores the default. Not owned.
+void SetDialogs(TDialogs* dialogs);

@@ -1,0 +1,12 @@
+#pragma once
+// Reading and programming the module's memory block by block.
+#include <array>
+#include <cstdint>
+
+class TModuleSession;
+
+// Block programming shared by "Program Flash" (erase 0x40, blocks 0-3) and
+// "Program Config" (erase 0x48, blocks 4-7). Returns the failed flag.
+// bytes holds the four blocks of 32 bytes in order.
+bool ProgramMemory(TModuleSession& session, uint8_t eraseByte, int firstBlock,
+                   const std::array<uint8_t, 128>& bytes);

@@ -1,0 +1,45 @@
+#pragma once
+// Exchange primitives with the module in command mode: the one shared
+// millisecond deadline, pauses that keep the window alive, the wait for one
+// reply byte, the communication check and the reconnect handshake.
+#include <QString>
+#include <cstdint>
+
+#include "common/hex_text.h"
+
+class TCustomComPort;
+class QWidget;
+
+class TModuleSession {
+public:
+    explicit TModuleSession(TCustomComPort& port) : port_(port) {}
+
+    TCustomComPort& Port() { return port_; }
+
+    // The shared deadline, on a monotonic clock (a wait across midnight ends on time).
+    void SetDeadline(int32_t ms);
+    bool DeadlineReached() const;
+    // Milliseconds left until the deadline (0 when reached).
+    int32_t RemainingMs() const;
+
+    // Returns after ms milliseconds, processing Qt events meanwhile.
+    static void PauseWithMessages(int32_t ms);
+
+    // One received byte within ms, or 0x00. Blocks on the device, processes
+    // no window messages, returns the moment a byte arrives.
+    uint8_t WaitforChar(int32_t ms);
+
+    bool Communication_Check();
+    bool ReconnectHandshake();
+
+    // Writes one byte as its own write.
+    void WriteByte(uint8_t b);
+
+private:
+    TCustomComPort& port_;
+    int64_t deadlineNs_ = 0;
+};
+
+// The shared "Communication Error" box (OK button, exclamation icon).
+void ShowCommunicationError(QWidget* parent,
+                            const QString& text = QStringLiteral("Could not communicate with Tarnwick Module"));

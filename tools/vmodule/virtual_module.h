@@ -1,0 +1,60 @@
+#pragma once
+// The virtual module: plays the module's side of the command-mode protocol
+// on a pseudo-terminal, with its own memory and fault injection. Runs on its
+// own thread; every public member is safe to call from any thread.
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+struct TVirtualModuleFaults {
+    int replyDelayMs = 0;          // delay before each reply
+    bool silent = false;           // never answer
+    int readFlashHeader = -1;      // >= 0: header byte sent for Read Flash instead of 0x40|(n-1)
+    bool extraReplyByte = false;   // append one byte 0x00 to every reply
+    long hangUpAfterBytes = -1;    // >= 0: close the pty master after this many received bytes
+    int versionReplyLength = 5;    // bytes answered to Read Version ("C" + 4)
+    uint8_t versionFirstByte = 0x43;
+};
+
+class TVirtualModule {
+public:
+    TVirtualModule();
+    ~TVirtualModule();
+    TVirtualModule(const TVirtualModule&) = delete;
+    TVirtualModule& operator=(const TVirtualModule&) = delete;
+
+    // Opens a pseudo-terminal and starts answering. False with *error set on failure.
+    bool Start(std::string* error = nullptr);
+    void Stop();
+    bool Running() const;
+    // The path the panel opens (the pty's slave, or a stable symlink to it).
+    std::string PortPath() const;
+
+    // 256 bytes: 0x00-0x7F flash, 0x80-0xFF configuration. Starts all 0xFF.
+    std::array<uint8_t, 256> Memory() const;
+    void SetMemory(const std::array<uint8_t, 256>& m);
+    std::array<uint8_t, 8> Registers() const;
+    uint16_t UnitAddress() const;
+    void SetUnitAddress(uint16_t a);
+
+    TVirtualModuleFaults Faults() const;
+    void SetFaults(const TVirtualModuleFaults& f);
+
+    // Every byte received so far, in order (for protocol assertions).
+    std::vector<uint8_t> Received() const;
+    void ClearReceived();
+    long ReceivedCount() const;
+
+    // Optional image file: loaded by Start when it exists, saved by Stop and
+    // after every write to memory.
+    void SetImageFile(const std::string& path);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
