@@ -1,0 +1,5 @@
+#pragma once
+#include <QIcon>
+
+// The program's icon, drawn: a module with its antenna and radio waves.
+QIcon AppIcon();

@@ -1,0 +1,26 @@
+#include "app/application.h"
+
+#include <exception>
+
+#include "common/dialogs.h"
+#include "module/error_report.h"
+#include "serial/com_types.h"
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Tarnwick Control Panel"));
+    setApplicationDisplayName(QStringLiteral("Tarnwick Control Panel"));
+    setApplicationVersion(QStringLiteral("1.17"));
+}
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const EComPort& e) {
+        ReportPortError(activeWindow(), e);
+    } catch (const std::exception& e) {
+        Dialogs().ErrorBox(activeWindow(), QString::fromLocal8Bit(e.what()), {});
+    }
+    return false;
+}

@@ -1,0 +1,188 @@
+#include "app/main_window.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QUrl>
+
+#include "app/about_box.h"
+#include "app/app_icon.h"
+#include "commands/command_page.h"
+#include "common/dialogs.h"
+#include "flash_editor/flash_page.h"
+#include "module/com_port_page.h"
+#include "module/config_programming.h"
+#include "module/error_report.h"
+#include "module/flash_transfer.h"
+#include "module/session.h"
+#include "module/status_form.h"
+#include "serial/com_combo_box.h"
+#include "serial/com_port.h"
+#include "settings/config_page.h"
+#include "settings/jumper_page.h"
+#include "terminal/terminal_page.h"
+
+#ifndef TW_DATADIR
+#define TW_DATADIR "/usr/local/share/tarnwick-panel"
+#endif
+
+namespace {
+
+const QString kCaption = QStringLiteral("Tarnwick Control Panel");
+const QString kVersion = QStringLiteral("Version 1.17");
+
+// Runs an operation's handler; a port error that escapes it ends in the error box.
+template <class F>
+void Guarded(QWidget* parent, F&& f)
+{
+    try {
+        f();
+    } catch (const EComPort& e) {
+        ReportPortError(parent, e);
+    }
+}
+
+}  // namespace
+
+TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("TarnwickForm"));
+    setWindowTitle(kCaption);
+    setWindowIcon(AppIcon());
+
+    ComPort1 = new TComPort(this);
+    ComPort1->setObjectName(QStringLiteral("ComPort1"));
+    // Design-time settings of the port.
+    ComPort1->SetBaudRate(br9600);
+    ComPort1->SetPort(QStringLiteral("COM1"));
+    ComPort1->Parity().SetBits(prNone);
+    ComPort1->SetStopBits(sbOneStopBit);
+    ComPort1->SetDataBits(dbEight);
+    ComPort1->SetEvents(AllComEvents);
+    ComPort1->FlowControl().SetOutCTSFlow(true);
+    ComPort1->FlowControl().SetOutDSRFlow(false);
+    ComPort1->FlowControl().SetControlDTR(dtrHandshake);
+    ComPort1->FlowControl().SetControlRTS(rtsHandshake);
+    ComPort1->FlowControl().SetXonXoffOut(false);
+    ComPort1->FlowControl().SetXonXoffIn(false);
+    session_ = new TModuleSession(*ComPort1);
+
+    HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
+    HelpMenu->setObjectName(QStringLiteral("Help1"));
+    TarnwickHelp1 = HelpMenu->addAction(QStringLiteral("&Tarnwick Help"));
+    TarnwickHelp1->setObjectName(QStringLiteral("TarnwickHelp1"));
+    HelpMenu->addSeparator();
+    About1 = HelpMenu->addAction(QStringLiteral("&About ..."));
+    About1->setObjectName(QStringLiteral("About1"));
+    connect(TarnwickHelp1, &QAction::triggered, this, [this] { TarnwickHelp1Click(); });
+    connect(About1, &QAction::triggered, this, [this] { About1Click(); });
+
+    PageControl1 = new QTabWidget(this);
+    PageControl1->setObjectName(QStringLiteral("PageControl1"));
+    PageControl1->setFixedSize(657, 401);
+    setCentralWidget(PageControl1);
+
+    JumperSheet = new TJumperPage(PageControl1);
+    ComPortSheet = new TComPortPage(*ComPort1, portControls_, PageControl1);
+    FlashConfigSheet = new TConfigPage(portControls_, PageControl1);
+    FlashMemorySheet = new TFlashPage(portControls_, PageControl1);
+    CommandSheet = new TCommandPage(*session_, portControls_, PageControl1);
+    TerminalSheet = new TTerminalPage(*ComPort1, portControls_, PageControl1);
+    PageControl1->addTab(JumperSheet, QStringLiteral("Jumper Settings"));
+    PageControl1->addTab(ComPortSheet, QStringLiteral("Com Port"));
+    PageControl1->addTab(FlashConfigSheet, QStringLiteral("Config Memory"));
+    PageControl1->addTab(FlashMemorySheet, QStringLiteral("Flash Memory"));
+    PageControl1->addTab(CommandSheet, QStringLiteral("Command"));
+    PageControl1->addTab(TerminalSheet, QStringLiteral("Terminal"));
+    JumperSheet->setObjectName(QStringLiteral("JumperSheet"));
+    ComPortSheet->setObjectName(QStringLiteral("ComPortSheet"));
+    FlashConfigSheet->setObjectName(QStringLiteral("FlashConfigSheet"));
+    FlashMemorySheet->setObjectName(QStringLiteral("FlashMemorySheet"));
+    CommandSheet->setObjectName(QStringLiteral("CommandSheet"));
+    TerminalSheet->setObjectName(QStringLiteral("TerminalSheet"));
+    PageControl1->setCurrentIndex(0);
+
+    FormCreate();
+    WireOperations();
+
+    aboutBox_ = new TAboutBox(this);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+TTarnwickForm::~TTarnwickForm()
+{
+    // Pages hold links to the port: close it while they still exist.
+    try {
+        ComPort1->ClosePort();
+    } catch (const EComPort&) {
+    }
+    delete session_;
+}
+
+void TTarnwickForm::FormCreate()
+{
+    setWindowTitle(kCaption + QStringLiteral(" - ") + kVersion);
+    FlashMemorySheet->SetupGrids();
+    JumperSheet->SetJumpers();
+    CommandSheet->CreateCommandRows();
+    InitStatus();
+}
+
+void TTarnwickForm::WireOperations()
+{
+    connect(FlashMemorySheet->ReadFlashButton, &QPushButton::clicked, this,
+            [this] { Guarded(this, [this] { ReadFlashButtonClick(*session_, *FlashMemorySheet); }); });
+    connect(FlashMemorySheet->ProgramFlashButton, &QPushButton::clicked, this,
+            [this] { Guarded(this, [this] { ProgramFlashButtonClick(*session_, *FlashMemorySheet); }); });
+    connect(FlashConfigSheet->ProgramConfigButton, &QPushButton::clicked, this, [this] {
+        Guarded(this, [this] {
+            ProgramConfigButtonClick(*session_, *FlashConfigSheet, ComPortSheet->FlowControlItem());
+        });
+    });
+}
+
+void TTarnwickForm::FormShow() { FlashMemorySheet->ResetNibble(); }
+
+void TTarnwickForm::showEvent(QShowEvent* e)
+{
+    QMainWindow::showEvent(e);
+    if (!shownOnce_) {
+        shownOnce_ = true;
+        FormShow();
+    }
+}
+
+void TTarnwickForm::AddPort(const QString& path)
+{
+    ComPortSheet->ComComboBox1->AddExtraPort(path);
+}
+
+QStringList TTarnwickForm::HelpFileCandidates()
+{
+    const QString name = QStringLiteral("tarnwick.hlp");
+    return {QDir(QCoreApplication::applicationDirPath()).filePath(name),
+            QDir(QStringLiteral(TW_DATADIR)).filePath(name)};
+}
+
+void TTarnwickForm::TarnwickHelp1Click()
+{
+    for (const QString& f : HelpFileCandidates()) {
+        if (QFileInfo::exists(f)) {
+            if (!QDesktopServices::openUrl(QUrl::fromLocalFile(f)))
+                Dialogs().MessageBox(this, QStringLiteral("No viewer could open the help file \"%1\".").arg(f),
+                                     QStringLiteral("Tarnwick Help"), mb::Ok | mb::IconExclamation);
+            return;
+        }
+    }
+    Dialogs().MessageBox(this,
+                         QStringLiteral("The help file \"tarnwick.hlp\" was not found beside the program "
+                                        "or in %1.")
+                             .arg(QStringLiteral(TW_DATADIR)),
+                         QStringLiteral("Tarnwick Help"), mb::Ok | mb::IconExclamation);
+}
+
+void TTarnwickForm::About1Click() { aboutBox_->exec(); }

@@ -1,0 +1,64 @@
+#pragma once
+// TTarnwickForm: the program's one window. It owns the port and composes the
+// six pages; each page owns its controls and handlers.
+#include <QMainWindow>
+
+#include "common/port_controls.h"
+
+class QTabWidget;
+class QMenu;
+class QAction;
+class TComPort;
+class TModuleSession;
+class TJumperPage;
+class TComPortPage;
+class TConfigPage;
+class TFlashPage;
+class TCommandPage;
+class TTerminalPage;
+class TAboutBox;
+
+class TTarnwickForm : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TTarnwickForm(QWidget* parent = nullptr);
+    ~TTarnwickForm() override;
+
+    TComPort* ComPort1;
+    QTabWidget* PageControl1;
+    QMenu* HelpMenu;
+    QAction* TarnwickHelp1;
+    QAction* About1;
+
+    TJumperPage* JumperSheet;
+    TComPortPage* ComPortSheet;
+    TConfigPage* FlashConfigSheet;
+    TFlashPage* FlashMemorySheet;
+    TCommandPage* CommandSheet;
+    TTerminalPage* TerminalSheet;
+
+    TModuleSession& Session() { return *session_; }
+    TPortControls& PortControls() { return portControls_; }
+    TAboutBox* AboutBox() const { return aboutBox_; }
+
+    // Adds a port to the chooser (--port, --simulate) and selects it.
+    void AddPort(const QString& path);
+
+    void FormCreate();
+    void FormShow();
+    void TarnwickHelp1Click();
+    void About1Click();
+
+    // Where the help file is looked for: beside the program, then the data folder.
+    static QStringList HelpFileCandidates();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+
+private:
+    void WireOperations();
+    TPortControls portControls_;
+    TModuleSession* session_;
+    TAboutBox* aboutBox_ = nullptr;
+    bool shownOnce_ = false;
+};

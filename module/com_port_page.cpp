@@ -1,0 +1,161 @@
+#include "module/com_port_page.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+
+#include "common/port_controls.h"
+#include "common/radio_group.h"
+#include "module/error_report.h"
+#include "serial/com_combo_box.h"
+#include "serial/com_led.h"
+#include "serial/com_port.h"
+
+namespace {
+
+TRadioGroup* MakeGroup(QWidget* parent, const char* name, const QString& caption, const QStringList& items,
+                       int index, const QRect& geometry)
+{
+    auto* g = new TRadioGroup(caption, items, index, parent);
+    g->setObjectName(QLatin1String(name));
+    g->setGeometry(geometry);
+    return g;
+}
+
+}  // namespace
+
+TComPortPage::TComPortPage(TCustomComPort& port, TPortControls& controls, QWidget* parent)
+    : QWidget(parent), port_(port), controls_(controls)
+{
+    setObjectName(QStringLiteral("ComPortSheet"));
+
+    auto* portLabel = new QLabel(QStringLiteral("Com Port"), this);
+    portLabel->setGeometry(16, 16, 120, 16);
+    ComComboBox1 = new TComComboBox(this);
+    ComComboBox1->setObjectName(QStringLiteral("ComComboBox1"));
+    ComComboBox1->setGeometry(16, 34, 200, 24);
+    ComComboBox1->SetComProperty(cpPort);
+    ComComboBox1->SetText(QStringLiteral("COM1"));
+    if (ComComboBox1->count() > 0) ComComboBox1->setCurrentIndex(0);
+    ComComboBox1->setAccessibleName(QStringLiteral("Com Port"));
+    portLabel->setBuddy(ComComboBox1);
+
+    BaudRateGroup = MakeGroup(this, "BaudRateGroup", QStringLiteral("Serial Baud Rate"),
+                              {QStringLiteral("115200 baud"), QStringLiteral("57600 baud"), QStringLiteral("38400 baud"),
+                               QStringLiteral("19200 baud"), QStringLiteral("9600 baud"), QStringLiteral("2400 baud"),
+                               QStringLiteral("1200 baud"), QStringLiteral("300 baud")},
+                              1, QRect(16, 72, 140, 176));
+    DataLengthGroup = MakeGroup(this, "DataLengthGroup", QStringLiteral("Data Length"),
+                                {QStringLiteral("8 Bit"), QStringLiteral("7 Bit")}, 0, QRect(168, 72, 110, 56));
+    ParityGroup = MakeGroup(this, "ParityGroup", QStringLiteral("Parity"),
+                            {QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even")}, 0,
+                            QRect(168, 136, 110, 72));
+    StopBitGroup = MakeGroup(this, "StopBitGroup", QStringLiteral("Stop Bits"),
+                             {QStringLiteral("1"), QStringLiteral("2")}, 0, QRect(290, 72, 110, 56));
+    FlowControlGroup = MakeGroup(this, "FlowControlGroup", QStringLiteral("Flow Control"),
+                                 {QStringLiteral("RTS/CTS"), QStringLiteral("DTR/DSR"), QStringLiteral("Xon/Xoff"),
+                                  QStringLiteral("None")},
+                                 0, QRect(290, 136, 110, 88));
+
+    OpenComPort = new QPushButton(QStringLiteral("Open Port"), this);
+    OpenComPort->setObjectName(QStringLiteral("OpenComPort"));
+    OpenComPort->setGeometry(16, 264, 90, 27);
+    CloseComPort = new QPushButton(QStringLiteral("Close Port"), this);
+    CloseComPort->setObjectName(QStringLiteral("CloseComPort"));
+    CloseComPort->setGeometry(120, 264, 90, 27);
+
+    auto* lamps = new QGroupBox(QStringLiteral("Signals"), this);
+    lamps->setObjectName(QStringLiteral("SignalGroup"));
+    lamps->setGeometry(420, 72, 200, 200);
+    struct LampDef {
+        TComLed** led;
+        const char* name;
+        TComLedSignal signal;
+        const char* caption;
+    };
+    const LampDef defs[] = {
+        {&ComLed1, "ComLed1", lsConn, "Open"},
+        {&ComLed6, "ComLed6", lsTx, "Transmit Data"},
+        {&ComLed5, "ComLed5", lsRx, "Receive Data"},
+        {&ComLed2, "ComLed2", lsCTS, "Clear To Send"},
+        {&ComLed3, "ComLed3", lsDSR, "Data Set Ready"},
+        {&ComLed4, "ComLed4", lsRing, "Ring Indicator"},
+    };
+    int y = 22;
+    for (const LampDef& d : defs) {
+        auto* led = new TComLed(lamps);
+        led->setObjectName(QLatin1String(d.name));
+        led->setGeometry(12, y, 25, 25);
+        led->SetKind(lkRedLight);
+        led->SetLedSignal(d.signal);
+        led->setAccessibleName(QLatin1String(d.caption));
+        auto* label = new QLabel(QLatin1String(d.caption), lamps);
+        label->setGeometry(44, y + 4, 150, 17);
+        *d.led = led;
+        y += 29;
+    }
+    for (TComLed* led : {ComLed1, ComLed6, ComLed5, ComLed2, ComLed3, ComLed4}) led->SetComPort(&port_);
+
+    // A port error ends in the error box, as an exception reaching the top would.
+    connect(OpenComPort, &QPushButton::clicked, this, [this] {
+        try {
+            OpenComPortClick();
+        } catch (const EComPort& e) {
+            ReportPortError(this, e);
+        }
+    });
+    connect(CloseComPort, &QPushButton::clicked, this, [this] {
+        try {
+            CloseComPortClick();
+        } catch (const EComPort& e) {
+            ReportPortError(this, e);
+        }
+    });
+}
+
+TPortChoices TComPortPage::Choices() const
+{
+    TPortChoices c;
+    c.port = ComComboBox1->Text();
+    c.baudItem = BaudRateGroup->ItemIndex();
+    c.dataItem = DataLengthGroup->ItemIndex();
+    c.parityItem = ParityGroup->ItemIndex();
+    c.stopItem = StopBitGroup->ItemIndex();
+    c.flowItem = FlowControlGroup->ItemIndex();
+    return c;
+}
+
+int TComPortPage::FlowControlItem() const { return FlowControlGroup->ItemIndex(); }
+
+QList<QWidget*> TComPortPage::SettingControls() const
+{
+    return {BaudRateGroup, DataLengthGroup, ParityGroup, StopBitGroup, FlowControlGroup, ComComboBox1};
+}
+
+void TComPortPage::OpenComPortClick()
+{
+    for (QWidget* g : {static_cast<QWidget*>(BaudRateGroup), static_cast<QWidget*>(DataLengthGroup),
+                       static_cast<QWidget*>(ParityGroup), static_cast<QWidget*>(StopBitGroup),
+                       static_cast<QWidget*>(FlowControlGroup)})
+        g->setEnabled(false);
+    port_.SetConnected(false);
+    ComComboBox1->setEnabled(false);
+    controls_.EnableSettings(false);
+    ApplyPortChoices(port_, Choices());
+    port_.OpenPort();  // EComPort propagates: the groups stay locked until "Close Port"
+    if (port_.Connected()) controls_.EnableOperations(true);
+}
+
+void TComPortPage::CloseComPortClick()
+{
+    if (port_.Connected()) port_.PurgeBuffers(true, true);
+    port_.SetConnected(false);
+    const bool on = window()->isEnabled();
+    for (QWidget* g : {static_cast<QWidget*>(BaudRateGroup), static_cast<QWidget*>(DataLengthGroup),
+                       static_cast<QWidget*>(ParityGroup), static_cast<QWidget*>(StopBitGroup),
+                       static_cast<QWidget*>(FlowControlGroup)})
+        g->setEnabled(on);
+    ComComboBox1->setEnabled(true);
+    controls_.EnableOperations(false);
+    controls_.EnableSettings(true);
+}

@@ -1,0 +1,121 @@
+#include "module/session.h"
+
+#include <QEventLoop>
+#include <QTimer>
+#include <chrono>
+
+#include "common/dialogs.h"
+#include "serial/com_port.h"
+
+namespace {
+
+int64_t NowNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+constexpr uint8_t kNop = 0xFF;
+constexpr uint8_t kReadVersion = 0x0F;
+constexpr uint8_t kDisconnect = 0x01;
+constexpr uint8_t kConnect = 0x00;
+constexpr uint8_t kAck = 0x6B;
+constexpr uint8_t kRlsdHoldOnly = 4;
+
+}  // namespace
+
+void TModuleSession::SetDeadline(int32_t ms) { deadlineNs_ = NowNs() + int64_t(ms) * 1000000; }
+
+bool TModuleSession::DeadlineReached() const { return NowNs() >= deadlineNs_; }
+
+int32_t TModuleSession::RemainingMs() const
+{
+    const int64_t left = deadlineNs_ - NowNs();
+    if (left <= 0) return 0;
+    return static_cast<int32_t>((left + 999999) / 1000000);
+}
+
+void TModuleSession::PauseWithMessages(int32_t ms)
+{
+    const int64_t end = NowNs() + int64_t(ms) * 1000000;
+    // A nested loop that sleeps until either an event or the end arrives,
+    // so the window stays alive without burning the processor.
+    while (NowNs() < end) {
+        const int64_t leftMs = (end - NowNs() + 999999) / 1000000;
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(static_cast<int>(std::max<int64_t>(leftMs, 1)));
+        loop.exec();
+    }
+}
+
+void TModuleSession::WriteByte(uint8_t b)
+{
+    port_.WriteText(QByteArray(1, static_cast<char>(b)));
+}
+
+uint8_t TModuleSession::WaitforChar(int32_t ms)
+{
+    SetDeadline(ms);
+    for (;;) {
+        if (port_.InQueueCount() >= 1) {
+            char c = 0;
+            if (port_.ReadBytes(&c, 1) == 1) return static_cast<uint8_t>(c);
+        }
+        if (DeadlineReached()) return 0x00;
+        port_.WaitForInput(1, RemainingMs());
+    }
+}
+
+bool TModuleSession::Communication_Check()
+{
+    if (!port_.Connected()) return false;
+
+    if (port_.CommStatusFlags() != kRlsdHoldOnly) {
+        WriteByte(kNop);
+        PauseWithMessages(300);
+    }
+    port_.PurgeBuffers(true, true);
+    port_.SetConnected(false);
+    port_.OpenPort();
+
+    bool ok = false;
+    if (port_.Connected() && port_.CommStatusFlags() != kRlsdHoldOnly) {
+        WriteByte(kReadVersion);
+        SetDeadline(300);
+        for (;;) {
+            const int32_t n = port_.InQueueCount();
+            if (n == 5) {
+                char reply[5];
+                const int32_t got = port_.ReadBytes(reply, 5);
+                ok = got == 5 && static_cast<uint8_t>(reply[0]) == 0x43;
+                break;
+            }
+            // The count only grows until we read: more than five can never
+            // become exactly five, so the reply is already wrong.
+            if (n > 5 || DeadlineReached()) break;
+            port_.WaitForInput(5, RemainingMs());
+        }
+    }
+    return ok && port_.Connected();
+}
+
+bool TModuleSession::ReconnectHandshake()
+{
+    WriteByte(kDisconnect);
+    const bool first = WaitforChar(660) == kAck;
+    WriteByte(kConnect);
+    WriteByte(0x00);
+    WriteByte(0x00);
+    const bool second = WaitforChar(660) == kAck;
+    return first && second;
+}
+
+void ShowCommunicationError(QWidget* parent, const QString& text)
+{
+    Dialogs().MessageBox(parent, text, QStringLiteral("Communication Error"), mb::Ok | mb::IconExclamation);
+}
