@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -248,9 +249,28 @@ public:
     void PassTxToLinks(const char* buffer, int count);
     void HandleEvents(TComEvents events);  // the batch handler
     TSerialDevice* Device() const { return device_.get(); }
+    // True while the event thread runs its loop (it ends early when a
+    // handler raised or the device went away).
+    bool EventThreadRunning() const;
+    // Runs an event batch that the event thread has handed over and waits
+    // for; the event thread posts this, ClosePort runs it while it waits.
+    void RunPendingHandOver();
 
 private:
     friend class TComThread;
+    // What one ClearCommError call returns: error word (CE_* bits),
+    // queue counts and, on request, the status bits.
+    struct TCommState {
+        uint32_t errors = 0;
+        int32_t inQueue = 0;
+        int32_t outQueue = 0;
+        uint8_t status = 0;
+    };
+    TCommState ClearCommError(bool withStatus);
+    int32_t WriteTimeoutMs(int32_t count) const;
+    int32_t ReadWithTimeouts(char* buffer, int32_t count);
+    void HandleRxChar();
+    void ReportSignal(int code);
     void CheckOpen(int portError) const;
     void ReportSignals();  // CTS, DSR, RLSD after open
     void RecomputeRxLinkFlag();
@@ -276,7 +296,21 @@ private:
     std::vector<TComLink*> links_;
     bool hasRxLink_ = false;
     bool deliverRxChar_ = true;
+    bool closing_ = false;
+    int handOverDepth_ = 0;                            // hand-overs running on this stack
+    std::vector<std::unique_ptr<TComThread>> retired_;  // threads stopped from inside one
     DeviceFactory factory_;
+    // Counter values at the last ClearCommError (line errors are deltas).
+    struct TCounterBase;
+    std::unique_ptr<TCounterBase> counterBase_;
+
+    // Shared with the event thread, which tells new bytes from bytes that
+    // were read: bytes ever received = queued + consumed. rxSeq_ is odd while
+    // a read or purge is changing the two.
+    std::atomic<uint32_t> rxSeq_{0};
+    std::atomic<uint64_t> rxConsumed_{0};
+    std::atomic<bool> txPending_{false};   // a write happened; evTxEmpty not yet given
+    std::atomic<bool> writeActive_{false};
 };
 
 class TComPort : public TCustomComPort {

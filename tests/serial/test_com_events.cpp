@@ -1,0 +1,456 @@
+// The event thread and the links: what is reported, in which order, on which
+// thread, and how the hand-over behaves at close and on failures.
+#include <QtTest>
+#include <thread>
+
+#include "pty_pair_helper.h"
+#include "scripted_device_helper.h"
+#include "serial/com_port.h"
+
+namespace {
+
+// Records every link notification and port event as one line of text.
+struct TRecorder {
+    QStringList log;
+    TComLink link;
+    QByteArray rxData, txData;
+
+    explicit TRecorder(bool takesRx = false)
+    {
+        link.OnOpenChange = [this](TCustomComPort*, bool on) { log << QStringLiteral("open:%1").arg(on); };
+        link.OnCTSSignal = [this](TCustomComPort*, bool on) { log << QStringLiteral("cts:%1").arg(on); };
+        link.OnDSRSignal = [this](TCustomComPort*, bool on) { log << QStringLiteral("dsr:%1").arg(on); };
+        link.OnRLSDSignal = [this](TCustomComPort*, bool on) { log << QStringLiteral("rlsd:%1").arg(on); };
+        link.OnRingSignal = [this](TCustomComPort*) { log << QStringLiteral("ring"); };
+        link.OnTxActive = [this](TCustomComPort*, bool on) { log << QStringLiteral("txactive:%1").arg(on); };
+        link.OnRxActive = [this](TCustomComPort*, bool on) { log << QStringLiteral("rxactive:%1").arg(on); };
+        link.OnTxEmptied = [this](TCustomComPort*) { log << QStringLiteral("txemptied"); };
+        link.OnRxFlagged = [this](TCustomComPort*) { log << QStringLiteral("rxflagged"); };
+        link.OnTxData = [this](TCustomComPort*, const char* b, int n) {
+            txData.append(b, n);
+            log << QStringLiteral("txdata:%1").arg(n);
+        };
+        if (takesRx)
+            link.OnRxData = [this](TCustomComPort*, const char* b, int n) {
+                rxData.append(b, n);
+                log << QStringLiteral("rxdata:%1").arg(n);
+            };
+    }
+
+    void Watch(TCustomComPort& port)
+    {
+        port.OnBeforeOpen = [this](TCustomComPort*) { log << QStringLiteral("BeforeOpen"); };
+        port.OnAfterOpen = [this](TCustomComPort*) { log << QStringLiteral("AfterOpen"); };
+        port.OnBeforeClose = [this](TCustomComPort*) { log << QStringLiteral("BeforeClose"); };
+        port.OnAfterClose = [this](TCustomComPort*) { log << QStringLiteral("AfterClose"); };
+        port.OnCTSChange = [this](TCustomComPort*, bool on) { log << QStringLiteral("CTSChange:%1").arg(on); };
+        port.OnDSRChange = [this](TCustomComPort*, bool on) { log << QStringLiteral("DSRChange:%1").arg(on); };
+        port.OnRLSDChange = [this](TCustomComPort*, bool on) { log << QStringLiteral("RLSDChange:%1").arg(on); };
+        port.OnRxChar = [this](TCustomComPort*, int n) { log << QStringLiteral("RxChar:%1").arg(n); };
+        port.OnRxBuf = [this](TCustomComPort*, const char*, int n) { log << QStringLiteral("RxBuf:%1").arg(n); };
+        port.OnTxEmpty = [this](TCustomComPort*) { log << QStringLiteral("TxEmpty"); };
+        port.OnRing = [this](TCustomComPort*) { log << QStringLiteral("Ring"); };
+        port.OnBreak = [this](TCustomComPort*) { log << QStringLiteral("Break"); };
+        port.OnError = [this](TCustomComPort*, TComErrors e) { log << QStringLiteral("Error:%1").arg(e); };
+        port.RegisterLink(&link);
+    }
+    int Count(const QString& entry) const { return int(log.count(entry)); }
+};
+
+const QStringList kCloseReports = {"cts:0",      "dsr:0",       "rlsd:0", "CTSChange:0", "DSRChange:0",
+                                   "RLSDChange:0", "BeforeClose", "open:0", "AfterClose"};
+
+}  // namespace
+
+class TestComEvents : public QObject {
+    Q_OBJECT
+private slots:
+    void openAndCloseReportInOrder_data();
+    void openAndCloseReportInOrder();
+    void fiveBytesWithoutReceivingLink();
+    void fiveBytesWithReceivingLink();
+    void receivingLinkGetsEveryByteInOrder();
+    void writeReportsActivityDataAndEmpty();
+    void heldTransmitQueue();
+    void modemLineChanges();
+    void ringAndCarrierInOneBatch_data();
+    void ringAndCarrierInOneBatch();
+    void lineErrorsAndBreak();
+    void linkRegistrationMisuse();
+    void handlerExceptionEndsTheThread();
+    void closeWhileAHandOverWaits();
+    void closeFromInsideAHandler();
+    void smNoneRunsHandlersOnTheEventThread();
+    void portDestructionTellsLinks();
+};
+
+void TestComEvents::openAndCloseReportInOrder_data()
+{
+    QTest::addColumn<int>("events");
+    QTest::newRow("all events") << int(AllComEvents);
+    QTest::newRow("no events, no thread") << 0;
+}
+
+void TestComEvents::openAndCloseReportInOrder()
+{
+    QFETCH(int, events);
+    TScriptedLine line;
+    line.SetModem(ms::Cts | ms::Rlsd);
+    TComPort port;
+    port.SetDeviceFactory(line.Factory());
+    port.SetEvents(TComEvents(events));
+    TRecorder rec;
+    rec.Watch(port);
+    port.OpenPort();
+    QCOMPARE(port.EventThreadRunning(), events != 0);
+    QCOMPARE(rec.log, QStringList({"BeforeOpen", "open:1", "AfterOpen", "cts:1", "CTSChange:1", "dsr:0",
+                                   "DSRChange:0", "rlsd:1", "RLSDChange:1"}));
+    rec.log.clear();
+    port.ClosePort();
+    QCOMPARE(rec.log, kCloseReports);
+    port.UnregisterLink(&rec.link);
+}
+
+void TestComEvents::fiveBytesWithoutReceivingLink()
+{
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    TRecorder rec;
+    rec.Watch(port);
+    port.OpenPort();
+    rec.log.clear();
+
+    pty.Write(QByteArray("12345"));
+    QTRY_COMPARE_WITH_TIMEOUT(rec.Count("RxChar:5") + rec.Count("RxChar:4") + rec.Count("RxChar:3") +
+                                  rec.Count("RxChar:2") + rec.Count("RxChar:1") > 0 && port.InQueueCount() == 5,
+                              true, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(rec.log.contains("RxChar:5"), 5000);
+    QVERIFY(rec.log.contains("rxactive:1"));
+    QVERIFY(!rec.log.contains("RxBuf:5"));
+    // Bytes that stay queued are reported once, not again and again.
+    const int reports = int(rec.log.filter("RxChar").size());
+    QTest::qWait(150);
+    QCOMPARE(int(rec.log.filter("RxChar").size()), reports);
+    QCOMPARE(port.InQueueCount(), 5);
+
+    char buf[5];
+    rec.log.clear();
+    QCOMPARE(port.ReadBytes(buf, 5), 5);
+    QCOMPARE(rec.log, QStringList({"rxactive:0"}));
+    port.ClosePort();
+    port.UnregisterLink(&rec.link);
+}
+
+void TestComEvents::fiveBytesWithReceivingLink()
+{
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    TRecorder rec(true);
+    rec.Watch(port);
+    port.OpenPort();
+    rec.log.clear();
+
+    pty.Write(QByteArray("abcde"));
+    QTRY_COMPARE_WITH_TIMEOUT(rec.rxData, QByteArray("abcde"), 5000);
+    QCOMPARE(rec.log.filter("RxChar").size(), 0);
+    QCOMPARE(port.InQueueCount(), 0);
+    // Whatever the chunking, activity went on before the data and off after the read.
+    QCOMPARE(rec.log.first(), QStringLiteral("rxactive:1"));
+    QVERIFY(rec.log.contains("rxactive:0"));
+    if (rec.log.size() == 4) QCOMPARE(rec.log, QStringList({"rxactive:1", "rxactive:0", "RxBuf:5", "rxdata:5"}));
+    port.ClosePort();
+    port.UnregisterLink(&rec.link);
+}
+
+void TestComEvents::receivingLinkGetsEveryByteInOrder()
+{
+    // Bytes that arrive while a batch is being handled must still be delivered.
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    TRecorder rec(true);
+    TRecorder second(true);
+    rec.Watch(port);
+    port.RegisterLink(&second.link);
+    port.OpenPort();
+    QByteArray expected;
+    for (int i = 0; i < 20; ++i) {
+        const QByteArray chunk = QByteArray::number(i).rightJustified(3, '0') + ';';
+        expected += chunk;
+        pty.Write(chunk);
+        QTest::qWait(2);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(rec.rxData, expected, 10000);
+    QCOMPARE(second.rxData, expected);
+    port.ClosePort();
+}
+
+void TestComEvents::writeReportsActivityDataAndEmpty()
+{
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    TRecorder rec;
+    rec.Watch(port);
+    port.OpenPort();
+    QTest::qWait(20);
+    rec.log.clear();
+    QCOMPARE(port.WriteText(QByteArray(1, '\x55')), 1);
+    QCOMPARE(rec.log, QStringList({"txactive:1", "txdata:1"}));
+    QCOMPARE(rec.txData, QByteArray(1, '\x55'));
+    QTRY_COMPARE_WITH_TIMEOUT(rec.log.size(), 5, 5000);
+    QCOMPARE(rec.log.mid(2), QStringList({"txactive:0", "txemptied", "TxEmpty"}));
+    QCOMPARE(pty.Read(1, 2000), QByteArray(1, '\x55'));
+    port.ClosePort();
+}
+
+void TestComEvents::heldTransmitQueue()
+{
+    TScriptedLine line;
+    TComPort port;
+    port.SetDeviceFactory(line.Factory());
+    port.FlowControl().SetFlowControl(fcHardware);
+    port.Timeouts().SetWriteTotalMultiplier(0);
+    port.Timeouts().SetWriteTotalConstant(100);
+    TRecorder rec;
+    rec.Watch(port);
+    port.OpenPort();
+    // CTS low with CTS flow: transmission is held.
+    QCOMPARE(port.CommStatusFlags(), uint8_t(cs::CtsHold));
+    line.SetModem(ms::Cts);
+    QCOMPARE(port.CommStatusFlags(), uint8_t(0));
+
+    line.SetTxHeld(true, 4);
+    rec.log.clear();
+    // Only four bytes fit: the write gives up at its deadline and says so.
+    QCOMPARE(port.WriteText(QByteArray("0123456789")), 4);
+    QCOMPARE(rec.txData, QByteArray("0123456789"));  // the links get what was asked for
+    QCOMPARE(port.OutQueueCount(), 4);
+    QVERIFY(!port.WaitForOutputEmpty(30));
+    QTest::qWait(50);
+    QVERIFY(!rec.log.contains("TxEmpty"));
+
+    line.ReleaseTx();
+    QVERIFY(port.WaitForOutputEmpty(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(rec.log.contains("TxEmpty"), 5000);
+    QCOMPARE(line.Sent(), QByteArray("0123"));
+    port.ClosePort();
+}
+
+void TestComEvents::modemLineChanges()
+{
+    TScriptedLine line;
+    TComPort port;
+    port.SetDeviceFactory(line.Factory());
+    TRecorder rec;
+    rec.Watch(port);
+    port.OpenPort();
+    rec.log.clear();
+
+    line.SetModem(ms::Cts);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({"cts:1", "CTSChange:1"}), 5000);
+    rec.log.clear();
+    line.SetModem(ms::Cts | ms::Dsr);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({"dsr:1", "DSRChange:1"}), 5000);
+    rec.log.clear();
+    line.SetModem(ms::Dsr | ms::Rlsd);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({"cts:0", "CTSChange:0", "rlsd:1", "RLSDChange:1"}), 5000);
+    QCOMPARE(port.ModemSignals(), uint8_t(ms::Dsr | ms::Rlsd));
+    rec.log.clear();
+    line.Change(ms::Dsr | ms::Rlsd, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({"ring", "Ring"}), 5000);
+    port.ClosePort();
+}
+
+void TestComEvents::ringAndCarrierInOneBatch_data()
+{
+    QTest::addColumn<int>("sync");
+    QTest::newRow("thread sync") << int(smThreadSync);
+    QTest::newRow("window sync") << int(smWindowSync);
+}
+
+void TestComEvents::ringAndCarrierInOneBatch()
+{
+    QFETCH(int, sync);
+    TScriptedLine line;
+    TComPort port;
+    port.SetDeviceFactory(line.Factory());
+    port.SetSyncMethod(TSyncMethod(sync));
+    TRecorder rec;
+    rec.Watch(port);
+    port.OpenPort();
+    rec.log.clear();
+    line.Change(ms::Rlsd, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({"ring", "Ring", "rlsd:1", "RLSDChange:1"}), 5000);
+    QTest::qWait(60);
+    QCOMPARE(rec.log.size(), 4);
+    port.ClosePort();
+}
+
+void TestComEvents::lineErrorsAndBreak()
+{
+    TScriptedLine line;
+    TComPort port;
+    port.SetDeviceFactory(line.Factory());
+    TRecorder rec;
+    rec.Watch(port);
+    port.OpenPort();
+    rec.log.clear();
+    line.AddErrors(1, 0, 1, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({QStringLiteral("Error:%1").arg((1 << errFrame) | (1 << errOverrun))}),
+                              5000);
+    rec.log.clear();
+    line.AddErrors(0, 0, 0, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(rec.log.contains("Break"), 5000);
+    port.ClosePort();
+
+    // Collected directly: parity counts only with checking on; any query clears.
+    port.SetEvents(0);
+    port.OpenPort();
+    line.AddErrors(0, 1, 0, 0);
+    QCOMPARE(port.LineErrors(), TComErrors(0));
+    port.Parity().SetCheck(true);
+    line.AddErrors(0, 1, 0, 0);
+    QCOMPARE(port.LineErrors(), TComErrors(1 << errRxParity));
+    QCOMPARE(port.LineErrors(), TComErrors(0));
+    line.AddErrors(1, 0, 0, 0);
+    port.InQueueCount();
+    QCOMPARE(port.LineErrors(), TComErrors(0));
+    port.ClosePort();
+}
+
+void TestComEvents::linkRegistrationMisuse()
+{
+    TComPort port;
+    TComLink a, b;
+    port.RegisterLink(&a);
+    try {
+        port.RegisterLink(&a);
+        QFAIL("no exception");
+    } catch (const EComPort& e) {
+        QCOMPARE(e.PortError(), 18);
+        QCOMPARE(e.Message(), QStringLiteral("Link (un)registration failed"));
+    }
+    QVERIFY_THROWS_EXCEPTION(EComPort, port.UnregisterLink(&b));
+    QVERIFY(port.HasLink(&a));
+    QVERIFY(!port.HasLink(&b));
+    port.UnregisterLink(&a);
+    QVERIFY(!port.HasLink(&a));
+}
+
+void TestComEvents::handlerExceptionEndsTheThread()
+{
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    int calls = 0;
+    port.OnRxChar = [&](TCustomComPort*, int) {
+        ++calls;
+        throw EComPort(CError_ReadFailed, 5);
+    };
+    port.OpenPort();
+    pty.Write(QByteArray("x"));
+    QTRY_VERIFY_WITH_TIMEOUT(!port.EventThreadRunning(), 5000);
+    QCOMPARE(calls, 1);
+    QVERIFY(port.Connected());
+    pty.Write(QByteArray("y"));
+    QTest::qWait(60);
+    QCOMPARE(calls, 1);
+    port.ClosePort();
+    // A fresh open reports again.
+    port.OnRxChar = [&](TCustomComPort*, int) { ++calls; };
+    port.OpenPort();
+    pty.Write(QByteArray("z"));
+    QTRY_COMPARE_WITH_TIMEOUT(calls, 2, 5000);
+    port.ClosePort();
+}
+
+void TestComEvents::closeWhileAHandOverWaits()
+{
+    // The event thread blocks in a hand-over that only the closing thread can
+    // run; closing must run it rather than deadlock.
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    int calls = 0;
+    port.OnRxChar = [&](TCustomComPort*, int) { ++calls; };
+    for (int i = 0; i < 5; ++i) {
+        port.OpenPort();
+        pty.Write(QByteArray("abc"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // no event processing here
+        port.ClosePort();
+        QVERIFY(!port.Connected());
+    }
+    QCoreApplication::processEvents();  // stale posts after close are harmless
+    QVERIFY(calls <= 5);
+}
+
+void TestComEvents::closeFromInsideAHandler()
+{
+    // A lamp pumps messages inside its notification and the user presses
+    // "Close Port" right then: the close runs inside the hand-over.
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    TRecorder rec;
+    rec.link.OnRxActive = [&](TCustomComPort* p, bool on) {
+        rec.log << QStringLiteral("rxactive:%1").arg(on);
+        if (on) p->ClosePort();
+    };
+    rec.Watch(port);
+    port.OpenPort();
+    pty.Write(QByteArray("bye"));
+    QTRY_VERIFY_WITH_TIMEOUT(!port.Connected(), 5000);
+    QVERIFY(rec.log.contains("AfterClose"));
+    // The port works normally afterwards.
+    port.OnRxChar = [&](TCustomComPort*, int n) { rec.log << QStringLiteral("again:%1").arg(n); };
+    rec.link.OnRxActive = nullptr;
+    port.OpenPort();
+    pty.Write(QByteArray("hi"));
+    QTRY_VERIFY_WITH_TIMEOUT(rec.log.contains("again:2"), 5000);
+    port.ClosePort();
+}
+
+void TestComEvents::smNoneRunsHandlersOnTheEventThread()
+{
+    TScriptedLine line;
+    TComPort port;
+    port.SetDeviceFactory(line.Factory());
+    port.SetSyncMethod(smNone);
+    std::atomic<bool> onOtherThread{false};
+    std::atomic<int> count{0};
+    const auto main = std::this_thread::get_id();
+    port.OnRxChar = [&](TCustomComPort*, int n) {
+        onOtherThread = std::this_thread::get_id() != main;
+        count = n;
+    };
+    port.OpenPort();
+    line.Receive(QByteArray("four"));
+    QTRY_COMPARE_WITH_TIMEOUT(count.load(), 4, 5000);
+    QVERIFY(onOtherThread.load());
+    port.ClosePort();
+}
+
+void TestComEvents::portDestructionTellsLinks()
+{
+    TScriptedLine line;
+    TComLink link;
+    int told = 0;
+    link.OnPortDestroyed = [&](TCustomComPort*) { ++told; };
+    bool closedReported = false;
+    link.OnOpenChange = [&](TCustomComPort*, bool on) { closedReported = !on; };
+    {
+        TComPort port;
+        port.SetDeviceFactory(line.Factory());
+        port.RegisterLink(&link);
+        port.OpenPort();
+    }
+    QCOMPARE(told, 1);
+    QVERIFY(closedReported);
+    QCOMPARE(line.Closes(), 1);
+}
+
+QTEST_GUILESS_MAIN(TestComEvents)
+#include "test_com_events.moc"
