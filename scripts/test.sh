@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test through CTest: first a
 # plain build, then the whole suite again under AddressSanitizer and
-# UndefinedBehaviorSanitizer (set TW_SANITIZE_RUN=0 to skip that pass).
+# UndefinedBehaviorSanitizer, and the serial event-thread tests under
+# ThreadSanitizer (TW_SANITIZE_RUN=0 skips both sanitizer passes).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -17,4 +18,12 @@ if [ "${TW_SANITIZE_RUN:-1}" = 1 ]; then
   cmake --build build-asan -j "$jobs"
   ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir build-asan --output-on-failure -j "$jobs"
+fi
+
+if [ "${TW_SANITIZE_RUN:-1}" = 1 ]; then
+  tsan_tests=(serial_test_com_events serial_test_com_port_pty serial_test_device_contract)
+  cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_TSAN=ON -DTW_BENCH=OFF >/dev/null
+  cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}"
+  TSAN_OPTIONS="halt_on_error=1:suppressions=$PWD/tests/tsan.supp" \
+    ctest --test-dir build-tsan --output-on-failure -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$"
 fi
