@@ -1,0 +1,45 @@
+#pragma once
+// The terminal's screen cells and tab stops. Coordinates are 1-based
+// (column x, row y); cell (x, y) is number x + (y - 1) * Columns - 1.
+#include <cstdint>
+#include <vector>
+
+struct TTermCell {
+    uint8_t Ch = 0;           // 0: empty, never drawn
+    uint32_t FrontColor = 0;  // 0xRRGGBB
+    uint32_t BackColor = 0;
+    uint8_t Underline = 0;
+};
+
+class TComTermBuffer {
+public:
+    // Drops the old content: new zeroed cells, a tab stop at 1, 9, 17, ...
+    void AllocateBuffer(int columns, int rows);
+    int Columns() const { return columns_; }
+    int Rows() const { return rows_; }
+
+    // Cells outside the screen are ignored on store and read as empty.
+    void StoreCell(int x, int y, const TTermCell& cell);
+    TTermCell LoadCell(int x, int y) const;
+    const TTermCell* Row(int y) const { return &cells_[static_cast<std::size_t>(y - 1) * columns_]; }
+
+    void ScrollBufferUp();    // rows 2..Rows up by one, last row zeroed
+    void ScrollBufferDown();  // rows 1..Rows-1 down by one, first row zeroed
+    void EraseLineFrom(int x, int y);
+    void EraseScreenFrom(int x, int y);
+
+    void SetTabStop(int x, bool on);
+    bool TabStopAt(int x) const;
+    // First column >= x with a stop, or 0 when there is none.
+    int NextTabStop(int x) const;
+    void ClearTabStops();
+
+private:
+    bool Inside(int x, int y) const { return x >= 1 && x <= columns_ && y >= 1 && y <= rows_; }
+    std::size_t Index(int x, int y) const { return static_cast<std::size_t>(y - 1) * columns_ + (x - 1); }
+
+    int columns_ = 0;
+    int rows_ = 0;
+    std::vector<TTermCell> cells_;
+    std::vector<uint8_t> tabs_;
+};

@@ -1,0 +1,510 @@
+#include "terminal/com_terminal.h"
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+
+#include "common/dialogs.h"
+#include "terminal/oem_charset.h"
+
+QFont DefaultTerminalFont()
+{
+    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    f.setStyleHint(QFont::TypeWriter);
+    f.setPointSize(9);
+    if (!TCustomComTerminal::IsFixedPitch(f)) f.setFamily(QStringLiteral("Monospace"));
+    return f;
+}
+
+bool TCustomComTerminal::IsFixedPitch(const QFont& f)
+{
+    if (QFontInfo(f).fixedPitch()) return true;
+    const QFontMetrics fm(f);
+    const int w = fm.horizontalAdvance(QLatin1Char('W'));
+    return w > 0 && fm.horizontalAdvance(QLatin1Char('i')) == w && fm.horizontalAdvance(QLatin1Char('.')) == w &&
+           fm.horizontalAdvance(QLatin1Char('m')) == w;
+}
+
+namespace {
+
+QColor FromRgb(uint32_t rgb) { return QColor::fromRgb(static_cast<QRgb>(rgb | 0xFF000000u)); }
+
+// Repaints and caret follow-up run also when a handler or the port throws.
+class SyncGuard {
+public:
+    explicit SyncGuard(std::function<void()> f) : f_(std::move(f)) {}
+    ~SyncGuard() { f_(); }
+
+private:
+    std::function<void()> f_;
+};
+
+}  // namespace
+
+TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(parent)
+{
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    viewport()->setAutoFillBackground(false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    horizontalScrollBar()->setTracking(false);
+    verticalScrollBar()->setTracking(false);
+    SetBorderStyle(bsSingle);
+
+    engine_.CanSend = [this] { return comPort_ && comPort_->Connected(); };
+    engine_.Write = [this](const std::string& s) {
+        comPort_->WriteText(QByteArray(s.data(), static_cast<qsizetype>(s.size())));
+    };
+    engine_.OnChar = [this](uint8_t c) { NotifyChar(static_cast<char>(c)); };
+    engine_.OnStrReceived = [this](std::string& text) { NotifyStrReceived(text); };
+    engine_.OnUnhandledCode = [this](TEscapeCode code, const std::string& seq) { NotifyUnhandledCode(code, seq); };
+    engine_.OnParserWanted = [this](std::unique_ptr<TEscapeCodes>& p) { NotifyParserWanted(p); };
+    engine_.OnBufferAllocated = [this] {
+        UpdateScrollRanges();
+        viewport()->update();
+    };
+
+    rxLink_.OnRxData = [this](TCustomComPort*, const char* data, int count) { ReceivedData(data, count); };
+    rxLink_.OnPortDestroyed = [this](TCustomComPort* port) {
+        // The port drops its own list; only forget it here.
+        if (port == comPort_) comPort_ = nullptr;
+    };
+
+    font_ = DefaultTerminalFont();
+    underlineFont_ = font_;
+    underlineFont_.setUnderline(true);
+    MeasureFont();
+    QPalette pal = viewport()->palette();
+    pal.setColor(QPalette::Window, Color());
+    viewport()->setPalette(pal);
+    resize(400, 250);
+    UpdateScrollRanges();
+}
+
+TCustomComTerminal::~TCustomComTerminal()
+{
+    OnEnter = nullptr;
+    OnExit = nullptr;
+    if (comPort_ && comPort_->HasLink(&rxLink_)) {
+        try {
+            comPort_->UnregisterLink(&rxLink_);
+        } catch (const EComPort&) {
+            // Nothing to undo while being destroyed.
+        }
+    }
+    comPort_ = nullptr;
+}
+
+// ---------------------------------------------------------------- port
+
+void TCustomComTerminal::SetComPort(TCustomComPort* port)
+{
+    if (port == comPort_) return;
+    if (comPort_ && comPort_->HasLink(&rxLink_)) comPort_->UnregisterLink(&rxLink_);
+    comPort_ = port;
+    if (comPort_) comPort_->RegisterLink(&rxLink_);
+}
+
+bool TCustomComTerminal::Connected() const { return comPort_ && comPort_->Connected(); }
+
+void TCustomComTerminal::SetConnected(bool v)
+{
+    if (comPort_) comPort_->SetConnected(v);
+}
+
+// ---------------------------------------------------------------- properties
+
+void TCustomComTerminal::SetEmulation(TTermEmulation v) { engine_.SetEmulation(v); }
+
+void TCustomComTerminal::SetColumns(int v)
+{
+    engine_.SetColumns(v);
+    Sync();
+}
+
+void TCustomComTerminal::SetRows(int v)
+{
+    engine_.SetRows(v);
+    Sync();
+}
+
+void TCustomComTerminal::SetCaret(TTermCaret v)
+{
+    if (v == caret_) return;
+    const bool focused = hasFocus();
+    if (focused) DestroyCaret();
+    caret_ = v;
+    if (focused) CreateCaret();
+}
+
+void TCustomComTerminal::SetSmoothScroll(bool v)
+{
+    smoothScroll_ = v;
+    horizontalScrollBar()->setTracking(v);
+    verticalScrollBar()->setTracking(v);
+}
+
+QColor TCustomComTerminal::AltColor() const { return FromRgb(engine_.AltColor()); }
+
+void TCustomComTerminal::SetAltColor(const QColor& c) { engine_.SetAltColor(ToRgb(c)); }
+
+void TCustomComTerminal::SetBorderStyle(TTermBorderStyle v)
+{
+    borderStyle_ = v;
+    setFrameStyle(v == bsSingle ? (QFrame::StyledPanel | QFrame::Sunken) : QFrame::NoFrame);
+    UpdateScrollRanges();
+}
+
+void TCustomComTerminal::SetScrollBars(TTermScrollBars v)
+{
+    scrollBars_ = v;
+    const bool h = v == ssHorizontal || v == ssBoth;
+    const bool vert = v == ssVertical || v == ssBoth;
+    setHorizontalScrollBarPolicy(h ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(vert ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff);
+    UpdateScrollRanges();
+}
+
+void TCustomComTerminal::SetFont(const QFont& f)
+{
+    QFont nf = f;
+    if (!IsFixedPitch(nf)) nf.setFamily(DefaultTerminalFont().family());
+    nf.setUnderline(false);
+    font_ = nf;
+    underlineFont_ = nf;
+    underlineFont_.setUnderline(true);
+    engine_.SetFontColor(engine_.FontColor());  // current front colour := font colour
+    MeasureFont();
+    UpdateScrollRanges();
+    updateGeometry();
+    viewport()->update();
+}
+
+void TCustomComTerminal::FitFontToScreen(int minPixelSize)
+{
+    const QSize client = contentsRect().size();
+    QFont f = font_;
+    int px = QFontInfo(f).pixelSize();
+    for (;;) {
+        const QFontMetrics fm(f);
+        const bool fits = Columns() * fm.horizontalAdvance(QLatin1Char('W')) <= client.width() &&
+                          Rows() * fm.height() <= client.height();
+        if (fits || px <= minPixelSize) break;
+        f.setPixelSize(--px);
+    }
+    if (f != font_) SetFont(f);
+}
+
+QColor TCustomComTerminal::FontColor() const { return FromRgb(engine_.FontColor()); }
+
+void TCustomComTerminal::SetFontColor(const QColor& c)
+{
+    engine_.SetFontColor(ToRgb(c));
+    viewport()->update();
+}
+
+QColor TCustomComTerminal::Color() const { return FromRgb(engine_.Color()); }
+
+void TCustomComTerminal::SetColor(const QColor& c)
+{
+    engine_.SetColor(ToRgb(c));
+    QPalette pal = viewport()->palette();
+    pal.setColor(QPalette::Window, Color());
+    viewport()->setPalette(pal);
+    viewport()->update();
+}
+
+void TCustomComTerminal::SetOemCharSet(bool v)
+{
+    oemCharSet_ = v;
+    viewport()->update();
+}
+
+// ---------------------------------------------------------------- operations
+
+void TCustomComTerminal::ShowText(const std::string& text)
+{
+    SyncGuard g([this] { Sync(); });
+    engine_.ShowText(text);
+}
+
+void TCustomComTerminal::ShowChar(char c)
+{
+    SyncGuard g([this] { Sync(); });
+    engine_.ShowChar(static_cast<uint8_t>(c));
+}
+
+bool TCustomComTerminal::ApplyCode(TEscapeCode code, const TParamList* params)
+{
+    SyncGuard g([this] { Sync(); });
+    return engine_.ApplyCode(code, params);
+}
+
+void TCustomComTerminal::SendTypedChar(char c)
+{
+    SyncGuard g([this] { Sync(); });
+    engine_.SendTypedChar(c);
+}
+
+void TCustomComTerminal::SendKeyCode(TEscapeCode code, const TParamList* params)
+{
+    SyncGuard g([this] { Sync(); });
+    engine_.SendKeyCode(code, params);
+}
+
+void TCustomComTerminal::SendReply(TEscapeCode code, const TParamList* params)
+{
+    SyncGuard g([this] { Sync(); });
+    engine_.SendReply(code, params);
+}
+
+void TCustomComTerminal::MoveCaret(int x, int y)
+{
+    engine_.MoveCaret(x, y);
+    Sync();
+}
+
+void TCustomComTerminal::ReceivedData(const char* data, int count)
+{
+    SyncGuard g([this] { Sync(); });
+    engine_.ReceivedData(data, count);
+}
+
+// ---------------------------------------------------------------- notifications
+
+void TCustomComTerminal::NotifyChar(char c)
+{
+    if (OnChar) OnChar(this, c);
+}
+
+void TCustomComTerminal::NotifyParserWanted(std::unique_ptr<TEscapeCodes>& parser)
+{
+    if (OnGetEscapeCodes) OnGetEscapeCodes(this, parser);
+}
+
+void TCustomComTerminal::NotifyStrReceived(std::string& text)
+{
+    if (OnStrRecieved) OnStrRecieved(this, text);
+}
+
+void TCustomComTerminal::NotifyUnhandledCode(TEscapeCode code, const std::string& seq)
+{
+    if (OnUnhandledCode) OnUnhandledCode(this, code, seq);
+}
+
+// ---------------------------------------------------------------- view
+
+QRect TCustomComTerminal::CellsToView(int x1, int y1, int x2, int y2) const
+{
+    const int left = (x1 - viewOrigin_.X) * cellWidth_;
+    const int top = (y1 - viewOrigin_.Y) * cellHeight_;
+    return QRect(left, top, (x2 - x1 + 1) * cellWidth_, (y2 - y1 + 1) * cellHeight_);
+}
+
+QRect TCustomComTerminal::CaretRect() const
+{
+    const TTermPoint c = engine_.CaretCell();
+    const int x = (c.X - viewOrigin_.X) * cellWidth_;
+    const int y = cellHeight_ * (c.Y - viewOrigin_.Y + 1) - caretPixelHeight_;
+    return QRect(x, y, cellWidth_, caretPixelHeight_);
+}
+
+void TCustomComTerminal::Sync()
+{
+    const TTermDirty d = engine_.TakeDirty();
+    if (d.Any) viewport()->update(CellsToView(d.X1, d.Y1, d.X2, d.Y2));
+    const TTermPoint c = engine_.CaretCell();
+    if (!(c == shownCaret_) && caretExists_) {
+        viewport()->update(CellsToView(shownCaret_.X, shownCaret_.Y, shownCaret_.X, shownCaret_.Y));
+        viewport()->update(CaretRect());
+        caretVisible_ = true;  // a moved caret shows at once
+        blink_.start(std::max(QApplication::cursorFlashTime() / 2, 100), this);
+    }
+    shownCaret_ = c;
+}
+
+void TCustomComTerminal::MeasureFont()
+{
+    const QFontMetrics fm(font_);
+    // maxWidth() of scalable fonts counts rare wide glyphs; a cell is one
+    // advance of the fixed-pitch font.
+    cellWidth_ = std::max(1, fm.horizontalAdvance(QLatin1Char('W')));
+    cellHeight_ = std::max(1, fm.height());
+    ascent_ = fm.ascent();
+    if (caretExists_) caretPixelHeight_ = caret_ == tcBlock ? cellHeight_ : std::max(1, cellHeight_ / 8);
+}
+
+void TCustomComTerminal::UpdateScrollRanges()
+{
+    const QSize client = viewport()->size();
+    const int visCols = client.width() / cellWidth_;
+    const int visRows = client.height() / cellHeight_;
+    QScrollBar* h = horizontalScrollBar();
+    QScrollBar* v = verticalScrollBar();
+    h->setRange(0, visCols < Columns() ? Columns() - visCols : 0);
+    h->setSingleStep(1);
+    h->setPageStep(std::max(visCols, 1));
+    v->setRange(0, visRows < Rows() ? Rows() - visRows : 0);
+    v->setSingleStep(1);
+    v->setPageStep(std::max(visRows, 1));
+    viewOrigin_ = {h->value() + 1, v->value() + 1};
+}
+
+void TCustomComTerminal::scrollContentsBy(int, int)
+{
+    viewOrigin_ = {horizontalScrollBar()->value() + 1, verticalScrollBar()->value() + 1};
+    viewport()->update();
+}
+
+void TCustomComTerminal::resizeEvent(QResizeEvent* e)
+{
+    QAbstractScrollArea::resizeEvent(e);
+    UpdateScrollRanges();
+}
+
+QSize TCustomComTerminal::sizeHint() const
+{
+    const int border = 2 * frameWidth();
+    return QSize(Columns() * cellWidth_ + border, Rows() * cellHeight_ + border);
+}
+
+QSize TCustomComTerminal::minimumSizeHint() const { return QSize(4 * cellWidth_, 2 * cellHeight_); }
+
+void TCustomComTerminal::paintEvent(QPaintEvent* e)
+{
+    QPainter p(viewport());
+    const QRect clip = e->rect();
+    const QColor background = Color();
+    p.fillRect(clip, background);
+    p.setFont(font_);
+
+    const int firstCol = clip.left() / cellWidth_ + 1;
+    const int firstRow = clip.top() / cellHeight_ + 1;
+    const int lastCol = std::min(clip.right() / cellWidth_ + 1, Columns() - viewOrigin_.X + 1);
+    const int lastRow = std::min(clip.bottom() / cellHeight_ + 1, Rows() - viewOrigin_.Y + 1);
+    const TComTermBuffer& buf = engine_.Buffer();
+    bool underline = false;
+    for (int vr = firstRow; vr <= lastRow; ++vr) {
+        const TTermCell* row = buf.Row(vr + viewOrigin_.Y - 1);
+        for (int vc = firstCol; vc <= lastCol; ++vc) {
+            const TTermCell& cell = row[vc + viewOrigin_.X - 2];
+            if (cell.Ch == 0) continue;
+            const QRect r((vc - 1) * cellWidth_, (vr - 1) * cellHeight_, cellWidth_, cellHeight_);
+            if ((cell.BackColor & 0xFFFFFF) != (background.rgb() & 0xFFFFFF)) p.fillRect(r, FromRgb(cell.BackColor));
+            if (cell.Ch == ' ' && !cell.Underline) continue;
+            if (bool(cell.Underline) != underline) {
+                underline = cell.Underline;
+                p.setFont(underline ? underlineFont_ : font_);
+            }
+            p.setPen(FromRgb(cell.FrontColor));
+            p.drawText(r.left(), r.top() + ascent_, QString(QChar(TermCharToUnicode(cell.Ch, oemCharSet_))));
+        }
+    }
+
+    if (caretExists_ && caretVisible_ && hasFocus()) {
+        const QRect cr = CaretRect();
+        if (cr.intersects(clip)) {
+            p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+            p.fillRect(cr, Qt::white);
+        }
+    }
+}
+
+// ---------------------------------------------------------------- caret and focus
+
+void TCustomComTerminal::CreateCaret()
+{
+    if (caret_ == tcNone) return;
+    caretExists_ = true;
+    caretPixelHeight_ = caret_ == tcBlock ? cellHeight_ : std::max(1, cellHeight_ / 8);
+    caretVisible_ = true;
+    shownCaret_ = engine_.CaretCell();
+    blink_.start(std::max(QApplication::cursorFlashTime() / 2, 100), this);
+    viewport()->update(CellsToView(shownCaret_.X, shownCaret_.Y, shownCaret_.X, shownCaret_.Y));
+}
+
+void TCustomComTerminal::DestroyCaret()
+{
+    if (!caretExists_) return;
+    viewport()->update(CellsToView(shownCaret_.X, shownCaret_.Y, shownCaret_.X, shownCaret_.Y));
+    caretExists_ = false;
+    blink_.stop();
+}
+
+void TCustomComTerminal::timerEvent(QTimerEvent* e)
+{
+    if (e->timerId() != blink_.timerId()) {
+        QAbstractScrollArea::timerEvent(e);
+        return;
+    }
+    caretVisible_ = !caretVisible_;
+    viewport()->update(CaretRect());
+}
+
+void TCustomComTerminal::focusInEvent(QFocusEvent* e)
+{
+    QAbstractScrollArea::focusInEvent(e);
+    CreateCaret();
+    if (OnEnter) OnEnter(this);
+}
+
+void TCustomComTerminal::focusOutEvent(QFocusEvent* e)
+{
+    QAbstractScrollArea::focusOutEvent(e);
+    DestroyCaret();
+    if (OnExit) OnExit(this);
+}
+
+void TCustomComTerminal::mousePressEvent(QMouseEvent* e)
+{
+    setFocus(Qt::MouseFocusReason);
+    QAbstractScrollArea::mousePressEvent(e);
+}
+
+bool TCustomComTerminal::focusNextPrevChild(bool next)
+{
+    if (wantTab_) return false;  // Tab goes to the terminal as a character
+    return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+void TCustomComTerminal::keyPressEvent(QKeyEvent* e)
+{
+    // An event handler must not let an exception into the event loop: a port
+    // failure here ends in the application's error box instead.
+    try {
+        SyncGuard g([this] { Sync(); });
+        switch (e->key()) {
+        case Qt::Key_Home: engine_.KeyDown(tkHome); return;
+        case Qt::Key_Left: engine_.KeyDown(tkLeft); return;
+        case Qt::Key_Up: engine_.KeyDown(tkUp); return;
+        case Qt::Key_Right: engine_.KeyDown(tkRight); return;
+        case Qt::Key_Down: engine_.KeyDown(tkDown); return;
+        default: break;
+        }
+        QString text = e->text();
+        // Ctrl+letter is the control character, whatever text the platform attached.
+        if ((e->modifiers() & Qt::ControlModifier) && !(e->modifiers() & Qt::AltModifier) &&
+            e->key() >= Qt::Key_A && e->key() <= Qt::Key_Z)
+            text = QChar(e->key() - Qt::Key_A + 1);
+        if (text.isEmpty() && (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter)) text = QChar('\r');
+        if (text.isEmpty()) {
+            QAbstractScrollArea::keyPressEvent(e);
+            return;
+        }
+        for (QChar ch : text) {
+            if (ch.unicode() > 0xFF) continue;  // no 8-bit code for it
+            engine_.SendTypedChar(static_cast<char>(ch.unicode()));
+        }
+        e->accept();
+    } catch (const EComPort& ex) {
+        Dialogs().ErrorBox(this, ex.Message(), QString());
+    }
+}

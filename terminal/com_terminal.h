@@ -1,0 +1,171 @@
+#pragma once
+// TCustomComTerminal / TComTerminal: the terminal control. The screen, the
+// escape codes and what is sent live in TComTermEngine; this view paints
+// the engine's buffer through a view origin moved by the scroll bars, keeps
+// the caret, turns key presses into engine calls, and joins the port.
+#include <QAbstractScrollArea>
+#include <QBasicTimer>
+#include <QColor>
+#include <QFont>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "serial/com_port.h"
+#include "terminal/com_term_engine.h"
+
+enum TTermCaret { tcBlock, tcUnderline, tcNone };
+enum TTermScrollBars { ssNone, ssHorizontal, ssVertical, ssBoth };
+enum TTermBorderStyle { bsNone, bsSingle };
+
+class TCustomComTerminal : public QAbstractScrollArea {
+    Q_OBJECT
+public:
+    explicit TCustomComTerminal(QWidget* parent = nullptr);
+    ~TCustomComTerminal() override;
+
+    // --- port ---
+    TCustomComPort* ComPort() const { return comPort_; }
+    // Moves the receive link from the old port to the new one (nullptr: none).
+    void SetComPort(TCustomComPort* port);
+    bool Connected() const;
+    void SetConnected(bool v);
+
+    // --- properties ---
+    TTermEmulation Emulation() const { return engine_.Emulation(); }
+    void SetEmulation(TTermEmulation v);
+    int Columns() const { return engine_.Columns(); }
+    void SetColumns(int v);
+    int Rows() const { return engine_.Rows(); }
+    void SetRows(int v);
+    TTermCaret Caret() const { return caret_; }
+    void SetCaret(TTermCaret v);
+    TArrowKeys ArrowKeys() const { return engine_.ArrowKeys; }
+    void SetArrowKeys(TArrowKeys v) { engine_.ArrowKeys = v; }
+    bool LocalEcho() const { return engine_.LocalEcho; }
+    void SetLocalEcho(bool v) { engine_.LocalEcho = v; }
+    bool SendLF() const { return engine_.SendLF; }
+    void SetSendLF(bool v) { engine_.SendLF = v; }
+    bool AppendLF() const { return engine_.AppendLF; }
+    void SetAppendLF(bool v) { engine_.AppendLF = v; }
+    bool Force7Bit() const { return engine_.Force7Bit; }
+    void SetForce7Bit(bool v) { engine_.Force7Bit = v; }
+    bool WrapLines() const { return engine_.WrapLines; }
+    void SetWrapLines(bool v) { engine_.WrapLines = v; }
+    bool SmoothScroll() const { return smoothScroll_; }
+    void SetSmoothScroll(bool v);
+    bool WantTab() const { return wantTab_; }
+    void SetWantTab(bool v) { wantTab_ = v; }
+    QColor AltColor() const;
+    void SetAltColor(const QColor& c);
+    TTermBorderStyle BorderStyle() const { return borderStyle_; }
+    void SetBorderStyle(TTermBorderStyle v);
+    TTermScrollBars ScrollBars() const { return scrollBars_; }
+    void SetScrollBars(TTermScrollBars v);
+    QFont Font() const { return font_; }
+    // Keeps a fixed-pitch font (else the default family), drops underline.
+    void SetFont(const QFont& f);
+    // Shrinks the font until Columns x Rows cells fit the client area (a
+    // scalable font of a given point size is taller than a bitmap one).
+    void FitFontToScreen(int minPixelSize = 8);
+    // Measured: fontconfig calls some monospaced families proportional.
+    static bool IsFixedPitch(const QFont& f);
+    QColor FontColor() const;
+    void SetFontColor(const QColor& c);
+    QColor Color() const;
+    void SetColor(const QColor& c);
+    // Bytes 0x80..0xFF drawn from the PC character set instead of Latin-1.
+    bool OemCharSet() const { return oemCharSet_; }
+    void SetOemCharSet(bool v);
+
+    // --- events (each optional) ---
+    std::function<void(TCustomComTerminal*, char)> OnChar;
+    std::function<void(TCustomComTerminal*, std::unique_ptr<TEscapeCodes>&)> OnGetEscapeCodes;
+    std::function<void(TCustomComTerminal*, std::string&)> OnStrRecieved;
+    std::function<void(TCustomComTerminal*, TEscapeCode, const std::string&)> OnUnhandledCode;
+    std::function<void(TCustomComTerminal*)> OnEnter;  // got the keyboard focus
+    std::function<void(TCustomComTerminal*)> OnExit;   // lost it
+
+    // --- operations ---
+    void ShowText(const std::string& text);
+    void ShowChar(char c);
+    bool ApplyCode(TEscapeCode code, const TParamList* params);
+    void SendTypedChar(char c);
+    void SendKeyCode(TEscapeCode code, const TParamList* params);
+    void SendReply(TEscapeCode code, const TParamList* params);
+    void MoveCaret(int x, int y);
+    void ReceivedData(const char* data, int count);
+
+    // --- state ---
+    TTermPoint CaretCell() const { return engine_.CaretCell(); }
+    TTermPoint ViewOrigin() const { return viewOrigin_; }
+    int CellWidth() const { return cellWidth_; }
+    int CellHeight() const { return cellHeight_; }
+    bool CaretExists() const { return caretExists_; }
+    // Caret rectangle in viewport pixels.
+    QRect CaretRect() const;
+    TEscapeCodes* Parser() const { return engine_.Parser(); }
+    TComTermEngine& Engine() { return engine_; }
+    const TComTermBuffer& Buffer() const { return engine_.Buffer(); }
+    TComLink& RxLink() { return rxLink_; }
+
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    virtual void NotifyChar(char c);
+    virtual void NotifyParserWanted(std::unique_ptr<TEscapeCodes>& parser);
+    virtual void NotifyStrReceived(std::string& text);
+    virtual void NotifyUnhandledCode(TEscapeCode code, const std::string& seq);
+
+    void paintEvent(QPaintEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void timerEvent(QTimerEvent* e) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    // After every engine call: repaint what changed, follow the caret.
+    void Sync();
+    void UpdateScrollRanges();
+    void MeasureFont();
+    void CreateCaret();
+    void DestroyCaret();
+    QRect CellsToView(int x1, int y1, int x2, int y2) const;
+    uint32_t ToRgb(const QColor& c) const { return c.rgb() & 0xFFFFFF; }
+
+    TComTermEngine engine_;
+    TComLink rxLink_;
+    TCustomComPort* comPort_ = nullptr;
+    TTermCaret caret_ = tcBlock;
+    TTermPoint viewOrigin_;
+    TTermPoint shownCaret_;
+    bool caretExists_ = false;
+    bool caretVisible_ = true;
+    int caretPixelHeight_ = 0;
+    QBasicTimer blink_;
+    bool smoothScroll_ = false;
+    bool wantTab_ = false;
+    bool oemCharSet_ = false;
+    TTermBorderStyle borderStyle_ = bsSingle;
+    TTermScrollBars scrollBars_ = ssBoth;
+    QFont font_;
+    QFont underlineFont_;
+    int cellWidth_ = 8;
+    int cellHeight_ = 12;
+    int ascent_ = 10;
+};
+
+// The published terminal control.
+class TComTerminal : public TCustomComTerminal {
+    Q_OBJECT
+public:
+    using TCustomComTerminal::TCustomComTerminal;
+};
+
+// The shared default font: the system's fixed-pitch font, 9 point.
+QFont DefaultTerminalFont();

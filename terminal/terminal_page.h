@@ -1,0 +1,35 @@
+#pragma once
+// The Terminal page: "Local Echo", five signal lamps and the terminal, which
+// is joined to the port only while it holds the keyboard focus so that
+// bytes received meanwhile stay queued for the other pages' exchanges.
+#include <QWidget>
+
+class QCheckBox;
+class QLabel;
+class TComLed;
+class TComTerminal;
+class TCustomComPort;
+class TPortControls;
+class TCustomComTerminal;
+
+class TTerminalPage : public QWidget {
+    Q_OBJECT
+public:
+    TTerminalPage(TCustomComPort& port, TPortControls& controls, QWidget* parent = nullptr);
+    ~TTerminalPage() override;
+
+    QCheckBox* CheckBox1;  // Local Echo
+    TComLed* ComLed11;     // Open
+    TComLed* ComLed7;      // Transmit Data
+    TComLed* ComLed9;      // Receive Data
+    TComLed* ComLed10;     // Clear To Send
+    TComLed* ComLed8;      // Data Set Ready
+    TComTerminal* ComTerminal;
+
+    void ComTerminalEnter(TCustomComTerminal* sender);
+    void ComTerminalExit(TCustomComTerminal* sender);
+    void CheckBox1Click();
+
+private:
+    TCustomComPort& port_;
+};
