@@ -4,6 +4,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTabWidget>

@@ -1,0 +1,124 @@
+// Command rows against the virtual module: the module's side of the
+// protocol is its own, so these runs check the frames and the log together.
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QtTest>
+
+#include "commands/command_catalogue.h"
+#include "commands/command_page.h"
+#include "common/port_controls.h"
+#include "module/session.h"
+#include "module/status_form.h"
+#include "serial/com_port.h"
+#include "support/scripted_dialogs.h"
+#include "tools/vmodule/virtual_module.h"
+
+class TestCommandVModule : public QObject {
+    Q_OBJECT
+
+    TVirtualModule* vm = nullptr;
+    TComPort* port = nullptr;
+    TModuleSession* session = nullptr;
+    TPortControls* controls = nullptr;
+    TCommandPage* page = nullptr;
+    TScriptedDialogs* dialogs = nullptr;
+
+    void Choose(int row, int command) { page->CommandCombo(row)->setCurrentIndex(command); }
+
+    // Reply items of a log line ("[XX]").
+    static int Replies(const QStringList& lines) { return lines.join(QString()).count(QLatin1Char('[')); }
+
+private slots:
+    void initTestCase() { InitStatus(); }
+
+    void init()
+    {
+        dialogs = new TScriptedDialogs;
+        SetDialogs(dialogs);
+        vm = new TVirtualModule;
+        std::string err;
+        QVERIFY2(vm->Start(&err), err.c_str());
+        port = new TComPort;
+        port->SetPort(QString::fromStdString(vm->PortPath()));
+        port->SetBaudRate(br57600);
+        port->OpenPort();
+        QVERIFY(port->Connected());
+        session = new TModuleSession(*port);
+        controls = new TPortControls;
+        page = new TCommandPage(*session, *controls);
+        page->CreateCommandRows();
+        controls->EnableOperations(true);
+        page->show();
+    }
+    void cleanup()
+    {
+        delete page;
+        delete controls;
+        delete session;
+        delete port;
+        delete vm;
+        SetDialogs(nullptr);
+        delete dialogs;
+    }
+
+    void setRFChannelReachesTheRegister()
+    {
+        Choose(3, cmd::SetRFChannel);
+        qobject_cast<QComboBox*>(page->ParamControl(3, 1))->setCurrentIndex(3);
+        page->SendButton(3)->click();
+        QCOMPARE(page->LogLines(), QStringList{QStringLiteral("3. <20><50><0C>[6B]")});
+        QCOMPARE(vm->Registers()[5], uint8_t(0x0C));
+        QVERIFY(dialogs->messages.empty());
+    }
+
+    void sendAllRows2And5()
+    {
+        Choose(2, cmd::Disconect);
+        Choose(5, cmd::ReadVersion);
+        page->SendAllClick();
+        const QStringList log = page->LogLines();
+        QCOMPARE(log.size(), 2);
+        QCOMPARE(log[0], QStringLiteral("2. <01>[6B]"));
+        QVERIFY2(log[1].startsWith(QStringLiteral("5. <0F>[43]")), qPrintable(log[1]));
+        QCOMPARE(log[1].size(), 7 + 5 * 4);
+        QVERIFY(dialogs->messages.empty());
+        QVERIFY(page->isEnabled());
+        QVERIFY(!StatusForm()->isVisible());
+    }
+
+    void readFlashReplyWrapsOntoAContinuation()
+    {
+        Choose(9, cmd::ReadFlash);
+        qobject_cast<QLineEdit*>(page->ParamControl(9, 1))->setText(QStringLiteral("1"));
+        qobject_cast<QLineEdit*>(page->ParamControl(9, 2))->setText(QStringLiteral("0F"));
+        page->SendButton(9)->click();
+        const QStringList log = page->LogLines();
+        QCOMPARE(log.size(), 2);
+        QVERIFY(log[0].startsWith(QStringLiteral("9. <31><2F>[")));
+        QVERIFY(log[1].startsWith(QString(11, QLatin1Char(' ')) + QLatin1Char('[')));
+        // Header byte and 16 data bytes.
+        QCOMPARE(Replies(log), 17);
+    }
+
+    void silentModule()
+    {
+        TVirtualModuleFaults f;
+        f.silent = true;
+        vm->SetFaults(f);
+        Choose(1, cmd::ReadStatus);
+        page->SendButton(1)->click();
+        QCOMPARE(dialogs->messages.size(), size_t(1));
+        QCOMPARE(dialogs->messages[0].text, QStringLiteral("Could not communicate with Tarnwick Module"));
+
+        dialogs->messages.clear();
+        page->SendAllClick();
+        QVERIFY(dialogs->messages.empty());
+        QVERIFY(page->LogLines().isEmpty());
+    }
+};
+
+QTEST_MAIN(TestCommandVModule)
+#include "test_command_vmodule.moc"
