@@ -1,0 +1,100 @@
+#include "module/config_programming.h"
+
+#include "common/dialogs.h"
+#include "module/config_image.h"
+#include "module/flash_transfer.h"
+#include "module/operation_guard.h"
+#include "module/port_setup.h"
+#include "module/session.h"
+#include "module/status_form.h"
+#include "serial/com_port.h"
+#include "settings/config_page.h"
+
+namespace {
+
+constexpr uint8_t kEraseConfig = 0x48;
+constexpr int kFirstConfigBlock = 4;
+
+// Puts the Com Port page's flow control back, whichever way the run ends.
+class TFlowControlRestore {
+public:
+    TFlowControlRestore(TCustomComPort& port, int flowItem) : port_(port), flowItem_(flowItem) {}
+    ~TFlowControlRestore()
+    {
+        if (!armed_) return;
+        // Unwinding from a port error: put the settings back, and do not let
+        // a second error escape from here.
+        try {
+            Restore();
+        } catch (...) {
+        }
+    }
+
+    // The run changes the flow control only while the port is open.
+    void Arm() { armed_ = true; }
+
+    // As "Open Port" applies the item; reopens the port when it is open.
+    void Restore()
+    {
+        if (!armed_) return;
+        armed_ = false;
+        const bool open = port_.Connected();
+        if (open) port_.SetConnected(false);
+        ApplyFlowControlItem(port_, flowItem_);
+        if (open) port_.OpenPort();
+    }
+
+private:
+    TCustomComPort& port_;
+    int flowItem_;
+    bool armed_ = false;
+};
+
+// No handshaking for the programming run, DTR and RTS held on. XON/XOFF is
+// cleared as well: the image is binary, and its bytes 0x11 and 0x13 must
+// reach the module as data, not stop the line.
+void ProgrammingFlowControl(TCustomComPort& port)
+{
+    TComFlowControl& fc = port.FlowControl();
+    fc.SetFlowControl(fcCustom);
+    fc.SetControlDTR(dtrEnable);
+    fc.SetControlRTS(rtsEnable);
+    fc.SetOutDSRFlow(false);
+    fc.SetOutCTSFlow(false);
+    fc.SetXonXoffIn(false);
+    fc.SetXonXoffOut(false);
+}
+
+}  // namespace
+
+void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int flowItem)
+{
+    TOperationGuard guard(&page);
+    ShowStatus(QStringLiteral("Config Memory"), QStringLiteral("Programming"));
+
+    TCustomComPort& port = session.Port();
+    TFlowControlRestore restore(port, flowItem);
+    if (port.Connected()) {
+        restore.Arm();
+        port.SetConnected(false);
+        ProgrammingFlowControl(port);
+        port.OpenPort();
+    }
+
+    if (!session.Communication_Check()) {
+        ShowCommunicationError(&page);
+    } else {
+        UpdateStatus(10);
+        TModuleSession::PauseWithMessages(100);
+
+        int rejected = 0;
+        const TConfigImage image = ConfigImage(page.Values(), &rejected);
+        for (int i = 0; i < rejected; ++i) Dialogs().Beep();
+
+        const bool failed = ProgramMemory(session, kEraseConfig, kFirstConfigBlock, image);
+        TModuleSession::PauseWithMessages(100);
+        if (failed) ShowCommunicationError(&page, QStringLiteral("Error Programming Config Memory"));
+    }
+
+    restore.Restore();
+}
