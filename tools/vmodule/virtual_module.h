@@ -13,10 +13,11 @@
 
 struct TVirtualModuleFaults {
     int replyDelayMs = 0;          // delay before each reply
-    bool silent = false;           // never answer
+    bool silent = false;           // never answer (commands still take effect)
     int readFlashHeader = -1;      // >= 0: header byte sent for Read Flash instead of 0x40|(n-1)
     bool extraReplyByte = false;   // append one byte 0x00 to every reply
-    long hangUpAfterBytes = -1;    // >= 0: close the pty master after this many received bytes
+    long hangUpAfterBytes = -1;    // >= 0: close the pty master when this many bytes have come in
+                                   // since SetFaults (the last one goes unanswered)
     int versionReplyLength = 5;    // bytes answered to Read Version ("C" + 4)
     uint8_t versionFirstByte = 0x43;
 };
@@ -34,6 +35,11 @@ public:
     bool Running() const;
     // The path the panel opens (the pty's slave, or a stable symlink to it).
     std::string PortPath() const;
+    // The pty's slave device itself (/dev/pts/N); empty before Start.
+    std::string SlavePath() const;
+    // Before Start: also make PATH a symlink to the slave (replacing an older
+    // symlink there, never a file); PortPath() then answers PATH. Removed by Stop.
+    void SetLinkPath(const std::string& path);
 
     // 256 bytes: 0x00-0x7F flash, 0x80-0xFF configuration. Starts all 0xFF.
     std::array<uint8_t, 256> Memory() const;
@@ -53,6 +59,15 @@ public:
     // Optional image file: loaded by Start when it exists, saved by Stop and
     // after every write to memory.
     void SetImageFile(const std::string& path);
+    // The last image load or save failure, empty when none.
+    std::string ImageError() const;
+
+    // Keep at most this many of the latest received bytes for Received()
+    // (ReceivedCount() still counts them all). Unlimited by default.
+    void SetReceivedLimit(size_t bytes);
+
+    // Payload of the last Send Serial Data command.
+    std::vector<uint8_t> SentSerialData() const;
 
 private:
     struct Impl;

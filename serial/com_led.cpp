@@ -1,0 +1,176 @@
+#include "serial/com_led.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPainter>
+#include <QTimer>
+
+TComLed::TComLed(QWidget* parent) : QWidget(parent), ringTimer_(new QTimer(this))
+{
+    resize(25, 25);
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    ringTimer_->setInterval(ringDuration_);
+    connect(ringTimer_, &QTimer::timeout, this, [this] { RingTimerTick(); });
+    link_.OnOpenChange = [this](TCustomComPort*, bool on) { SignalHandler(on); };
+    link_.OnPortDestroyed = [this](TCustomComPort*) {
+        // The port has already dropped its links: forget it without unregistering.
+        port_ = nullptr;
+        ChangeState(lsOff);
+    };
+    LoadPictures();
+}
+
+TComLed::~TComLed()
+{
+    ringTimer_->stop();
+    if (port_) {
+        try {
+            port_->UnregisterLink(&link_);
+        } catch (const EComPort&) {
+            // Not registered any more: nothing to undo.
+        }
+        port_ = nullptr;
+    }
+}
+
+void TComLed::SetComPort(TCustomComPort* port)
+{
+    if (port == port_) return;
+    if (port_) port_->UnregisterLink(&link_);
+    port_ = port;
+    if (!port_) {
+        ChangeState(lsOff);
+        return;
+    }
+    port_->RegisterLink(&link_);
+    if (!port_->Connected()) return;
+    switch (signal_) {
+    case lsConn: ChangeState(lsOn); break;
+    case lsCTS: ChangeState((port_->ModemSignals() & ms::Cts) ? lsOn : lsOff); break;
+    case lsDSR: ChangeState((port_->ModemSignals() & ms::Dsr) ? lsOn : lsOff); break;
+    case lsRLSD: ChangeState((port_->ModemSignals() & ms::Rlsd) ? lsOn : lsOff); break;
+    case lsRing:
+    case lsRx:
+    case lsTx: ChangeState(lsOff); break;
+    }
+}
+
+void TComLed::SetLedSignal(TComLedSignal v)
+{
+    if (v == signal_) return;
+    signal_ = v;
+    link_.OnOpenChange = nullptr;
+    link_.OnCTSSignal = nullptr;
+    link_.OnDSRSignal = nullptr;
+    link_.OnRLSDSignal = nullptr;
+    link_.OnRingSignal = nullptr;
+    link_.OnTxActive = nullptr;
+    link_.OnRxActive = nullptr;
+    auto handler = [this](TCustomComPort*, bool on) { SignalHandler(on); };
+    switch (v) {
+    case lsConn: link_.OnOpenChange = handler; break;
+    case lsCTS: link_.OnCTSSignal = handler; break;
+    case lsDSR: link_.OnDSRSignal = handler; break;
+    case lsRLSD: link_.OnRLSDSignal = handler; break;
+    case lsRx: link_.OnRxActive = handler; break;
+    case lsTx: link_.OnTxActive = handler; break;
+    case lsRing: link_.OnRingSignal = [this](TCustomComPort*) { RingHandler(); }; break;
+    }
+}
+
+void TComLed::SetKind(TLedKind v)
+{
+    if (v == kind_) return;
+    kind_ = v;
+    LoadPictures();
+    update();
+}
+
+void TComLed::SetState(TLedState v)
+{
+    if (port_) throw EComPort(CError_LedStateFailed, -1);
+    ChangeState(v);
+}
+
+void TComLed::SetRingDuration(int32_t ms)
+{
+    ringDuration_ = ms;
+    ringTimer_->setInterval(std::max<int32_t>(0, ms));
+}
+
+void TComLed::SetGlyphOn(const QImage& image)
+{
+    if (kind_ != lkCustom) return;
+    glyphOn_ = MakeTransparent(image);
+    update();
+}
+
+void TComLed::SetGlyphOff(const QImage& image)
+{
+    if (kind_ != lkCustom) return;
+    glyphOff_ = MakeTransparent(image);
+    update();
+}
+
+const QImage& TComLed::CurrentPicture() const
+{
+    return (isEnabled() && state_ == lsOn) ? glyphOn_ : glyphOff_;
+}
+
+bool TComLed::RingTimerActive() const { return ringTimer_->isActive(); }
+
+int TComLed::RingTimeLeft() const { return ringTimer_->remainingTime(); }
+
+void TComLed::ChangeState(TLedState v)
+{
+    state_ = v;
+    if (OnChange) OnChange(this, v);
+    update();
+}
+
+void TComLed::SignalHandler(bool onOff)
+{
+    ChangeState(onOff ? lsOn : lsOff);
+    // Paint now: the notification may come from inside a blocking exchange
+    // that keeps the event loop from running for a while. User input waits,
+    // so that no handler runs in the middle of a transfer.
+    repaint();
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TComLed::RingHandler()
+{
+    // A ring during a lit period does not lengthen it.
+    if (!ringTimer_->isActive()) ringTimer_->start();
+    ChangeState(lsOn);
+}
+
+void TComLed::RingTimerTick()
+{
+    ringTimer_->stop();
+    ChangeState(lsOff);
+}
+
+void TComLed::LoadPictures()
+{
+    if (kind_ == lkCustom) return;  // the glyphs given stay
+    glyphOn_ = LedPicture(kind_, true);
+    glyphOff_ = LedPicture(kind_, false);
+}
+
+void TComLed::paintEvent(QPaintEvent*)
+{
+    if (glyphOn_.isNull() || glyphOff_.isNull()) LoadPictures();
+    const QImage& pic = CurrentPicture();
+    if (pic.isNull()) return;
+    const int left = std::max(0, (width() - pic.width()) / 2);
+    const int top = std::max(0, (height() - pic.height()) / 2);
+    QPainter p(this);
+    p.drawImage(left, top, pic);
+}
+
+void TComLed::changeEvent(QEvent* e)
+{
+    if (e->type() == QEvent::EnabledChange) update();
+    QWidget::changeEvent(e);
+}

@@ -1,0 +1,421 @@
+// The virtual module on its pseudo-terminal, driven from a plain pty peer.
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <ctime>
+#include <fstream>
+
+#include "tools/vmodule/virtual_module.h"
+#include "vmodule_peer_helper.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+std::array<uint8_t, 256> ToArray(const Bytes& v)
+{
+    std::array<uint8_t, 256> a{};
+    std::copy_n(v.begin(), 256, a.begin());
+    return a;
+}
+
+Bytes ReadFile(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    return Bytes((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+}
+
+void WriteFile(const std::string& path, const Bytes& data)
+{
+    std::ofstream f(path, std::ios::binary | std::ios::trunc);
+    f.write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
+}
+
+double ProcessCpuMs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1000.0 + double(t.tv_nsec) / 1e6;
+}
+
+}  // namespace
+
+class TestVirtualModule : public QObject {
+    Q_OBJECT
+
+    TVirtualModule* vm = nullptr;
+    TPtyPeer* peer = nullptr;
+
+    // The presence check as the panel makes it: NOP, purge, close and reopen, Read Version.
+    bool PresenceCheck()
+    {
+        if (!peer->Send({0xFF})) return false;
+        if (!QTest::qWaitFor([&] { return vm->ReceivedCount() > 0 && vm->Received().back() == 0xFF; }, 5000))
+            return false;
+        tcflush(peer->Fd(), TCIOFLUSH);
+        peer->Close();
+        if (!peer->Open(vm->PortPath())) return false;
+        const Bytes v = peer->Exchange({0x0F}, 5);
+        return v.size() == 5 && v[0] == 0x43;
+    }
+
+private slots:
+    void init()
+    {
+        vm = new TVirtualModule;
+        std::string err;
+        QVERIFY2(vm->Start(&err), err.c_str());
+        QVERIFY(vm->Running());
+        peer = new TPtyPeer;
+        QVERIFY(peer->Open(vm->PortPath()));
+    }
+    void cleanup()
+    {
+        delete peer;
+        delete vm;
+    }
+
+    void versionAndHandshake()
+    {
+        QCOMPARE(vm->PortPath(), vm->SlavePath());
+        QVERIFY(vm->SlavePath().rfind("/dev/pts/", 0) == 0);
+        QCOMPARE(peer->Exchange({0x0F}, 5), (Bytes{0x43, 0x32, 0x2E, 0x31, 0x30}));
+        QCOMPARE(peer->Exchange({0x01}, 1), Bytes{0x6B});
+        QCOMPARE(peer->Exchange({0x00, 0x00, 0x00}, 1), Bytes{0x6B});
+        QCOMPARE(peer->Exchange({0x02}, 1), Bytes{0x6B});
+        QCOMPARE(vm->Received(), (Bytes{0x0F, 0x01, 0x00, 0x00, 0x00, 0x02}));
+        QCOMPARE(vm->ReceivedCount(), 6L);
+        // Nothing is echoed or added on the way.
+        QVERIFY(peer->Pending().empty());
+        vm->ClearReceived();
+        QVERIFY(vm->Received().empty());
+        QCOMPARE(vm->ReceivedCount(), 0L);
+    }
+
+    void connectToOwnAndForeignAddress()
+    {
+        vm->SetUnitAddress(0x12AB);
+        QCOMPARE(vm->UnitAddress(), uint16_t(0x12AB));
+        QCOMPARE(peer->Exchange({0x00, 0xAB, 0x12}, 1), Bytes{0x6B});
+        // Another unit's Connect draws nothing; the Read Status after it is
+        // the first thing answered.
+        QCOMPARE(peer->Exchange({0x00, 0x34, 0x12, 0x02}, 2, 1500), Bytes{0x6B});
+    }
+
+    void readFlashAfterSetMemory()
+    {
+        const auto mem = ToArray(PatternBytes(3));
+        vm->SetMemory(mem);
+        QCOMPARE(vm->Memory(), mem);
+        for (int k = 3; k >= 0; --k) {
+            const Bytes r = peer->Exchange({0x31, uint8_t(k * 32 + 31)}, 33);
+            QCOMPARE(r.size(), size_t(33));
+            QCOMPARE(r[0] & 0xE0, 0x40);
+            QVERIFY(std::equal(r.begin() + 1, r.end(), mem.begin() + k * 32));
+        }
+    }
+
+    void registersStatusAndNop()
+    {
+        QCOMPARE(peer->Exchange({0x20, 0x31, 0x01, 0x02}, 1), Bytes{0x6B});
+        QCOMPARE(vm->Registers()[3], uint8_t(0x01));
+        QCOMPARE(peer->Exchange({0x21, 0x23}, 5), (Bytes{0x23, 0x00, 0x01, 0x02, 0x00}));
+        QCOMPARE(peer->Exchange({0x03}, 1), Bytes{0x62});
+        // NOPs are silent: the reply to the Read Status after them comes first.
+        QCOMPARE(peer->Exchange({0xFF, 0xFF, 0xFF, 0x02}, 2, 1500), Bytes{0x6B});
+        QCOMPARE(peer->Exchange({0x50, 0x01, 0x41, 0x42}, 1), Bytes{0x6B});
+        QCOMPARE(vm->SentSerialData(), (Bytes{0x41, 0x42}));
+        QCOMPARE(peer->Exchange({0x60}, 2), (Bytes{0x00, 0x00}));
+    }
+
+    // Block programming as the panel runs it, for the flash and for the
+    // configuration memory, with the presence check's reopen before each block.
+    void programmingSequence_data()
+    {
+        QTest::addColumn<int>("erase");
+        QTest::addColumn<int>("firstBlock");
+        QTest::newRow("flash") << 0x40 << 0;
+        QTest::newRow("configuration") << 0x48 << 4;
+    }
+    void programmingSequence()
+    {
+        QFETCH(int, erase);
+        QFETCH(int, firstBlock);
+        std::array<uint8_t, 256> before;
+        before.fill(0x0F);  // bits an un-erased AND write could never set
+        vm->SetMemory(before);
+        const Bytes data = PatternBytes(9);
+
+        QVERIFY(PresenceCheck());
+        QCOMPARE(peer->Exchange({0x01}, 1), Bytes{0x6B});
+        QCOMPARE(peer->Exchange({0x00, 0x00, 0x00}, 1), Bytes{0x6B});
+        QCOMPARE(peer->Exchange({0x20, 0x40, 0xAA}, 1), Bytes{0x6B});
+        QCOMPARE(peer->Exchange({uint8_t(erase)}, 2), (Bytes{0x6B, 0x6B}));
+        for (int n = 0; n < 4; ++n) {
+            QVERIFY(PresenceCheck());
+            QCOMPARE(peer->Exchange({0x01}, 1), Bytes{0x6B});
+            QCOMPARE(peer->Exchange({0x00, 0x00, 0x00}, 1), Bytes{0x6B});
+            Bytes frame(34);
+            frame[0] = 0x30;
+            frame[1] = uint8_t((firstBlock + n) * 32 + 31);
+            std::copy_n(data.begin() + n * 32, 32, frame.begin() + 2);
+            QCOMPARE(peer->Exchange(frame, 1), Bytes{0x6B});
+        }
+        const auto after = vm->Memory();
+        const int base = firstBlock * 32;
+        for (int i = 0; i < 256; ++i) {
+            const bool programmed = i >= base && i < base + 128;
+            QCOMPARE(after[size_t(i)], programmed ? data[size_t(i - base)] : uint8_t(0x0F));
+        }
+    }
+
+    void eraseRefusedWithoutRegisterWrite()
+    {
+        std::array<uint8_t, 256> zero{};
+        vm->SetMemory(zero);
+        QCOMPARE(peer->Exchange({0x40}, 2), (Bytes{0x6B, 0x6E}));
+        QCOMPARE(peer->Exchange({0x48}, 2), (Bytes{0x6B, 0x6E}));
+        QCOMPARE(vm->Memory(), zero);
+        // Without an erase a write only clears bits.
+        vm->SetMemory(ToArray(Bytes(256, 0xF0)));
+        Bytes frame{0x30, 0x1F};
+        frame.resize(34, 0x3C);
+        QCOMPARE(peer->Exchange(frame, 1), Bytes{0x6B});
+        QCOMPARE(vm->Memory()[0], uint8_t(0x30));
+        QCOMPARE(vm->Memory()[31], uint8_t(0x30));
+        QCOMPARE(vm->Memory()[32], uint8_t(0xF0));
+    }
+
+    void reopenBetweenExchangesWithoutSpinning()
+    {
+        for (int i = 0; i < 5; ++i) {
+            QCOMPARE(peer->Exchange({0x01}, 1), Bytes{0x6B});
+            peer->Close();
+            QVERIFY(peer->Open(vm->PortPath()));
+        }
+        // With the slave closed the module thread must sleep, not poll a
+        // hang-up over and over.
+        peer->Close();
+        const double cpu0 = ProcessCpuMs();
+        QTest::qWait(600);
+        const double used = ProcessCpuMs() - cpu0;
+        QVERIFY2(used < 240, qPrintable(QString::number(used)));
+        QVERIFY(peer->Open(vm->PortPath()));
+        QCOMPARE(peer->Exchange({0x02}, 1), Bytes{0x6B});
+        // Non-root users must be able to reopen: the module holds no slave
+        // descriptor of its own, so the panel's exclusive mode ends with it.
+        QVERIFY(vm->Running());
+    }
+
+    void replyDueWhileClosedIsLost()
+    {
+        TVirtualModuleFaults f;
+        f.replyDelayMs = 150;
+        vm->SetFaults(f);
+        QVERIFY(peer->Send({0x0F}));
+        QTRY_COMPARE_WITH_TIMEOUT(vm->ReceivedCount(), 1L, 5000);
+        peer->Close();
+        QTest::qWait(500);  // the reply falls due while no one listens
+        vm->SetFaults(TVirtualModuleFaults{});
+        QVERIFY(peer->Open(vm->PortPath()));
+        QCOMPARE(peer->Exchange({0x02}, 1), Bytes{0x6B});
+    }
+
+    void unfinishedFrameIsDropped()
+    {
+        // Half a Connect, then silence: the module gives the frame up and
+        // takes the next byte as a command again.
+        QVERIFY(peer->Send({0x00, 0x00}));
+        QTest::qWait(2000);
+        QCOMPARE(peer->Exchange({0x02}, 1), Bytes{0x6B});
+    }
+
+    void faultDelay()
+    {
+        TVirtualModuleFaults f;
+        f.replyDelayMs = 400;
+        vm->SetFaults(f);
+        QCOMPARE(vm->Faults().replyDelayMs, 400);
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(peer->Exchange({0x01}, 1, 10000), Bytes{0x6B});
+        QVERIFY2(t.elapsed() >= 380, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void faultSilent()
+    {
+        TVirtualModuleFaults f;
+        f.silent = true;
+        vm->SetFaults(f);
+        QVERIFY(peer->Send({0x0F, 0x20, 0x00, 0x5A}));
+        QTRY_COMPARE_WITH_TIMEOUT(vm->ReceivedCount(), 4L, 5000);
+        QVERIFY(peer->Read(1, 400).empty());
+        // The command still took effect.
+        QCOMPARE(vm->Registers()[0], uint8_t(0x5A));
+    }
+
+    void faultReplyShapes()
+    {
+        TVirtualModuleFaults f;
+        f.readFlashHeader = 0x60;
+        vm->SetFaults(f);
+        Bytes r = peer->Exchange({0x31, 0x1F}, 33);
+        QCOMPARE(r.size(), size_t(33));
+        QCOMPARE(r[0], uint8_t(0x60));
+
+        f = TVirtualModuleFaults{};
+        f.extraReplyByte = true;
+        vm->SetFaults(f);
+        QCOMPARE(peer->Exchange({0x01}, 2), (Bytes{0x6B, 0x00}));
+        QCOMPARE(peer->Exchange({0x0F}, 6).size(), size_t(6));
+
+        f = TVirtualModuleFaults{};
+        f.versionReplyLength = 6;
+        vm->SetFaults(f);
+        QCOMPARE(peer->Exchange({0x0F}, 6), (Bytes{0x43, 0x32, 0x2E, 0x31, 0x30, 0x00}));
+        f.versionReplyLength = 4;
+        f.versionFirstByte = 0x44;
+        vm->SetFaults(f);
+        QCOMPARE(peer->Exchange({0x0F, 0x02}, 5), (Bytes{0x44, 0x32, 0x2E, 0x31, 0x6B}));
+    }
+
+    void faultHangUpAndRestart()
+    {
+        QCOMPARE(peer->Exchange({0x01}, 1), Bytes{0x6B});
+        TVirtualModuleFaults f;
+        f.hangUpAfterBytes = 3;  // counted from here
+        vm->SetFaults(f);
+        QCOMPARE(peer->Exchange({0x01, 0x02}, 2), (Bytes{0x6B, 0x6B}));
+        QVERIFY(peer->Send({0x0F}));  // the third byte: never answered
+        QVERIFY(peer->WaitHangUp());
+        QTRY_VERIFY_WITH_TIMEOUT(!vm->Running(), 5000);
+        QCOMPARE(vm->Received(), (Bytes{0x01, 0x01, 0x02, 0x0F}));
+        QCOMPARE(peer->Read(1, 100), Bytes{});
+        peer->Close();
+
+        // A new pty, the same memory.
+        vm->SetFaults(TVirtualModuleFaults{});
+        vm->SetMemory(ToArray(PatternBytes(4)));
+        std::string err;
+        QVERIFY2(vm->Start(&err), err.c_str());
+        QVERIFY(vm->Running());
+        QVERIFY(peer->Open(vm->PortPath()));
+        const Bytes r = peer->Exchange({0x31, 0x1F}, 33);
+        QCOMPARE(r.size(), size_t(33));
+        QCOMPARE(r[1], PatternBytes(4)[0]);
+
+        // Zero bytes: the hang-up comes at once.
+        f.hangUpAfterBytes = 0;
+        vm->SetFaults(f);
+        QVERIFY(peer->WaitHangUp());
+        QTRY_VERIFY_WITH_TIMEOUT(!vm->Running(), 5000);
+        vm->Stop();
+        QVERIFY(!vm->Running());
+    }
+
+    void imageFileLoadAndSave()
+    {
+        QTemporaryDir dir;
+        const std::string file = dir.filePath(QStringLiteral("module.img")).toStdString();
+        const Bytes start = PatternBytes(5);
+        WriteFile(file, start);
+        peer->Close();
+        vm->Stop();
+        vm->SetImageFile(file);
+        std::string err;
+        QVERIFY2(vm->Start(&err), err.c_str());
+        QCOMPARE(vm->Memory(), ToArray(start));
+        QVERIFY(peer->Open(vm->PortPath()));
+        // A write goes to the file at once, not only at Stop.
+        QCOMPARE(peer->Exchange({0x30, 0x00, 0x00}, 1), Bytes{0x6B});
+        Bytes expected = start;
+        expected[0] = 0x00;
+        QTRY_COMPARE_WITH_TIMEOUT(ReadFile(file), expected, 5000);
+        QVERIFY(vm->ImageError().empty());
+        expected[200] = 0x77;
+        vm->SetMemory(ToArray(expected));
+        QCOMPARE(ReadFile(file), expected);
+        peer->Close();
+        vm->Stop();
+        QCOMPARE(ReadFile(file), expected);
+
+        // A file that is no image is refused and left alone.
+        const std::string other = dir.filePath(QStringLiteral("flash.bin")).toStdString();
+        WriteFile(other, Bytes(128, 0x11));
+        TVirtualModule vm2;
+        vm2.SetImageFile(other);
+        QVERIFY(!vm2.Start(&err));
+        QVERIFY(err.find("256") != std::string::npos);
+        QVERIFY(!vm2.Running());
+        vm2.Stop();
+        QCOMPARE(ReadFile(other), Bytes(128, 0x11));
+
+        // A missing file is created on the first save.
+        const std::string fresh = dir.filePath(QStringLiteral("new.img")).toStdString();
+        TVirtualModule vm3;
+        vm3.SetImageFile(fresh);
+        QVERIFY(vm3.Start(&err));
+        vm3.Stop();
+        QCOMPARE(ReadFile(fresh), Bytes(256, 0xFF));
+    }
+
+    void linkPath()
+    {
+        QTemporaryDir dir;
+        const std::string link = dir.filePath(QStringLiteral("ttyTarnwick")).toStdString();
+        TVirtualModule m;
+        m.SetLinkPath(link);
+        std::string err;
+        QVERIFY2(m.Start(&err), err.c_str());
+        QCOMPARE(m.PortPath(), link);
+        char target[256] = {};
+        QVERIFY(readlink(link.c_str(), target, sizeof target - 1) > 0);
+        QCOMPARE(std::string(target), m.SlavePath());
+        TPtyPeer p;
+        QVERIFY(p.Open(link));
+        QCOMPARE(p.Exchange({0x01}, 1), Bytes{0x6B});
+        p.Close();
+        m.Stop();
+        struct stat st;
+        QCOMPARE(lstat(link.c_str(), &st), -1);
+
+        // Never over a file that is not a link.
+        WriteFile(link, Bytes{1, 2, 3});
+        TVirtualModule m2;
+        m2.SetLinkPath(link);
+        QVERIFY(!m2.Start(&err));
+        QVERIFY(!m2.Running());
+        QCOMPARE(ReadFile(link), (Bytes{1, 2, 3}));
+    }
+
+    void receivedLimitKeepsTheLatest()
+    {
+        vm->SetReceivedLimit(4);
+        QCOMPARE(peer->Exchange({0x01, 0x02, 0x03, 0x01, 0x02, 0x03}, 6).size(), size_t(6));
+        QTRY_COMPARE_WITH_TIMEOUT(vm->ReceivedCount(), 6L, 5000);
+        const Bytes r = vm->Received();
+        QVERIFY(r.size() <= 4 && !r.empty());
+        QCOMPARE(r.back(), uint8_t(0x03));
+    }
+
+    void stopAndStartAreRepeatable()
+    {
+        peer->Close();
+        vm->Stop();
+        vm->Stop();
+        QVERIFY(!vm->Running());
+        std::string err;
+        QVERIFY(vm->Start(&err));
+        QVERIFY(vm->Start(&err));  // already running: no second pty
+        QVERIFY(peer->Open(vm->PortPath()));
+        QCOMPARE(peer->Exchange({0x03}, 1), Bytes{0x62});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestVirtualModule)
+#include "test_virtual_module.moc"

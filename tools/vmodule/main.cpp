@@ -1,0 +1,69 @@
+// tarnwick-vmodule: the virtual module as a program of its own.
+#include <signal.h>
+
+#include <cstdio>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "tools/vmodule/virtual_module.h"
+#include "tools/vmodule/vmodule_options.h"
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> args(argv + 1, argv + argc);
+    TVModuleOptions opt;
+    std::string error;
+    if (!ParseVModuleOptions(args, &opt, &error)) {
+        std::fprintf(stderr, "tarnwick-vmodule: %s\n\n%s", error.c_str(), VModuleUsage().c_str());
+        return 2;
+    }
+    if (opt.help) {
+        std::fputs(VModuleUsage().c_str(), stdout);
+        return 0;
+    }
+
+    // Blocked before the module thread starts, so only sigtimedwait below sees
+    // them. A shell starts background jobs with SIGINT ignored, and an ignored
+    // signal is dropped even while blocked: take the default back first.
+    signal(SIGINT, SIG_DFL);
+    signal(SIGTERM, SIG_DFL);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // A reader of our path that went away must not kill us on the next print.
+    signal(SIGPIPE, SIG_IGN);
+
+    TVirtualModule module;
+    module.SetReceivedLimit(0);  // nobody reads the record here
+    if (!opt.image.empty()) module.SetImageFile(opt.image);
+    if (!opt.link.empty()) module.SetLinkPath(opt.link);
+    if (opt.addressSet) module.SetUnitAddress(opt.address);
+    module.SetFaults(opt.faults);
+    if (!module.Start(&error)) {
+        std::fprintf(stderr, "tarnwick-vmodule: %s\n", error.c_str());
+        return 1;
+    }
+    std::printf("%s\n", module.PortPath().c_str());
+    std::fflush(stdout);
+
+    int rc = 0;
+    for (;;) {
+        // Wakes now and then to notice a hang-up made by --hangup-after.
+        const timespec tick{0, 250 * 1000 * 1000};
+        const int sig = sigtimedwait(&stopSignals, nullptr, &tick);
+        if (sig > 0) break;
+        if (!module.Running()) {
+            std::fprintf(stderr, "tarnwick-vmodule: hung up after %ld received bytes\n", module.ReceivedCount());
+            break;
+        }
+    }
+    module.Stop();
+    if (!module.ImageError().empty()) {
+        std::fprintf(stderr, "tarnwick-vmodule: %s\n", module.ImageError().c_str());
+        rc = 1;
+    }
+    return rc;
+}

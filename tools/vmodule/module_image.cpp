@@ -1,0 +1,80 @@
+#include "tools/vmodule/module_image.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+bool Fail(std::string* error, const std::string& what, int e)
+{
+    if (error) *error = what + ": " + std::strerror(e);
+    return false;
+}
+
+}  // namespace
+
+TImageLoad LoadModuleImage(const std::string& path, TModuleImage* image, std::string* error)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT) return TImageLoad::Missing;
+        Fail(error, "cannot open " + path, errno);
+        return TImageLoad::Failed;
+    }
+    TModuleImage buf;
+    size_t got = 0;
+    char extra = 0;
+    bool ok = true;
+    while (got < buf.size()) {
+        const ssize_t n = ::read(fd, buf.data() + got, buf.size() - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            ok = Fail(error, "cannot read " + path, errno);
+            break;
+        }
+        if (n == 0) break;
+        got += size_t(n);
+    }
+    if (ok && (got != buf.size() || ::read(fd, &extra, 1) != 0)) {
+        if (error) *error = path + " is not a module image (256 bytes expected)";
+        ok = false;
+    }
+    ::close(fd);
+    if (!ok) return TImageLoad::Failed;
+    *image = buf;
+    return TImageLoad::Loaded;
+}
+
+bool SaveModuleImage(const std::string& path, const TModuleImage& image, std::string* error)
+{
+    const std::string tmp = path + ".tmp" + std::to_string(::getpid());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return Fail(error, "cannot create " + tmp, errno);
+    size_t done = 0;
+    while (done < image.size()) {
+        const ssize_t n = ::write(fd, image.data() + done, image.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            const int e = errno;
+            ::close(fd);
+            ::unlink(tmp.c_str());
+            return Fail(error, "cannot write " + tmp, e);
+        }
+        done += size_t(n);
+    }
+    if (::close(fd) != 0) {
+        const int e = errno;
+        ::unlink(tmp.c_str());
+        return Fail(error, "cannot write " + tmp, e);
+    }
+    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+        const int e = errno;
+        ::unlink(tmp.c_str());
+        return Fail(error, "cannot replace " + path, e);
+    }
+    return true;
+}

@@ -1,0 +1,111 @@
+#include "tools/vmodule/vmodule_options.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace {
+
+// Whole text as a number in [lo, hi]; no sign, no spaces, no trailing junk.
+bool ParseNumber(const std::string& text, int base, long lo, long hi, long* out)
+{
+    if (text.empty() || text.size() > 18) return false;
+    for (char c : text) {
+        const bool digit = base == 16 ? std::isxdigit(static_cast<unsigned char>(c)) != 0
+                                      : (c >= '0' && c <= '9');
+        if (!digit) return false;
+    }
+    const long v = std::strtol(text.c_str(), nullptr, base);
+    if (v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+}  // namespace
+
+std::string VModuleUsage()
+{
+    return "Usage: tarnwick-vmodule [options]\n"
+           "Plays a Tarnwick RF module in command mode on a pseudo-terminal. Prints the\n"
+           "path to open in the panel on one line, then answers until SIGINT or SIGTERM.\n"
+           "\n"
+           "  --image FILE        start from this 256-byte memory image (when it exists)\n"
+           "                      and save to it after every write and at exit\n"
+           "  --link PATH         also make PATH a symbolic link to the pty; it is printed\n"
+           "                      instead of the pty path\n"
+           "  --address HEX       unit address answered by Connect (default FFFE)\n"
+           "  --delay MS          wait MS milliseconds before each reply (0-60000)\n"
+           "  --silent            never answer\n"
+           "  --read-header HEX   send this header byte with every Read Flash reply\n"
+           "  --extra-byte        add one 00 byte to every reply\n"
+           "  --version-length N  answer Read Version with N bytes (0-64, default 5)\n"
+           "  --version-byte HEX  first byte of the Read Version reply (default 43)\n"
+           "  --hangup-after N    close the pty after N received bytes\n"
+           "  --help              show this text\n";
+}
+
+bool ParseVModuleOptions(const std::vector<std::string>& args, TVModuleOptions* out, std::string* error)
+{
+    TVModuleOptions o;
+    auto bad = [&](const std::string& what) {
+        if (error) *error = what;
+        return false;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        std::string value;
+        bool inlineValue = false;
+        if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+            inlineValue = true;
+        }
+        auto take = [&](std::string* v) {
+            if (inlineValue) {
+                *v = value;
+                return true;
+            }
+            if (i + 1 >= args.size()) return false;
+            *v = args[++i];
+            return true;
+        };
+        auto flag = [&]() { return !inlineValue; };
+        long n = 0;
+        std::string v;
+        if (name == "--help" || name == "-h") {
+            if (!flag()) return bad(name + " takes no value");
+            o.help = true;
+        } else if (name == "--silent") {
+            if (!flag()) return bad(name + " takes no value");
+            o.faults.silent = true;
+        } else if (name == "--extra-byte") {
+            if (!flag()) return bad(name + " takes no value");
+            o.faults.extraReplyByte = true;
+        } else if (name == "--image" || name == "--link") {
+            if (!take(&v) || v.empty()) return bad(name + " needs a path");
+            (name == "--image" ? o.image : o.link) = v;
+        } else if (name == "--delay") {
+            if (!take(&v) || !ParseNumber(v, 10, 0, 60000, &n)) return bad("--delay needs milliseconds, 0 to 60000");
+            o.faults.replyDelayMs = int(n);
+        } else if (name == "--read-header") {
+            if (!take(&v) || !ParseNumber(v, 16, 0, 0xFF, &n)) return bad("--read-header needs a hex byte, 00 to FF");
+            o.faults.readFlashHeader = int(n);
+        } else if (name == "--version-byte") {
+            if (!take(&v) || !ParseNumber(v, 16, 0, 0xFF, &n)) return bad("--version-byte needs a hex byte, 00 to FF");
+            o.faults.versionFirstByte = uint8_t(n);
+        } else if (name == "--version-length") {
+            if (!take(&v) || !ParseNumber(v, 10, 0, 64, &n)) return bad("--version-length needs a count, 0 to 64");
+            o.faults.versionReplyLength = int(n);
+        } else if (name == "--hangup-after") {
+            if (!take(&v) || !ParseNumber(v, 10, 0, 1000000000L, &n)) return bad("--hangup-after needs a byte count");
+            o.faults.hangUpAfterBytes = n;
+        } else if (name == "--address") {
+            if (!take(&v) || !ParseNumber(v, 16, 0, 0xFFFF, &n)) return bad("--address needs 1 to 4 hex digits");
+            o.addressSet = true;
+            o.address = uint16_t(n);
+        } else {
+            return bad("unknown option: " + args[i]);
+        }
+    }
+    *out = o;
+    return true;
+}

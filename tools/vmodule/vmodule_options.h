@@ -1,0 +1,21 @@
+#pragma once
+// Command line of tarnwick-vmodule, parsed apart from main so it can be tested.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/vmodule/virtual_module.h"
+
+struct TVModuleOptions {
+    bool help = false;
+    std::string image;        // --image FILE
+    std::string link;         // --link PATH
+    bool addressSet = false;  // --address HEX
+    uint16_t address = 0;
+    TVirtualModuleFaults faults;
+};
+
+// args without the program name. False with *error set on an unknown option,
+// a missing value or a value out of range.
+bool ParseVModuleOptions(const std::vector<std::string>& args, TVModuleOptions* out, std::string* error);
+std::string VModuleUsage();
