@@ -97,6 +97,27 @@ private slots:
         QCOMPARE(vm->ReceivedCount(), 0L);
     }
 
+    void lineIsRawBeforeAnyoneSetsIt()
+    {
+        // A peer that sets no mode of its own: no echo, no line editing, no
+        // newline or control-character translation in either direction.
+        peer->Close();
+        QVERIFY(peer->Open(vm->PortPath(), false));
+        termios t{};
+        QCOMPARE(tcgetattr(peer->Fd(), &t), 0);
+        QVERIFY(!(t.c_lflag & (ECHO | ICANON | ISIG | IEXTEN)));
+        QVERIFY(!(t.c_oflag & OPOST));
+        QVERIFY(!(t.c_iflag & (ICRNL | IXON)));
+        const Bytes tricky{0x0A, 0x0D, 0x03, 0x04, 0x11, 0x13, 0x1A, 0x7F};
+        const Bytes frame{0x30, 0x07, 0x0A, 0x0D, 0x03, 0x04, 0x11, 0x13, 0x1A, 0x7F};
+        QCOMPARE(peer->Exchange(frame, 1), Bytes{0x6B});
+        QVERIFY(std::equal(tricky.begin(), tricky.end(), vm->Memory().begin()));
+        const Bytes r = peer->Exchange({0x31, 0x07}, 9);
+        QCOMPARE(r.size(), size_t(9));
+        QVERIFY(std::equal(tricky.begin(), tricky.end(), r.begin() + 1));
+        QVERIFY(peer->Pending().empty());
+    }
+
     void connectToOwnAndForeignAddress()
     {
         vm->SetUnitAddress(0x12AB);
@@ -232,6 +253,34 @@ private slots:
         // takes the next byte as a command again.
         QVERIFY(peer->Send({0x00, 0x00}));
         QTest::qWait(2000);
+        QCOMPARE(peer->Exchange({0x02}, 1), Bytes{0x6B});
+    }
+
+    void garbageOverTheLine()
+    {
+        // Arbitrary bytes in one burst: all recorded in order, and the module
+        // answers again once its last unfinished frame has been given up.
+        Bytes junk(3000);
+        uint32_t x = 2463534242u;
+        for (auto& b : junk) {
+            x ^= x << 13;
+            x ^= x >> 17;
+            x ^= x << 5;
+            b = uint8_t(x);
+        }
+        size_t done = 0;
+        Bytes replies;
+        while (done < junk.size()) {
+            const ssize_t n = ::write(peer->Fd(), junk.data() + done, std::min<size_t>(512, junk.size() - done));
+            if (n > 0) done += size_t(n);
+            const Bytes got = peer->Read(4096, 20);
+            replies.insert(replies.end(), got.begin(), got.end());
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(vm->ReceivedCount(), long(junk.size()), 10000);
+        QCOMPARE(vm->Received(), junk);
+        QVERIFY(vm->Running());
+        QTest::qWait(1700);
+        peer->Pending();
         QCOMPARE(peer->Exchange({0x02}, 1), Bytes{0x6B});
     }
 

@@ -8,11 +8,12 @@
 #include <cerrno>
 #include <chrono>
 
-bool TPtyPeer::Open(const std::string& path)
+bool TPtyPeer::Open(const std::string& path, bool raw)
 {
     Close();
     fd_ = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return false;
+    if (!raw) return true;
     termios t{};
     if (::tcgetattr(fd_, &t) != 0) return false;
     ::cfmakeraw(&t);

@@ -8,7 +8,8 @@
 class TPtyPeer {
 public:
     ~TPtyPeer() { Close(); }
-    bool Open(const std::string& path);
+    // raw = false leaves the line settings as the pty has them.
+    bool Open(const std::string& path, bool raw = true);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
     int Fd() const { return fd_; }

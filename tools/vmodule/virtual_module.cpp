@@ -69,7 +69,7 @@ struct TVirtualModule::Impl {
     long bytesSinceFaults = 0;
     std::vector<uint8_t> received;
     long receivedCount = 0;
-    size_t receivedLimit = SIZE_MAX;
+    size_t receivedLimit = size_t(1) << 20;
     std::string imageFile;
     std::string imageError;
     std::string slavePath;

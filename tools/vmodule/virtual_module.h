@@ -29,7 +29,9 @@ public:
     TVirtualModule(const TVirtualModule&) = delete;
     TVirtualModule& operator=(const TVirtualModule&) = delete;
 
-    // Opens a pseudo-terminal and starts answering. False with *error set on failure.
+    // Opens a pseudo-terminal and starts answering. False with *error set on
+    // failure. After a hang-up (Running() false) it makes a new pty; memory
+    // is kept, registers start cleared.
     bool Start(std::string* error = nullptr);
     void Stop();
     bool Running() const;
@@ -63,7 +65,8 @@ public:
     std::string ImageError() const;
 
     // Keep at most this many of the latest received bytes for Received()
-    // (ReceivedCount() still counts them all). Unlimited by default.
+    // (ReceivedCount() still counts them all); 0 keeps none. The default,
+    // 1 MiB, is far beyond any test run but bounds a long --simulate session.
     void SetReceivedLimit(size_t bytes);
 
     // Payload of the last Send Serial Data command.
