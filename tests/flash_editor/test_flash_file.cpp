@@ -15,10 +15,10 @@
 
 namespace {
 
-QByteArray Pattern(int n, int seed)
+QByteArray Pattern(int n, int salt)
 {
     QByteArray b;
-    for (int i = 0; i < n; ++i) b.append(char((i * 7 + seed) & 0xFF));
+    for (int i = 0; i < n; ++i) b.append(char((i * 7 + salt) & 0xFF));
     return b;
 }
 

@@ -20,10 +20,10 @@ namespace {
 
 const QString kNoModule = QStringLiteral("Could not communicate with Tarnwick Module");
 
-std::array<uint8_t, 256> Pattern(int seed)
+std::array<uint8_t, 256> Pattern(int salt)
 {
     std::array<uint8_t, 256> m;
-    for (int i = 0; i < 256; ++i) m[size_t(i)] = uint8_t(i * 5 + seed);
+    for (int i = 0; i < 256; ++i) m[size_t(i)] = uint8_t(i * 5 + salt);
     return m;
 }
 

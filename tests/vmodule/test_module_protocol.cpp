@@ -21,10 +21,10 @@ Bytes Feed(TModuleProtocol& p, const Bytes& in, bool* written = nullptr)
     return out;
 }
 
-Bytes Block(uint8_t seed)
+Bytes Block(uint8_t salt)
 {
     Bytes v(32);
-    for (int i = 0; i < 32; ++i) v[size_t(i)] = uint8_t(seed + i * 3);
+    for (int i = 0; i < 32; ++i) v[size_t(i)] = uint8_t(salt + i * 3);
     return v;
 }
 

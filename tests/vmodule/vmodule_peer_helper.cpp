@@ -80,9 +80,9 @@ bool TPtyPeer::WaitHangUp(int timeoutMs)
     return n == 0 || (n < 0 && errno == EIO);
 }
 
-std::vector<uint8_t> PatternBytes(int seed)
+std::vector<uint8_t> PatternBytes(int salt)
 {
     std::vector<uint8_t> v(256);
-    for (int i = 0; i < 256; ++i) v[size_t(i)] = uint8_t((i * 7 + seed * 13) % 255);
+    for (int i = 0; i < 256; ++i) v[size_t(i)] = uint8_t((i * 7 + salt * 13) % 255);
     return v;
 }

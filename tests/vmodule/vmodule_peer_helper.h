@@ -29,4 +29,4 @@ private:
 };
 
 // 256 bytes of a seeded pattern that never holds 0xFF.
-std::vector<uint8_t> PatternBytes(int seed);
+std::vector<uint8_t> PatternBytes(int salt);
