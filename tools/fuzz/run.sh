@@ -20,7 +20,7 @@ for t in "${built[@]}"; do
   work=tools/fuzz/out/${t#fuzz_}
   mkdir -p "$corpus" "$work"
   echo "== $t for ${secs}s"
-  QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 ./build-fuzz/"$t" "$work" "$corpus" \
+  QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=detect_leaks=0 ./build-fuzz/tools/fuzz/"$t" "$work" "$corpus" \
     -max_total_time="$secs" -rss_limit_mb=1024 -timeout=10 -artifact_prefix=tools/fuzz/out/ -print_final_stats=1 2>&1 |
     grep -E 'stat::number_of_executed_units|ERROR|SUMMARY|Done' || true
 done
