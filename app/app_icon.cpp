@@ -1,16 +1,20 @@
 #include "app/app_icon.h"
 
 #include <QPainter>
-#include <QPainterPath>
 #include <QPixmap>
 
 namespace {
 
-QPixmap Draw(int size)
+constexpr int kMaxIconSize = 1024;
+
+}  // namespace
+
+QImage AppIconImage(int size)
 {
-    QPixmap pm(size, size);
-    pm.fill(Qt::transparent);
-    QPainter p(&pm);
+    if (size < 1 || size > kMaxIconSize) return {};
+    QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
     p.scale(size / 64.0, size / 64.0);
     // Module body.
@@ -24,24 +28,29 @@ QPixmap Draw(int size)
     for (int i = 0; i < 5; ++i) p.drawRect(QRectF(11 + i * 7, 55, 3, 6));
     // Antenna.
     p.setPen(QPen(QColor(60, 60, 60), 3, Qt::SolidLine, Qt::RoundCap));
-    p.drawLine(QPointF(42, 30), QPointF(42, 10));
-    // Waves.
+    p.drawLine(QPointF(42, 30), QPointF(42, 14));
+    // Waves, kept inside the square: the outer one reaches y = 14 - 18 sin 45.
     p.setBrush(Qt::NoBrush);
     for (int r = 1; r <= 3; ++r) {
         p.setPen(QPen(QColor(200, 40, 40), 2.5, Qt::SolidLine, Qt::RoundCap));
         const double d = 6.0 * r;
-        p.drawArc(QRectF(42 - d, 10 - d, 2 * d, 2 * d), -45 * 16, 90 * 16);
+        p.drawArc(QRectF(42 - d, 14 - d, 2 * d, 2 * d), -45 * 16, 90 * 16);
     }
-    return pm;
+    p.end();
+    return image;
 }
 
-}  // namespace
+bool WriteAppIconPng(const QString& path, int size)
+{
+    const QImage image = AppIconImage(size);
+    return !image.isNull() && image.save(path, "PNG");
+}
 
 QIcon AppIcon()
 {
     static QIcon icon = [] {
         QIcon i;
-        for (int s : {16, 24, 32, 48, 64, 128}) i.addPixmap(Draw(s));
+        for (int s : {16, 24, 32, 48, 64, 128}) i.addPixmap(QPixmap::fromImage(AppIconImage(s)));
         return i;
     }();
     return icon;

@@ -1,16 +1,47 @@
 // tarnwick-panel: program entry.
 #include <QCommandLineParser>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 
+#include "app/app_icon.h"
 #include "app/application.h"
 #include "app/main_window.h"
+#include "app/startup_probe.h"
 #include "common/dialogs.h"
 #include "tools/vmodule/virtual_module.h"
 
+namespace {
+
+// --write-icon PATH SIZE: the build writes the installed icons with this,
+// before any application object exists, so it needs no display.
+int WriteIcon(int argc, char** argv, int at)
+{
+    if (at + 2 >= argc) {
+        std::fprintf(stderr, "--write-icon needs PATH and SIZE\n");
+        return 2;
+    }
+    bool ok = false;
+    const int size = QString::fromLocal8Bit(argv[at + 2]).toInt(&ok);
+    if (!ok || AppIconImage(size).isNull()) {
+        std::fprintf(stderr, "--write-icon: SIZE must be a number from 1 to 1024\n");
+        return 2;
+    }
+    if (!WriteAppIconPng(QString::fromLocal8Bit(argv[at + 1]), size)) {
+        std::fprintf(stderr, "--write-icon: cannot write %s\n", argv[at + 1]);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--write-icon") == 0) return WriteIcon(argc, argv, i);
+
     TApplication app(argc, argv);
 
     QCommandLineParser parser;
@@ -45,6 +76,7 @@ int main(int argc, char** argv)
     }
     if (parser.isSet(portOpt)) form.AddPort(parser.value(portOpt));
 
+    InstallStartupProbe(&form);
     form.show();
     const int rc = app.exec();
     if (vmodule) vmodule->Stop();

@@ -25,6 +25,7 @@
 #include "serial/com_port.h"
 #include "settings/config_page.h"
 #include "settings/jumper_page.h"
+#include "terminal/com_terminal.h"
 #include "terminal/terminal_page.h"
 
 #ifndef TW_DATADIR
@@ -144,6 +145,11 @@ void TTarnwickForm::WireOperations()
             ProgramConfigButtonClick(*session_, *FlashConfigSheet, ComPortSheet->FlowControlItem());
         });
     });
+    // The terminal's port errors (a lost line among them) get the same box
+    // and advice as the operations'.
+    TerminalSheet->ComTerminal->OnPortError = [this](TCustomComTerminal*, const EComPort& e) {
+        ReportPortError(this, e);
+    };
 }
 
 void TTarnwickForm::FormShow() { FlashMemorySheet->ResetNibble(); }
@@ -165,8 +171,23 @@ void TTarnwickForm::AddPort(const QString& path)
 QStringList TTarnwickForm::HelpFileCandidates()
 {
     const QString name = QStringLiteral("tarnwick.hlp");
-    return {QDir(QCoreApplication::applicationDirPath()).filePath(name),
-            QDir(QStringLiteral(TW_DATADIR)).filePath(name)};
+    const QString exeDir = QCoreApplication::applicationDirPath();
+    // The data folder next to bin/ lets an installed tree find its own help
+    // file wherever it was installed to, not only at the configured prefix.
+    QStringList files = {QDir(exeDir).filePath(name),
+                         QDir::cleanPath(exeDir + QStringLiteral("/../share/tarnwick-panel/") + name),
+                         QDir(QStringLiteral(TW_DATADIR)).filePath(name)};
+    files.removeDuplicates();
+    return files;
+}
+
+// The folders of the help file candidates after the program's own one.
+static QStringList HelpDataFolders()
+{
+    QStringList folders;
+    const QStringList files = TTarnwickForm::HelpFileCandidates();
+    for (qsizetype i = 1; i < files.size(); ++i) folders << QFileInfo(files[i]).path();
+    return folders;
 }
 
 void TTarnwickForm::TarnwickHelp1Click()
@@ -182,7 +203,7 @@ void TTarnwickForm::TarnwickHelp1Click()
     Dialogs().MessageBox(this,
                          QStringLiteral("The help file \"tarnwick.hlp\" was not found beside the program "
                                         "or in %1.")
-                             .arg(QStringLiteral(TW_DATADIR)),
+                             .arg(HelpDataFolders().join(QStringLiteral(" or "))),
                          QStringLiteral("Tarnwick Help"), mb::Ok | mb::IconExclamation);
 }
 

@@ -49,7 +49,7 @@ public:
     void TarnwickHelp1Click();
     void About1Click();
 
-    // Where the help file is looked for: beside the program, then the data folder.
+    // Where the help file is looked for: beside the program, then the data folders.
     static QStringList HelpFileCandidates();
 
 protected:

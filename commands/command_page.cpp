@@ -434,6 +434,18 @@ void TCommandPage::SendCommandClick(QObject* Sender)
 
 void TCommandPage::RunRow(QPushButton* sender, bool sendAll)
 {
+    try {
+        RunRowPasses(sender, sendAll);
+    } catch (const EComPort&) {
+        // The bytes that did go out (or came in) before the port failed
+        // belong in the log.
+        line_.Flush();
+        throw;
+    }
+}
+
+void TCommandPage::RunRowPasses(QPushButton* sender, bool sendAll)
+{
     TCustomComPort& port = session_.Port();
     bool repeat = true;
     SetAbortRequested(false);

@@ -80,6 +80,7 @@ private:
 
     // One click of a row button, or one row of "Send All"; port errors pass.
     void RunRow(QPushButton* sender, bool sendAll);
+    void RunRowPasses(QPushButton* sender, bool sendAll);
     // Steps of one exchange after the presence check.
     void Exchange(int n, int command, const TEncodedCommand& e, bool sendAll, bool& repeat);
     void DrainInput(const QString& startText);

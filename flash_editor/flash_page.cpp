@@ -223,3 +223,14 @@ void TFlashPage::FlashMemorySaveClick()
         Dialogs().ErrorBox(this, QStringLiteral("Could not save \"%1\": %2").arg(name, error),
                            QStringLiteral("Any earlier file of that name was left intact."));
 }
+
+TFlashPage::~TFlashPage()
+{
+    for (TFlashGridView* g : {FlashMemory, FlashMemoryS}) {
+        g->OnFocusChange = nullptr;
+        g->OnDrawCell = nullptr;
+        g->OnKeyDown = nullptr;
+        g->OnKeyPress = nullptr;
+        g->OnMouseDown = nullptr;
+    }
+}

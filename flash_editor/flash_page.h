@@ -17,6 +17,9 @@ class TFlashPage : public QWidget {
     Q_OBJECT
 public:
     explicit TFlashPage(TPortControls& controls, QWidget* parent = nullptr);
+    // The grids outlive the page's members while QWidget deletes its
+    // children; their callbacks must not reach the members by then.
+    ~TFlashPage() override;
 
     TFlashGridView* FlashMemory;   // hex grid
     TFlashGridView* FlashMemoryS;  // character grid

@@ -148,7 +148,14 @@ void TComPortPage::OpenComPortClick()
 
 void TComPortPage::CloseComPortClick()
 {
-    if (port_.Connected()) port_.PurgeBuffers(true, true);
+    if (port_.Connected()) {
+        // A line that hung up cannot be purged, and closing it is just what
+        // the user needs then: the purge may fail, the close goes on.
+        try {
+            port_.PurgeBuffers(true, true);
+        } catch (const EComPort&) {
+        }
+    }
     port_.SetConnected(false);
     const bool on = window()->isEnabled();
     for (QWidget* g : {static_cast<QWidget*>(BaudRateGroup), static_cast<QWidget*>(DataLengthGroup),

@@ -240,6 +240,7 @@ void TCustomComPort::OpenPort()
     std::unique_ptr<TSerialDevice> dev = factory_ ? factory_() : std::make_unique<TTermiosDevice>();
     if (const int e = dev->Open(DevicePath(port_).toLocal8Bit().toStdString())) throw EComPort(CError_OpenFailed, e);
     device_ = std::move(dev);
+    ++openSerial_;
     rxConsumed_.store(0);
     txPending_.store(false);
     writeActive_.store(false);
@@ -314,6 +315,14 @@ void TCustomComPort::RunPendingHandOver()
         }
     } depth(this);
     thread_->RunPendingHandOver();
+}
+
+void TCustomComPort::NotifyDeviceLost(uint64_t openSerial)
+{
+    if (openSerial != openSerial_ || !Connected()) return;
+    const std::vector<TComLink*> links = links_;
+    for (TComLink* l : links)
+        if (HasLink(l) && l->OnDeviceLost) l->OnDeviceLost(this);
 }
 
 void TCustomComPort::CheckOpen(int portError) const

@@ -140,6 +140,9 @@ struct TComLink {
     std::function<void(TCustomComPort*, bool)> OnRxActive;                      // code 5
     // Told when the port is destroyed while the link is still registered.
     std::function<void(TCustomComPort*)> OnPortDestroyed;
+    // Told when the open device went away (unplugged, hung up); the port
+    // stays open until closed.
+    std::function<void(TCustomComPort*)> OnDeviceLost;
 };
 
 // The Win32-style line-settings record, computed from the settings as a pure
@@ -255,6 +258,9 @@ public:
     // Runs an event batch that the event thread has handed over and waits
     // for; the event thread posts this, ClosePort runs it while it waits.
     void RunPendingHandOver();
+    // The event thread of open number openSerial found the device gone;
+    // tells the links when that open is still the current one.
+    void NotifyDeviceLost(uint64_t openSerial);
 
 private:
     friend class TComThread;
@@ -311,6 +317,7 @@ private:
     std::atomic<uint64_t> rxConsumed_{0};
     std::atomic<bool> txPending_{false};   // a write happened; evTxEmpty not yet given
     std::atomic<bool> writeActive_{false};
+    uint64_t openSerial_ = 0;  // counts opens, so a late notice finds its own open
 };
 
 class TComPort : public TCustomComPort {

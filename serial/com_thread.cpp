@@ -69,6 +69,7 @@ TComThread::~TComThread()
 void TComThread::Start()
 {
     deviceMask_ = EventsToMask(events_);
+    openSerial_ = port_->openSerial_;
     // The baseline is taken before OpenPort returns, so a change right
     // after the open is an event even if the thread starts late.
     TSerialDevice* dev = port_->Device();
@@ -225,6 +226,7 @@ void TComThread::Run()
     uint64_t lastRxTotal = port_->rxConsumed_.load(std::memory_order_acquire);
     bool rxAbove80 = false;
     int rxQueuedWaitMs = kRxQueuedMinMs;
+    bool lost = false;
 
     for (;;) {
         {
@@ -289,7 +291,10 @@ void TComThread::Run()
                 lastCounters = c;
             }
         }
-        if (gone) break;  // the device went away: nothing more will come
+        if (gone) {  // the device went away: nothing more will come
+            lost = true;
+            break;
+        }
 
         const TComEvents events = MaskToEvents(occurred & deviceMask_);
         if (events != 0) {
@@ -313,12 +318,33 @@ void TComThread::Run()
         if (hasModem || hasCounters) shorten(kModemSampleMs);
 
         TDeviceWaitResult r;
-        if (dev->Wait(wantRead, false, timeout, wakeFd_, &r) != 0) break;
-        if (r.hangup) break;
+        if (dev->Wait(wantRead, false, timeout, wakeFd_, &r) != 0 || r.hangup) {
+            lost = true;
+            break;
+        }
         if (r.woken) {
             uint64_t v = 0;
             [[maybe_unused]] const ssize_t n = ::read(wakeFd_, &v, sizeof v);
         }
+    }
+
+    bool stopping;
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        stopping = stop_;
+    }
+    // A handler that failed may have failed because the device went away.
+    // The device stays open until this thread is joined.
+    if (!lost && !stopping) {
+        int32_t n = 0;
+        lost = dev->InQueue(&n) != 0;
+    }
+    if (lost && !stopping) {
+        // Nobody may be reading or writing right now to notice: tell the
+        // user-interface thread. Dropped when the port goes first.
+        TCustomComPort* port = port_;
+        const uint64_t serial = openSerial_;
+        QMetaObject::invokeMethod(port, [port, serial] { port->NotifyDeviceLost(serial); }, Qt::QueuedConnection);
     }
 
     // Whatever is still queued is dropped with the thread, as at close.

@@ -58,6 +58,7 @@ private:
     bool hasCounters_ = false;
     std::unique_ptr<TSerialCounters> baseCounters_;
     int wakeFd_ = -1;
+    uint64_t openSerial_ = 0;  // which open of the port this thread watches
     std::thread thread_;
 
     mutable std::mutex m_;

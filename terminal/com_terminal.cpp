@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QScrollBar>
 #include <algorithm>
+#include <cerrno>
 
 #include "common/dialogs.h"
 #include "terminal/oem_charset.h"
@@ -77,6 +78,12 @@ TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(pa
         // The port drops its own list; only forget it here.
         if (port == comPort_) comPort_ = nullptr;
     };
+    rxLink_.OnDeviceLost = [this](TCustomComPort* port) {
+        if (port != comPort_) return;
+        // Nothing more will come, and every key would only fail again.
+        SetComPort(nullptr);
+        ReportPortError(EComPort(CError_ReadFailed, EIO));
+    };
 
     font_ = DefaultTerminalFont();
     underlineFont_ = font_;
@@ -111,6 +118,14 @@ void TCustomComTerminal::SetComPort(TCustomComPort* port)
     if (comPort_ && comPort_->HasLink(&rxLink_)) comPort_->UnregisterLink(&rxLink_);
     comPort_ = port;
     if (comPort_) comPort_->RegisterLink(&rxLink_);
+}
+
+void TCustomComTerminal::ReportPortError(const EComPort& e)
+{
+    if (OnPortError)
+        OnPortError(this, e);
+    else
+        Dialogs().ErrorBox(this, e.Message(), QString());
 }
 
 bool TCustomComTerminal::Connected() const { return comPort_ && comPort_->Connected(); }
@@ -505,6 +520,6 @@ void TCustomComTerminal::keyPressEvent(QKeyEvent* e)
         }
         e->accept();
     } catch (const EComPort& ex) {
-        Dialogs().ErrorBox(this, ex.Message(), QString());
+        ReportPortError(ex);
     }
 }

@@ -85,6 +85,9 @@ public:
     std::function<void(TCustomComTerminal*, TEscapeCode, const std::string&)> OnUnhandledCode;
     std::function<void(TCustomComTerminal*)> OnEnter;  // got the keyboard focus
     std::function<void(TCustomComTerminal*)> OnExit;   // lost it
+    // A port error while typing, or the port's device gone (then the
+    // terminal has let go of the port). Without a handler: the error box.
+    std::function<void(TCustomComTerminal*, const EComPort&)> OnPortError;
 
     // --- operations ---
     void ShowText(const std::string& text);
@@ -129,6 +132,7 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
+    void ReportPortError(const EComPort& e);
     // After every engine call: repaint what changed, follow the caret.
     void Sync();
     void UpdateScrollRanges();

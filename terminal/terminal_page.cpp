@@ -1,12 +1,14 @@
 #include "terminal/terminal_page.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QLabel>
 
 #include "common/port_controls.h"
 #include "serial/com_led.h"
 #include "serial/com_port.h"
 #include "terminal/com_terminal.h"
+#include "terminal/lamp_strip_layout.h"
 
 TTerminalPage::TTerminalPage(TCustomComPort& port, TPortControls& controls, QWidget* parent)
     : QWidget(parent), port_(port)
@@ -33,7 +35,8 @@ TTerminalPage::TTerminalPage(TCustomComPort& port, TPortControls& controls, QWid
         {&ComLed10, "ComLed10", lsCTS, 432, "Clear To Send"},
         {&ComLed8, "ComLed8", lsDSR, 544, "Data Set Ready"},
     };
-    for (const LampDef& d : defs) {
+    for (size_t i = 0; i < std::size(defs); ++i) {
+        const LampDef& d = defs[i];
         auto* led = new TComLed(this);
         led->setObjectName(QLatin1String(d.name));
         led->setGeometry(d.left, 0, 25, 25);
@@ -41,10 +44,11 @@ TTerminalPage::TTerminalPage(TCustomComPort& port, TPortControls& controls, QWid
         led->SetLedSignal(d.signal);
         led->setAccessibleName(QLatin1String(d.caption));
         auto* label = new QLabel(QLatin1String(d.caption), this);
-        label->move(d.left + 24, 6);
-        label->adjustSize();
         led->SetComPort(&port_);
         *d.led = led;
+        lamps_[i] = led;
+        lampLabels_[i] = label;
+        lampDesignLefts_[i] = d.left;
     }
 
     ComTerminal = new TComTerminal(this);
@@ -67,6 +71,38 @@ TTerminalPage::TTerminalPage(TCustomComPort& port, TPortControls& controls, QWid
     ComTerminal->OnExit = [this](TCustomComTerminal* s) { ComTerminalExit(s); };
     ComTerminal->setEnabled(false);
     controls.AddOperation(ComTerminal, TPortControlOrder::Terminal);
+    built_ = true;
+    LayOutLamps();
+}
+
+void TTerminalPage::LayOutLamps()
+{
+    constexpr int kLabelOffset = 24;
+    std::vector<TLampStripItem> items;
+    for (size_t i = 0; i < lamps_.size(); ++i) {
+        lampLabels_[i]->adjustSize();
+        items.push_back({lampDesignLefts_[i], lampLabels_[i]->width()});
+    }
+    TLampStripMetrics m;
+    m.labelOffset = kLabelOffset;
+    m.minLeft = CheckBox1->geometry().right() + 1 + 8;
+    // The strip ends where the terminal below it ends.
+    m.rightLimit = ComTerminal->geometry().right() + 1;
+    const std::vector<int> lefts = LayoutLampStrip(items, m);
+    for (size_t i = 0; i < lamps_.size(); ++i) {
+        lamps_[i]->move(lefts[i], 0);
+        lampLabels_[i]->move(lefts[i] + kLabelOffset, 6);
+    }
+}
+
+void TTerminalPage::changeEvent(QEvent* e)
+{
+    QWidget::changeEvent(e);
+    // Another font or style changes the labels' widths.
+    if (built_ && (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange)) {
+        CheckBox1->adjustSize();
+        LayOutLamps();
+    }
 }
 
 TTerminalPage::~TTerminalPage()

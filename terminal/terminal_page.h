@@ -3,6 +3,7 @@
 // is joined to the port only while it holds the keyboard focus so that
 // bytes received meanwhile stay queued for the other pages' exchanges.
 #include <QWidget>
+#include <array>
 
 class QCheckBox;
 class QLabel;
@@ -30,6 +31,16 @@ public:
     void ComTerminalExit(TCustomComTerminal* sender);
     void CheckBox1Click();
 
+protected:
+    void changeEvent(QEvent* e) override;
+
 private:
+    // Places the lamps and their labels so that every label shows in full.
+    void LayOutLamps();
+
     TCustomComPort& port_;
+    std::array<TComLed*, 5> lamps_{};
+    std::array<QLabel*, 5> lampLabels_{};
+    std::array<int, 5> lampDesignLefts_{};
+    bool built_ = false;  // font changes can arrive while the page is being built
 };

@@ -42,6 +42,8 @@ private slots:
     void writeIsBoundedWhenNobodyReads();
     void ptyHasNoModemLinesAndHoldsNothing();
     void hangUpMidTransferRaisesAndCloses();
+    void hangUpIsToldToLinks();
+    void hangUpNoticeForAClosedPortIsDropped();
     void waitForInputReturnsWhenBytesArrive();
 };
 
@@ -264,6 +266,51 @@ void TestComPortPty::hangUpMidTransferRaisesAndCloses()
     // Closing a dead line still works: nothing is left to abort.
     port.ClosePort();
     QVERIFY(!port.Connected());
+}
+
+void TestComPortPty::hangUpIsToldToLinks()
+{
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    port.OpenPort();
+    int lost = 0;
+    TComLink link;
+    link.OnDeviceLost = [&](TCustomComPort* p) {
+        QCOMPARE(p, &port);
+        ++lost;
+    };
+    port.RegisterLink(&link);
+    pty.CloseMaster();
+    QTRY_COMPARE_WITH_TIMEOUT(lost, 1, 5000);
+    // Told, not closed: closing stays the user's.
+    QVERIFY(port.Connected());
+    port.ClosePort();
+    port.UnregisterLink(&link);
+    QCOMPARE(lost, 1);
+}
+
+void TestComPortPty::hangUpNoticeForAClosedPortIsDropped()
+{
+    TPtyPair pty;
+    TComPort port;
+    port.SetPort(pty.Path());
+    port.OpenPort();
+    int lost = 0;
+    TComLink link;
+    link.OnDeviceLost = [&](TCustomComPort*) { ++lost; };
+    port.RegisterLink(&link);
+    pty.CloseMaster();
+    // The thread notices and posts; the port is closed before the notice runs.
+    QElapsedTimer t;
+    t.start();
+    while (port.EventThreadRunning() && t.elapsed() < 5000) QThread::msleep(2);
+    QVERIFY(!port.EventThreadRunning());
+    port.ClosePort();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    QCOMPARE(lost, 0);
+    port.UnregisterLink(&link);
 }
 
 void TestComPortPty::waitForInputReturnsWhenBytesArrive()

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QTabWidget>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -13,10 +14,47 @@
 #include "terminal/com_terminal.h"
 #include "terminal/terminal_page.h"
 
+namespace {
+
+struct Lamp {
+    TComLed* led;
+    const char* name;
+    int left;  // design place, kept when the label leaves room
+    const char* caption;
+};
+
+QLabel* LabelOf(const TTerminalPage& page, const char* caption)
+{
+    for (QLabel* lb : page.findChildren<QLabel*>())
+        if (lb->text() == QLatin1String(caption)) return lb;
+    return nullptr;
+}
+
+// Each label sits 24 pixels right of its lamp at top 6, shows its whole text,
+// ends before the next lamp and no further right than the terminal.
+template <size_t N>
+void VerifyLampStrip(const TTerminalPage& page, const Lamp (&lamps)[N])
+{
+    const int right = page.ComTerminal->geometry().right();
+    QVERIFY(lamps[0].led->x() > page.CheckBox1->geometry().right());
+    for (size_t i = 0; i < N; ++i) {
+        QLabel* lb = LabelOf(page, lamps[i].caption);
+        QVERIFY2(lb, lamps[i].caption);
+        QCOMPARE(lb->pos(), QPoint(lamps[i].led->x() + 24, 6));
+        QVERIFY2(lb->width() >= lb->sizeHint().width(), lamps[i].caption);
+        const int limit = i + 1 < N ? lamps[i + 1].led->x() - 1 : right;
+        QVERIFY2(lb->geometry().right() <= limit, lamps[i].caption);
+    }
+}
+
+}  // namespace
+
 class TestTerminalPage : public QObject {
     Q_OBJECT
 private slots:
     void layout();
+    void lampLabelsShowInFullInTheWindow();
+    void lampLabelsFollowFontChanges();
     void localEchoFollowsCheckBox();
     void focusDecidesWhoReadsReceivedBytes();
 };
@@ -32,26 +70,18 @@ void TestTerminalPage::layout()
     QCOMPARE(page.CheckBox1->pos(), QPoint(8, 6));
     QVERIFY(!(page.CheckBox1->focusPolicy() & Qt::TabFocus));
 
-    struct Lamp {
-        TComLed* led;
-        const char* name;
-        int left;
-        const char* caption;
-    };
     const Lamp lamps[] = {{page.ComLed11, "ComLed11", 136, "Open"},
                           {page.ComLed7, "ComLed7", 208, "Transmit Data"},
                           {page.ComLed9, "ComLed9", 320, "Receive Data"},
                           {page.ComLed10, "ComLed10", 432, "Clear To Send"},
                           {page.ComLed8, "ComLed8", 544, "Data Set Ready"}};
-    const QList<QLabel*> labels = page.findChildren<QLabel*>();
     for (const Lamp& l : lamps) {
         QCOMPARE(l.led->objectName(), QLatin1String(l.name));
-        QCOMPARE(l.led->geometry(), QRect(l.left, 0, 25, 25));
-        const bool labelled = std::any_of(labels.begin(), labels.end(), [&](QLabel* lb) {
-            return lb->text() == QLatin1String(l.caption) && lb->pos() == QPoint(l.left + 24, 6);
-        });
-        QVERIFY2(labelled, l.caption);
+        QCOMPARE(l.led->size(), QSize(25, 25));
+        QCOMPARE(l.led->y(), 0);
+        QVERIFY2(l.led->x() <= l.left, l.caption);
     }
+    VerifyLampStrip(page, lamps);
 
     TComTerminal* t = page.ComTerminal;
     QCOMPARE(t->objectName(), QStringLiteral("ComTerminal"));
@@ -75,6 +105,55 @@ void TestTerminalPage::layout()
 
     QCOMPARE(controls.Settings(), std::vector<QWidget*>{page.CheckBox1});
     QCOMPARE(controls.Operations(), std::vector<QWidget*>{t});
+}
+
+void TestTerminalPage::lampLabelsShowInFullInTheWindow()
+{
+    // As in the main window: the page inside a 657 x 401 tab control.
+    TComPort port;
+    TPortControls controls;
+    QTabWidget tabs;
+    tabs.setFixedSize(657, 401);
+    auto* page = new TTerminalPage(port, controls);
+    tabs.addTab(page, QStringLiteral("Terminal"));
+    tabs.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&tabs));
+    for (QLabel* lb : page->findChildren<QLabel*>()) {
+        const QRect shown = lb->geometry() & page->rect();
+        QVERIFY2(shown == lb->geometry(), qPrintable(lb->text()));
+        QVERIFY2(lb->width() >= lb->sizeHint().width(), qPrintable(lb->text()));
+    }
+}
+
+void TestTerminalPage::lampLabelsFollowFontChanges()
+{
+    TComPort port;
+    TPortControls controls;
+    TTerminalPage page(port, controls);
+    const Lamp lamps[] = {{page.ComLed11, "ComLed11", 136, "Open"},
+                          {page.ComLed7, "ComLed7", 208, "Transmit Data"},
+                          {page.ComLed9, "ComLed9", 320, "Receive Data"},
+                          {page.ComLed10, "ComLed10", 432, "Clear To Send"},
+                          {page.ComLed8, "ComLed8", 544, "Data Set Ready"}};
+
+    // A small font leaves room: the lamps stand at their design places.
+    QFont small = page.font();
+    small.setPixelSize(8);
+    page.setFont(small);
+    for (const Lamp& l : lamps) QCOMPARE(l.led->x(), l.left);
+    VerifyLampStrip(page, lamps);
+
+    // The smallest larger font whose last label no longer fits at the design
+    // place: lamps move left so that every label still shows.
+    const int right = page.ComTerminal->geometry().right();
+    QFont large = page.font();
+    for (int px = 9; px <= 40; ++px) {
+        large.setPixelSize(px);
+        if (544 + 24 + QFontMetrics(large).horizontalAdvance(QStringLiteral("Data Set Ready")) > right) break;
+    }
+    page.setFont(large);
+    QVERIFY(page.ComLed8->x() < 544);
+    VerifyLampStrip(page, lamps);
 }
 
 void TestTerminalPage::localEchoFollowsCheckBox()

@@ -308,6 +308,30 @@ private slots:
         QCOMPARE(vm->Registers()[0], uint8_t(0x5A));
     }
 
+    void faultSilentAfterBytes()
+    {
+        TVirtualModuleFaults f;
+        f.silentAfterBytes = 2;  // counted from here
+        vm->SetFaults(f);
+        QCOMPARE(peer->Exchange({0x01, 0x02}, 2), (Bytes{0x6B, 0x6B}));
+        QVERIFY(peer->Send({0x20, 0x00, 0x5A, 0x01}));
+        QTRY_COMPARE_WITH_TIMEOUT(vm->ReceivedCount(), 6L, 5000);
+        QVERIFY(peer->Read(1, 400).empty());
+        QCOMPARE(vm->Registers()[0], uint8_t(0x5A));
+    }
+
+    void injectReachesThePanelInOrder()
+    {
+        vm->Inject({'a', 'b'});
+        vm->Inject({'c'});
+        QCOMPARE(peer->Read(3), (Bytes{'a', 'b', 'c'}));
+        QCOMPARE(vm->ReceivedCount(), 0L);
+        // Replies and unasked bytes share the line.
+        QCOMPARE(peer->Exchange({0x01}, 1), Bytes{0x6B});
+        vm->Inject({});
+        QVERIFY(peer->Read(1, 100).empty());
+    }
+
     void faultReplyShapes()
     {
         TVirtualModuleFaults f;

@@ -91,6 +91,7 @@ struct TVirtualModule::Impl {
     int inotifyFd = -1;
     std::deque<Pending> pending;
     Clock::time_point lastByte;
+    std::vector<uint8_t> injected;  // guarded by m; moved to pending by the module thread
 
     Impl()
     {
@@ -197,7 +198,9 @@ bool TVirtualModule::Impl::Process(const uint8_t* data, size_t n)
             }
             TModuleProtocol::Result r = proto.Feed(b);
             written = written || r.memoryWritten;
-            if (!faults.silent && !r.reply.empty())
+            const bool mute =
+                faults.silent || (faults.silentAfterBytes >= 0 && bytesSinceFaults > faults.silentAfterBytes);
+            if (!mute && !r.reply.empty())
                 pending.push_back({now + std::chrono::milliseconds(std::max(0, faults.replyDelayMs)),
                                    std::move(r.reply)});
         }
@@ -294,6 +297,10 @@ void TVirtualModule::Impl::Run()
         {
             std::lock_guard<std::mutex> lock(m);
             if (proto.InFrame() && Clock::now() - lastByte >= kFrameTimeout) proto.AbortFrame();
+            if (!injected.empty()) {
+                pending.push_back({Clock::now(), std::move(injected)});
+                injected.clear();
+            }
         }
         SendDue(slaveClosed);
     }
@@ -414,6 +421,7 @@ bool TVirtualModule::Start(std::string* error)
         d.proto.SetRegisters({});
         d.proto.AbortFrame();
         d.bytesSinceFaults = 0;
+        d.injected.clear();
         d.started = true;
     }
     d.pending.clear();
@@ -557,4 +565,14 @@ std::vector<uint8_t> TVirtualModule::SentSerialData() const
 {
     std::lock_guard<std::mutex> lock(d_->m);
     return d_->proto.LastSerialData();
+}
+
+void TVirtualModule::Inject(const std::vector<uint8_t>& bytes)
+{
+    if (bytes.empty()) return;
+    {
+        std::lock_guard<std::mutex> lock(d_->m);
+        d_->injected.insert(d_->injected.end(), bytes.begin(), bytes.end());
+    }
+    d_->Wake();
 }

@@ -14,6 +14,7 @@
 struct TVirtualModuleFaults {
     int replyDelayMs = 0;          // delay before each reply
     bool silent = false;           // never answer (commands still take effect)
+    long silentAfterBytes = -1;    // >= 0: answer only the first this many bytes since SetFaults
     int readFlashHeader = -1;      // >= 0: header byte sent for Read Flash instead of 0x40|(n-1)
     bool extraReplyByte = false;   // append one byte 0x00 to every reply
     long hangUpAfterBytes = -1;    // >= 0: close the pty master when this many bytes have come in
@@ -71,6 +72,10 @@ public:
 
     // Payload of the last Send Serial Data command.
     std::vector<uint8_t> SentSerialData() const;
+
+    // Sends bytes to the panel unasked, as traffic arriving over the radio
+    // would; lost when the panel does not hold the port open.
+    void Inject(const std::vector<uint8_t>& bytes);
 
 private:
     struct Impl;

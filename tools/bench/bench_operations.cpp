@@ -1,0 +1,262 @@
+// Whole module operations against the virtual module running as a process of
+// its own, so this process's CPU time is the panel's alone:
+//  - CPU time / wall time of "Read Flash", "Program Flash" and "Program
+//    Config" (the waits block on the device; the goal is below 5 %);
+//  - wall time of each next to the protocol's own minimum, the sum of the
+//    fixed pauses plus the module's reply delays (the goal for "Read Flash"
+//    is within 10 % of it).
+// The pty carries no baud-rate time, so no line time is counted.
+//
+// Usage: bench_operations [--vmodule PATH] [--delay MS] [--reads N] [--writes N]
+// Exit status: 0 goals met, 1 a run failed, 2 a goal missed.
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/dialogs.h"
+#include "common/port_controls.h"
+#include "flash_editor/flash_page.h"
+#include "module/config_programming.h"
+#include "module/flash_transfer.h"
+#include "module/session.h"
+#include "module/status_form.h"
+#include "serial/com_port.h"
+#include "settings/config_page.h"
+
+extern char** environ;
+
+namespace {
+
+// Counts the boxes an operation shows instead of blocking on them; any box
+// means the run failed and its timing is worthless.
+class TCountingDialogs : public TDialogs {
+public:
+    int shown = 0;
+    QString last;
+    int MessageBox(QWidget*, const QString& text, const QString&, int) override
+    {
+        ++shown;
+        last = text;
+        return mb::IdOk;
+    }
+    QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+    void ErrorBox(QWidget*, const QString& message, const QString&) override
+    {
+        ++shown;
+        last = message;
+    }
+    void Beep() override {}
+};
+
+// The offscreen platform warns each time the progress window is raised.
+void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& msg)
+{
+    if (msg.contains(QLatin1String("does not support raise()"))) return;
+    if (type != QtDebugMsg) std::fprintf(stderr, "%s\n", qPrintable(msg));
+}
+
+double Now(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// The virtual module as a child process; its first output line is the pty.
+class TModuleProcess {
+public:
+    bool Start(const std::string& exe, int delayMs, std::string* portPath)
+    {
+        int fds[2];
+        if (pipe(fds) != 0) return false;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&fa, fds[0]);
+        posix_spawn_file_actions_addclose(&fa, fds[1]);
+        const std::string delay = std::to_string(delayMs);
+        std::vector<char*> argv{const_cast<char*>(exe.c_str()), const_cast<char*>("--delay"),
+                                const_cast<char*>(delay.c_str()), nullptr};
+        const int rc = posix_spawn(&pid_, exe.c_str(), &fa, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&fa);
+        close(fds[1]);
+        if (rc != 0) {
+            close(fds[0]);
+            pid_ = -1;
+            std::fprintf(stderr, "cannot start %s: %s\n", exe.c_str(), std::strerror(rc));
+            return false;
+        }
+        // Blocks until the module has printed its path (or died).
+        std::string line;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') line += c;
+        close(fds[0]);
+        *portPath = line;
+        return !line.empty();
+    }
+
+    // Stops the module; its CPU seconds, for the record.
+    double Stop()
+    {
+        if (pid_ <= 0) return 0;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        rusage u{};
+        wait4(pid_, &status, 0, &u);
+        pid_ = -1;
+        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    }
+    ~TModuleProcess() { Stop(); }
+
+private:
+    pid_t pid_ = -1;
+};
+
+struct TRuns {
+    std::vector<double> wall;  // seconds per run
+    double cpu = 0;            // seconds over all runs
+    int failed = 0;
+};
+
+double Median(std::vector<double> v)
+{
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double Sum(const std::vector<double>& v)
+{
+    double s = 0;
+    for (double x : v) s += x;
+    return s;
+}
+
+template <class F>
+TRuns Measure(int count, TCountingDialogs& dialogs, F&& op)
+{
+    TRuns r;
+    for (int i = 0; i < count; ++i) {
+        const int before = dialogs.shown;
+        const double w0 = Now(CLOCK_MONOTONIC), c0 = Now(CLOCK_PROCESS_CPUTIME_ID);
+        op();
+        r.wall.push_back(Now(CLOCK_MONOTONIC) - w0);
+        r.cpu += Now(CLOCK_PROCESS_CPUTIME_ID) - c0;
+        if (dialogs.shown != before) {
+            ++r.failed;
+            std::fprintf(stderr, "  run %d failed: %s\n", i + 1, qPrintable(dialogs.last));
+        }
+    }
+    return r;
+}
+
+// The protocol's own minimum in milliseconds: every fixed pause the operation
+// makes, plus one reply delay for every reply it waits for. Replies nobody
+// waits for (Erase, Write Flash) fall inside the pause after them.
+//  communication check: 300 ms pause after NOP, one reply (Read Version);
+//  Read Flash: check, Disconect, Connect, Read Status, 4 x Read Flash;
+//  ProgramMemory: 3 replies, 330 ms after the erase, then per block a check,
+//    2 replies and 660 ms; 100 ms after it.
+double ReadFlashMinimumMs(int d) { return (300 + d) + 3 * d + 4 * d; }
+double ProgramMemoryMs(int d) { return 3 * d + 330 + 4 * ((300 + d) + 2 * d + 660); }
+double ProgramFlashMinimumMs(int d) { return (300 + d) + ProgramMemoryMs(d) + 100; }
+// Program Config pauses 100 ms between its check and the programming.
+double ProgramConfigMinimumMs(int d) { return (300 + d) + 100 + ProgramMemoryMs(d) + 100; }
+
+// True when the goals are met.
+bool Report(const char* name, const TRuns& r, double minimumMs, double goalRatio)
+{
+    const double share = 100.0 * r.cpu / Sum(r.wall);
+    const double wallMs = 1000.0 * Median(r.wall);
+    const double ratio = wallMs / minimumMs;
+    std::printf("%-15s %d run(s)%s: wall median %.1f ms (min %.1f, max %.1f), protocol minimum %.0f ms, "
+                "overhead x%.3f; CPU %.1f ms = %.2f %% of wall\n",
+                name, int(r.wall.size()), r.failed ? " WITH FAILURES" : "", wallMs,
+                1000.0 * *std::min_element(r.wall.begin(), r.wall.end()),
+                1000.0 * *std::max_element(r.wall.begin(), r.wall.end()), minimumMs, ratio, 1000.0 * r.cpu, share);
+    // Lines for tools/bench/run.sh: measure, figure, goal.
+    std::printf("BENCH\t%s CPU / wall\t%.2f %%\t< 5 %%\n", name, share);
+    std::printf("BENCH\t%s wall / protocol minimum\t%.0f / %.0f ms = x%.3f\t%s\n", name, wallMs, minimumMs, ratio,
+                goalRatio > 0 ? "<= x1.10" : "(report)");
+    return share < 5.0 && (goalRatio <= 0 || ratio <= goalRatio);
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    std::string vmodule = TW_VMODULE_EXE;
+    int delayMs = 0, reads = 7, writes = 2;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (a == "--vmodule" && hasValue) vmodule = argv[++i];
+        else if (a == "--delay" && hasValue) delayMs = std::atoi(argv[++i]);
+        else if (a == "--reads" && hasValue) reads = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--writes" && hasValue) writes = std::max(1, std::atoi(argv[++i]));
+        else {
+            std::fprintf(stderr, "usage: %s [--vmodule PATH] [--delay MS] [--reads N] [--writes N]\n", argv[0]);
+            return 2;
+        }
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    qInstallMessageHandler(QuietMessages);
+    QApplication app(argc, argv);
+
+    TModuleProcess module;
+    std::string path;
+    if (!module.Start(vmodule, delayMs, &path)) {
+        std::fprintf(stderr, "the virtual module did not start (%s)\n", vmodule.c_str());
+        return 1;
+    }
+
+    TCountingDialogs dialogs;
+    SetDialogs(&dialogs);
+    InitStatus();
+    TComPort port;
+    port.SetPort(QString::fromStdString(path));
+    port.SetBaudRate(br57600);
+    port.OpenPort();
+    if (!port.Connected()) {
+        std::fprintf(stderr, "cannot open %s\n", path.c_str());
+        return 1;
+    }
+    TModuleSession session(port);
+    TPortControls controls;
+    TFlashPage flashPage(controls);
+    flashPage.SetupGrids();
+    TConfigPage configPage(controls);
+
+    std::printf("bench_operations: virtual module process on %s, reply delay %d ms, no baud-rate time (pty)\n",
+                path.c_str(), delayMs);
+    // One read first, untimed: loads the lazily built parts of the program.
+    ReadFlashButtonClick(session, flashPage);
+
+    const TRuns read = Measure(reads, dialogs, [&] { ReadFlashButtonClick(session, flashPage); });
+    const TRuns program = Measure(writes, dialogs, [&] { ProgramFlashButtonClick(session, flashPage); });
+    const TRuns config = Measure(writes, dialogs, [&] { ProgramConfigButtonClick(session, configPage, 0); });
+
+    bool met = Report("Read Flash", read, ReadFlashMinimumMs(delayMs), 1.10);
+    met &= Report("Program Flash", program, ProgramFlashMinimumMs(delayMs), 0);
+    met &= Report("Program Config", config, ProgramConfigMinimumMs(delayMs), 0);
+
+    port.ClosePort();
+    SetDialogs(nullptr);
+    const double moduleCpu = module.Stop();
+    std::printf("(virtual module process: %.1f ms CPU in all)\n", 1000.0 * moduleCpu);
+    if (read.failed + program.failed + config.failed) return 1;
+    return met ? 0 : 2;
+}
