@@ -13,18 +13,15 @@
 #include "module/session.h"
 #include "module/status_form.h"
 #include "serial/com_port.h"
+#include "support/module_line.h"
 #include "support/scripted_dialogs.h"
 #include "tools/vmodule/virtual_module.h"
 
-class TestCommandVModule : public QObject {
+class TestCommandVModule : public QObject, TModuleLine {
     Q_OBJECT
 
-    TVirtualModule* vm = nullptr;
-    TComPort* port = nullptr;
-    TModuleSession* session = nullptr;
     TPortControls* controls = nullptr;
     TCommandPage* page = nullptr;
-    TScriptedDialogs* dialogs = nullptr;
 
     void Choose(int row, int command) { page->CommandCombo(row)->setCurrentIndex(command); }
 
@@ -36,17 +33,8 @@ private slots:
 
     void init()
     {
-        dialogs = new TScriptedDialogs;
-        SetDialogs(dialogs);
-        vm = new TVirtualModule;
         std::string err;
-        QVERIFY2(vm->Start(&err), err.c_str());
-        port = new TComPort;
-        port->SetPort(QString::fromStdString(vm->PortPath()));
-        port->SetBaudRate(br57600);
-        port->OpenPort();
-        QVERIFY(port->Connected());
-        session = new TModuleSession(*port);
+        QVERIFY2(StartLine(true, &err), err.c_str());
         controls = new TPortControls;
         page = new TCommandPage(*session, *controls);
         page->CreateCommandRows();
@@ -57,11 +45,7 @@ private slots:
     {
         delete page;
         delete controls;
-        delete session;
-        delete port;
-        delete vm;
-        SetDialogs(nullptr);
-        delete dialogs;
+        StopLine();
     }
 
     void setRFChannelReachesTheRegister()

@@ -15,6 +15,7 @@
 #include "module/status_form.h"
 #include "serial/com_port.h"
 #include "settings/config_page.h"
+#include "support/module_line.h"
 #include "support/scripted_dialogs.h"
 #include "tools/vmodule/virtual_module.h"
 
@@ -34,15 +35,11 @@ int Count(const std::vector<uint8_t>& rx, uint8_t b) { return int(std::count(rx.
 
 }  // namespace
 
-class TestConfigProgramming : public QObject {
+class TestConfigProgramming : public QObject, TModuleLine {
     Q_OBJECT
 
-    TVirtualModule* vm = nullptr;
-    TComPort* port = nullptr;
-    TModuleSession* session = nullptr;
     TPortControls* controls = nullptr;
     TConfigPage* page = nullptr;
-    TScriptedDialogs* dialogs = nullptr;
 
     // What the main window does: a port error that escapes ends in the error box.
     void Run(int flowItem)
@@ -100,15 +97,8 @@ private slots:
 
     void init()
     {
-        dialogs = new TScriptedDialogs;
-        SetDialogs(dialogs);
-        vm = new TVirtualModule;
         std::string err;
-        QVERIFY2(vm->Start(&err), err.c_str());
-        port = new TComPort;
-        port->SetPort(QString::fromStdString(vm->PortPath()));
-        port->SetBaudRate(br57600);
-        session = new TModuleSession(*port);
+        QVERIFY2(StartLine(false, &err), err.c_str());
         controls = new TPortControls;
         page = new TConfigPage(*controls);
     }
@@ -116,11 +106,7 @@ private slots:
     {
         delete page;
         delete controls;
-        delete session;
-        delete port;
-        delete vm;
-        SetDialogs(nullptr);
-        delete dialogs;
+        StopLine();
     }
 
     void initialPageIsProgrammed()

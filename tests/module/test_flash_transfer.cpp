@@ -13,6 +13,7 @@
 #include "module/session.h"
 #include "module/status_form.h"
 #include "serial/com_port.h"
+#include "support/module_line.h"
 #include "support/scripted_dialogs.h"
 #include "tools/vmodule/virtual_module.h"
 
@@ -46,15 +47,11 @@ std::vector<uint8_t> AfterCheck(const std::vector<uint8_t>& rx)
 
 }  // namespace
 
-class TestFlashTransfer : public QObject {
+class TestFlashTransfer : public QObject, TModuleLine {
     Q_OBJECT
 
-    TVirtualModule* vm = nullptr;
-    TComPort* port = nullptr;
-    TModuleSession* session = nullptr;
     TPortControls* controls = nullptr;
     TFlashPage* page = nullptr;
-    TScriptedDialogs* dialogs = nullptr;
 
     // What the main window does: a port error that escapes ends in the error box.
     void Run(void (*op)(TModuleSession&, TFlashPage&))
@@ -78,17 +75,8 @@ private slots:
 
     void init()
     {
-        dialogs = new TScriptedDialogs;
-        SetDialogs(dialogs);
-        vm = new TVirtualModule;
         std::string err;
-        QVERIFY2(vm->Start(&err), err.c_str());
-        port = new TComPort;
-        port->SetPort(QString::fromStdString(vm->PortPath()));
-        port->SetBaudRate(br57600);
-        port->OpenPort();
-        QVERIFY(port->Connected());
-        session = new TModuleSession(*port);
+        QVERIFY2(StartLine(true, &err), err.c_str());
         controls = new TPortControls;
         page = new TFlashPage(*controls);
         page->SetupGrids();
@@ -97,11 +85,7 @@ private slots:
     {
         delete page;
         delete controls;
-        delete session;
-        delete port;
-        delete vm;
-        SetDialogs(nullptr);
-        delete dialogs;
+        StopLine();
     }
 
     void readFillsHighestBlockFirst()

@@ -3,7 +3,7 @@
 #include <QtTest>
 #include <thread>
 
-#include "pty_pair_helper.h"
+#include "pty_pair.h"
 #include "scripted_device_helper.h"
 #include "serial/com_port.h"
 

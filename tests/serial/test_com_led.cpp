@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "pty_pair_helper.h"
+#include "pty_pair.h"
 #include "scripted_device_helper.h"
 #include "serial/com_led.h"
 #include "serial/com_port.h"

@@ -5,7 +5,7 @@
 #include <QElapsedTimer>
 #include <QtTest>
 
-#include "pty_pair_helper.h"
+#include "pty_pair.h"
 #include "serial/com_port.h"
 #include "serial/termios2_baud.h"
 #include "serial/termios_device.h"

@@ -7,7 +7,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "pty_pair_helper.h"
+#include "pty_pair.h"
 #include "scripted_device_helper.h"
 #include "serial/termios_device.h"
 

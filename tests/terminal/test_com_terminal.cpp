@@ -3,7 +3,7 @@
 #include <QScrollBar>
 #include <QtTest>
 
-#include "pty_peer_helper.h"
+#include "pty_pair.h"
 #include "serial/com_port.h"
 #include "terminal/com_terminal.h"
 
@@ -265,10 +265,10 @@ void TestComTerminal::keysWithoutPort()
 
 void TestComTerminal::portLinkAndReplies()
 {
-    TPtyPeer peer;
+    TPtyPair peer;
     if (!peer.Ok()) QSKIP("no pseudo-terminal available");
     TComPort port;
-    port.SetPort(peer.SlavePath());
+    port.SetPort(peer.Path());
     port.OpenPort();
 
     TComTerminal t;
@@ -280,14 +280,14 @@ void TestComTerminal::portLinkAndReplies()
     QVERIFY(t.Connected());
 
     peer.Write("hi" + QByteArray("\x1B[5;12H\x1B[6n"));
-    const QByteArray reply = peer.Read(7, 5000);
+    const QByteArray reply = peer.ReadProcessingEvents(7, 5000);
     QCOMPARE(reply, QByteArray("\x1B[5;12R"));
     QCOMPARE(t.Buffer().LoadCell(1, 1).Ch, uint8_t('h'));
     QCOMPARE(t.Buffer().LoadCell(2, 1).Ch, uint8_t('i'));
     QCOMPARE(seen.substr(0, 2), std::string("hi"));
 
     peer.Write("\x1B[c\x1B[5n");
-    QCOMPARE(peer.Read(11, 5000), QByteArray("\x1B[?1;2c\x1B[0n"));
+    QCOMPARE(peer.ReadProcessingEvents(11, 5000), QByteArray("\x1B[?1;2c\x1B[0n"));
 
     // Detached: the link is gone, the screen stays.
     t.SetComPort(nullptr);
@@ -307,10 +307,10 @@ void TestComTerminal::portLinkAndReplies()
 
 void TestComTerminal::typedKeysReachThePort()
 {
-    TPtyPeer peer;
+    TPtyPair peer;
     if (!peer.Ok()) QSKIP("no pseudo-terminal available");
     TComPort port;
-    port.SetPort(peer.SlavePath());
+    port.SetPort(peer.Path());
     port.OpenPort();
 
     QWidget w;
@@ -324,27 +324,27 @@ void TestComTerminal::typedKeysReachThePort()
     QTRY_VERIFY(t->hasFocus());
 
     QTest::keyClick(t, Qt::Key_Return);
-    QCOMPARE(peer.Read(2, 5000), QByteArray("\r\n"));
+    QCOMPARE(peer.ReadProcessingEvents(2, 5000), QByteArray("\r\n"));
     QTest::keyClicks(t, "at");
-    QCOMPARE(peer.Read(2, 5000), QByteArray("at"));
+    QCOMPARE(peer.ReadProcessingEvents(2, 5000), QByteArray("at"));
     QCOMPARE(t->Buffer().LoadCell(1, 1).Ch, uint8_t(0));  // no local echo
 
     t->SetLocalEcho(true);
     t->MoveCaret(5, 3);
     QTest::keyClick(t, Qt::Key_Return);
-    QCOMPARE(peer.Read(2, 5000), QByteArray("\r\n"));
+    QCOMPARE(peer.ReadProcessingEvents(2, 5000), QByteArray("\r\n"));
     QCOMPARE(t->CaretCell(), (TTermPoint{1, 4}));
     t->SetLocalEcho(false);
 
     QTest::keyClick(t, Qt::Key_Up);
     QTest::keyClick(t, Qt::Key_Left);
-    QCOMPARE(peer.Read(6, 5000), QByteArray("\x1B[A\x1B[D"));
+    QCOMPARE(peer.ReadProcessingEvents(6, 5000), QByteArray("\x1B[A\x1B[D"));
     peer.Write("\x1B[?1h");
     QTRY_VERIFY(t->Engine().AppCursorMode());
     QTest::keyClick(t, Qt::Key_Down);
-    QCOMPARE(peer.Read(3, 5000), QByteArray("\x1BOB"));
+    QCOMPARE(peer.ReadProcessingEvents(3, 5000), QByteArray("\x1BOB"));
     QTest::keyClick(t, Qt::Key_C, Qt::ControlModifier);
-    QCOMPARE(peer.Read(1, 5000), QByteArray("\x03"));
+    QCOMPARE(peer.ReadProcessingEvents(1, 5000), QByteArray("\x03"));
 
     t->SetComPort(nullptr);
     port.ClosePort();

@@ -8,7 +8,7 @@
 #include <QtTest>
 
 #include "common/port_controls.h"
-#include "pty_peer_helper.h"
+#include "pty_pair.h"
 #include "serial/com_led.h"
 #include "serial/com_port.h"
 #include "terminal/com_terminal.h"
@@ -169,7 +169,7 @@ void TestTerminalPage::localEchoFollowsCheckBox()
 
 void TestTerminalPage::focusDecidesWhoReadsReceivedBytes()
 {
-    TPtyPeer peer;
+    TPtyPair peer;
     if (!peer.Ok()) QSKIP("no pseudo-terminal available");
     TComPort port;
     TPortControls controls;
@@ -188,7 +188,7 @@ void TestTerminalPage::focusDecidesWhoReadsReceivedBytes()
     QVERIFY(!page->ComTerminal->hasFocus());
     QVERIFY(page->ComTerminal->ComPort() == nullptr);
 
-    port.SetPort(peer.SlavePath());
+    port.SetPort(peer.Path());
     port.OpenPort();
     controls.EnableOperations(true);
     controls.EnableSettings(false);
@@ -215,7 +215,7 @@ void TestTerminalPage::focusDecidesWhoReadsReceivedBytes()
 
     // Typed Enter sends CR LF (SendLF of the page's terminal).
     QTest::keyClick(page->ComTerminal, Qt::Key_Return);
-    QCOMPARE(peer.Read(2, 5000), QByteArray("\r\n"));
+    QCOMPARE(peer.ReadProcessingEvents(2, 5000), QByteArray("\r\n"));
 
     // Leaving detaches it before anything else is sent; the screen stays.
     elsewhere->setFocus();

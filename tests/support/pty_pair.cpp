@@ -1,4 +1,4 @@
-#include "pty_pair_helper.h"
+#include "pty_pair.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 
 TPtyPair::TPtyPair()
@@ -58,6 +59,23 @@ QByteArray TPtyPair::Read(int count, int timeoutMs)
         char buf[4096];
         const ssize_t n = ::read(master_, buf, std::min<size_t>(sizeof buf, size_t(count - out.size())));
         if (n > 0) out.append(buf, n);
+    }
+    return out;
+}
+
+QByteArray TPtyPair::ReadProcessingEvents(int count, int timeoutMs)
+{
+    QByteArray out;
+    QDeadlineTimer deadline(timeoutMs);
+    while (out.size() < count && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        pollfd p{master_, POLLIN, 0};
+        const int wait = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 20));
+        if (::poll(&p, 1, wait) > 0 && (p.revents & POLLIN)) {
+            char buf[256];
+            const ssize_t n = ::read(master_, buf, std::min<size_t>(sizeof buf, size_t(count - out.size())));
+            if (n > 0) out.append(buf, n);
+        }
     }
     return out;
 }

@@ -13,6 +13,9 @@ public:
     void Write(const QByteArray& bytes);
     // Reads until count bytes came or timeoutMs passed, blocking in poll.
     QByteArray Read(int count, int timeoutMs);
+    // The same in short slices with Qt events processed in between, for a
+    // port whose event hand-over needs the event loop to deliver.
+    QByteArray ReadProcessingEvents(int count, int timeoutMs);
     // The far end goes away: the kernel hangs the slave up.
     void CloseMaster();
     int MasterFd() const { return master_; }
