@@ -243,19 +243,22 @@ std::size_t TComTermEngine::TryControlSequence(const char* data, std::size_t cou
     return i + 1;
 }
 
-TTermCell TComTermEngine::NewCell(uint8_t c) const
+// Field by field into the cell: a whole-cell copy from a local that was
+// just written goes through memory in a way that stalls the store.
+void TComTermEngine::FillCell(TTermCell& cell, uint8_t c) const
 {
-    TTermCell cell;
     cell.Ch = c;
     cell.FrontColor = currentAttr_.Bold ? altColor_ : currentAttr_.Inverse ? color_ : fontColor_;
     cell.BackColor = currentAttr_.Inverse ? fontColor_ : color_;
     cell.Underline = currentAttr_.Underline ? 1 : 0;
-    return cell;
 }
 
 std::size_t TComTermEngine::PutRun(const uint8_t* s, std::size_t count)
 {
-    TTermCell cell = NewCell(0);
+    TTermCell cell;
+    FillCell(cell, 0);
+    const uint32_t front = cell.FrontColor, back = cell.BackColor;
+    const uint8_t underline = cell.Underline;
     std::size_t done = 0;
     while (done < count) {
         const int x = caret_.X, y = caret_.Y;
@@ -263,9 +266,13 @@ std::size_t TComTermEngine::PutRun(const uint8_t* s, std::size_t count)
         const std::size_t limit = std::min(count - done, room);
         TTermCell* row = buffer_.MutableRow(y) + (x - 1);
         std::size_t k = 0;
+        // Field by field, as in FillCell.
         for (; k < limit && s[done + k] >= 0x20; ++k) {
-            cell.Ch = s[done + k];
-            row[k] = cell;
+            TTermCell& c = row[k];
+            c.Ch = s[done + k];
+            c.FrontColor = front;
+            c.BackColor = back;
+            c.Underline = underline;
         }
         if (k == 0) break;
         MarkDirty(x, y, x + static_cast<int>(k) - 1, y);
@@ -282,8 +289,7 @@ std::size_t TComTermEngine::PutRun(const uint8_t* s, std::size_t count)
             // The caret stays in the last column, where each further
             // character of the run lands in turn: the last one stays.
             while (done < count && s[done] >= 0x20) ++done;
-            cell.Ch = s[done - 1];
-            row[k - 1] = cell;
+            FillCell(row[k - 1], s[done - 1]);
             break;
         }
     }
@@ -320,7 +326,7 @@ void TComTermEngine::ShowChar(uint8_t c)
     case 0x0D: MoveCaret(1, caret_.Y); break;
     default:
         if (c >= 0x20) {
-            buffer_.MutableRow(caret_.Y)[caret_.X - 1] = NewCell(c);
+            FillCell(buffer_.MutableRow(caret_.Y)[caret_.X - 1], c);
             MarkDirty(caret_.X, caret_.Y, caret_.X, caret_.Y);
             Advance();
         }

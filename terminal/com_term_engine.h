@@ -127,7 +127,8 @@ private:
     // erasing) at data[0] == ESC, done without the parser; returns the bytes
     // taken, or 0 when the parser must deal with them.
     std::size_t TryControlSequence(const char* data, std::size_t count);
-    TTermCell NewCell(uint8_t c) const;
+    // A character with the current attributes.
+    void FillCell(TTermCell& cell, uint8_t c) const;
     void Advance();
     void SetAttribute(int value);
     // ApplyCode for the codes that take at most two numbers.
