@@ -14,6 +14,48 @@ TComTermEngine::TComTermEngine()
 
 TComTermEngine::~TComTermEngine() = default;
 
+// ---------------------------------------------------------------- per character
+// Small steps of every character, defined first so that they inline.
+
+inline void TComTermEngine::MarkDirty(int x1, int y1, int x2, int y2)
+{
+    if (dirty_.Any && x1 >= dirty_.X1 && y1 >= dirty_.Y1 && x2 <= dirty_.X2 && y2 <= dirty_.Y2) return;
+    if (!dirty_.Any) {
+        dirty_ = {true, x1, y1, x2, y2};
+        return;
+    }
+    dirty_.X1 = std::min(dirty_.X1, x1);
+    dirty_.Y1 = std::min(dirty_.Y1, y1);
+    dirty_.X2 = std::max(dirty_.X2, x2);
+    dirty_.Y2 = std::max(dirty_.Y2, y2);
+}
+
+// Field by field into the cell: a whole-cell copy from a local that was
+// just written goes through memory in a way that stalls the store.
+inline void TComTermEngine::FillCell(TTermCell& cell, uint8_t c) const
+{
+    cell.Ch = c;
+    cell.FrontColor = currentAttr_.Bold ? altColor_ : currentAttr_.Inverse ? color_ : fontColor_;
+    cell.BackColor = currentAttr_.Inverse ? fontColor_ : color_;
+    cell.Underline = currentAttr_.Underline ? 1 : 0;
+}
+
+// After a printable character.
+inline void TComTermEngine::Advance()
+{
+    if (caret_.X < columns_) {
+        ++caret_.X;
+    } else if (WrapLines) {
+        if (caret_.Y < rows_) {
+            caret_ = {1, caret_.Y + 1};
+        } else {
+            buffer_.ScrollBufferUp();
+            MarkAll();
+            caret_ = {1, rows_};
+        }
+    }
+}
+
 // ---------------------------------------------------------------- settings
 
 void TComTermEngine::SetColumns(int v)
@@ -243,16 +285,6 @@ std::size_t TComTermEngine::TryControlSequence(const char* data, std::size_t cou
     return i + 1;
 }
 
-// Field by field into the cell: a whole-cell copy from a local that was
-// just written goes through memory in a way that stalls the store.
-void TComTermEngine::FillCell(TTermCell& cell, uint8_t c) const
-{
-    cell.Ch = c;
-    cell.FrontColor = currentAttr_.Bold ? altColor_ : currentAttr_.Inverse ? color_ : fontColor_;
-    cell.BackColor = currentAttr_.Inverse ? fontColor_ : color_;
-    cell.Underline = currentAttr_.Underline ? 1 : 0;
-}
-
 std::size_t TComTermEngine::PutRun(const uint8_t* s, std::size_t count)
 {
     TTermCell cell;
@@ -294,22 +326,6 @@ std::size_t TComTermEngine::PutRun(const uint8_t* s, std::size_t count)
         }
     }
     return done;
-}
-
-// After a printable character.
-void TComTermEngine::Advance()
-{
-    if (caret_.X < columns_) {
-        ++caret_.X;
-    } else if (WrapLines) {
-        if (caret_.Y < rows_) {
-            caret_ = {1, caret_.Y + 1};
-        } else {
-            buffer_.ScrollBufferUp();
-            MarkAll();
-            caret_ = {1, rows_};
-        }
-    }
 }
 
 void TComTermEngine::ShowChar(uint8_t c)
@@ -494,18 +510,6 @@ void TComTermEngine::SetMode(const TParamList* params, bool on)
         WrapLines = on;
     else if (mode == "?3")
         SetColumns(on ? 132 : 80);
-}
-
-void TComTermEngine::MarkDirty(int x1, int y1, int x2, int y2)
-{
-    if (!dirty_.Any) {
-        dirty_ = {true, x1, y1, x2, y2};
-        return;
-    }
-    dirty_.X1 = std::min(dirty_.X1, x1);
-    dirty_.Y1 = std::min(dirty_.Y1, y1);
-    dirty_.X2 = std::max(dirty_.X2, x2);
-    dirty_.Y2 = std::max(dirty_.Y2, y2);
 }
 
 TTermDirty TComTermEngine::TakeDirty()
