@@ -158,6 +158,8 @@ void TCustomComPort::SetSyncMethod(TSyncMethod v)
 
 void TCustomComPort::SetDeviceFactory(DeviceFactory f) { factory_ = std::move(f); }
 
+void TCustomComPort::SetWakeFdFactory(WakeFdFactory f) { wakeFdFactory_ = std::move(f); }
+
 QString TCustomComPort::DevicePath(const QString& port)
 {
     if (port.startsWith(QLatin1Char('/'))) return port;
@@ -242,8 +244,7 @@ void TCustomComPort::OpenPort()
     device_ = std::move(dev);
     ++openSerial_;
     rxConsumed_.store(0);
-    txPending_.store(false);
-    writeActive_.store(false);
+    txSeq_.store(0);
     try {
         ApplyAllSettings();
     } catch (...) {
@@ -287,8 +288,15 @@ void TCustomComPort::ClosePort()
 
 void TCustomComPort::StartThread()
 {
-    thread_ = std::make_unique<TComThread>(this, events_, syncMethod_, buffer_.InputSize());
-    thread_->Start();
+    thread_ = std::make_unique<TComThread>(this, events_, syncMethod_, buffer_.InputSize(), wakeFdFactory_);
+    if (const int e = thread_->Start()) {
+        // Without its wake-up the thread could never be stopped on a device
+        // without modem lines: the open fails instead.
+        thread_.reset();
+        device_->Close();
+        device_.reset();
+        throw EComPort(CError_OpenFailed, e);
+    }
 }
 
 void TCustomComPort::StopThread()
@@ -302,6 +310,8 @@ void TCustomComPort::StopThread()
 }
 
 bool TCustomComPort::EventThreadRunning() const { return thread_ && thread_->Running(); }
+
+bool TCustomComPort::HandOverWaiting() const { return thread_ && thread_->HandOverWaiting(); }
 
 void TCustomComPort::RunPendingHandOver()
 {
@@ -350,14 +360,10 @@ int32_t TCustomComPort::WriteText(const QByteArray& bytes)
 
     struct TWriting {
         TCustomComPort* port;
-        explicit TWriting(TCustomComPort* p) : port(p)
-        {
-            port->txPending_.store(true);
-            port->writeActive_.store(true);
-        }
+        explicit TWriting(TCustomComPort* p) : port(p) { port->txSeq_.fetch_add(1); }
         ~TWriting()
         {
-            port->writeActive_.store(false);
+            port->txSeq_.fetch_add(1);
             if (port->thread_) port->thread_->Wake();
         }
     };

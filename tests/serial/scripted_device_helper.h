@@ -5,6 +5,7 @@
 // close and reopen.
 #include <QByteArray>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,6 +28,10 @@ public:
     void SetHasModemLines(bool v);
     void SetOpenError(int e);
     void SetApplyError(int e);
+    // Called (outside the line's lock) by every OutQueue after the count is
+    // taken, on whichever thread asks: lets a test act between a look at the
+    // transmit queue and what the caller does with it.
+    void SetOutQueueHook(std::function<void()> hook);
 
     // --- what the test reads back ---
     QByteArray Sent() const;
@@ -54,6 +59,7 @@ private:
     int opens_ = 0, closes_ = 0;
     std::string path_;
     std::vector<TDCBRecord> applied_;
+    std::function<void()> outQueueHook_;
 };
 
 class TScriptedDevice : public TSerialDevice {
