@@ -29,6 +29,9 @@ constexpr uint32_t CE_MODE = 0x8000;
 
 constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
+// How often a write held by DSR output flow looks at the line again.
+constexpr int64_t kDsrSampleMs = 5;
+
 using Clock = std::chrono::steady_clock;
 
 uint32_t RateOf(TBaudRate b, int32_t custom)
@@ -372,11 +375,36 @@ int32_t TCustomComPort::WriteText(const QByteArray& bytes)
         TWriting writing(this);
         SignalLinks(6, true);
         if (!device_) throw EComPort(CError_WriteFailed, kInvalidHandle);  // a link closed the port
-        if (const int e = device_->Write(copy.constData(), count, WriteTimeoutMs(count), &written))
-            throw EComPort(CError_WriteFailed, e);
+        int32_t timeoutMs = WriteTimeoutMs(count);
+        if (WaitForDsr(&timeoutMs)) {
+            if (const int e = device_->Write(copy.constData(), count, timeoutMs, &written))
+                throw EComPort(CError_WriteFailed, e);
+        }
     }
     PassTxToLinks(copy.constData(), count);
     return written;
+}
+
+bool TCustomComPort::WaitForDsr(int32_t* timeoutMs)
+{
+    // Termios has no DSR output flow control: the port holds the write back
+    // itself while DSR is low, sampling the line within the write's time-out.
+    // A device without modem lines (a pseudo-terminal) cannot tell: it sends.
+    if (!flowControl_.OutDSRFlow()) return true;
+    const auto start = Clock::now();
+    for (;;) {
+        uint8_t m = 0;
+        bool present = false;
+        if (const int e = device_->ModemStatus(&m, &present)) throw EComPort(CError_WriteFailed, e);
+        const int64_t waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const int64_t left = *timeoutMs < 0 ? INT32_MAX : *timeoutMs - waited;
+        if (!present || (m & ms::Dsr)) {
+            if (*timeoutMs >= 0) *timeoutMs = static_cast<int32_t>(std::max<int64_t>(left, 0));
+            return true;
+        }
+        if (left <= 0) return false;
+        SleepMs(std::min<int64_t>(left, kDsrSampleMs));
+    }
 }
 
 int32_t TCustomComPort::ReadWithTimeouts(char* buffer, int32_t count)

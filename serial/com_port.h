@@ -280,6 +280,9 @@ private:
     };
     TCommState ClearCommError(bool withStatus);
     int32_t WriteTimeoutMs(int32_t count) const;
+    // DSR output flow: false when DSR stayed low for the whole time-out;
+    // otherwise *timeoutMs is what is left of it for the write.
+    bool WaitForDsr(int32_t* timeoutMs);
     int32_t ReadWithTimeouts(char* buffer, int32_t count);
     void HandleRxChar();
     void ReportSignal(int code);

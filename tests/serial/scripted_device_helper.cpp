@@ -80,6 +80,7 @@ void TScriptedLine::SetOutQueueHook(std::function<void()> hook) { std::lock_guar
 QByteArray TScriptedLine::Sent() const { std::lock_guard<std::mutex> l(m_); return sent_; }
 int32_t TScriptedLine::TxQueued() const { std::lock_guard<std::mutex> l(m_); return static_cast<int32_t>(held_.size()); }
 int TScriptedLine::Opens() const { std::lock_guard<std::mutex> l(m_); return opens_; }
+int TScriptedLine::ModemLooks() const { std::lock_guard<std::mutex> l(m_); return modemLooks_; }
 int TScriptedLine::Closes() const { std::lock_guard<std::mutex> l(m_); return closes_; }
 std::string TScriptedLine::OpenedPath() const { std::lock_guard<std::mutex> l(m_); return path_; }
 std::vector<TDCBRecord> TScriptedLine::Applied() const { std::lock_guard<std::mutex> l(m_); return applied_; }
@@ -210,6 +211,7 @@ int TScriptedDevice::ModemStatus(uint8_t* lines, bool* present)
     std::lock_guard<std::mutex> l(line_->m_);
     *lines = 0;
     *present = false;
+    ++line_->modemLooks_;
     if (line_->hungUp_) return EIO;
     *present = line_->hasModemLines_;
     if (*present) *lines = line_->modem_;

@@ -37,6 +37,7 @@ public:
     QByteArray Sent() const;
     int32_t TxQueued() const;
     int Opens() const;
+    int ModemLooks() const;  // ModemStatus calls so far
     int Closes() const;
     std::string OpenedPath() const;
     std::vector<TDCBRecord> Applied() const;
@@ -56,7 +57,7 @@ private:
     TSerialCounters counters_;
     bool hungUp_ = false;
     int openError_ = 0, applyError_ = 0;
-    int opens_ = 0, closes_ = 0;
+    int opens_ = 0, closes_ = 0, modemLooks_ = 0;
     std::string path_;
     std::vector<TDCBRecord> applied_;
     std::function<void()> outQueueHook_;
