@@ -117,7 +117,16 @@ void TCustomComTerminal::SetComPort(TCustomComPort* port)
     if (port == comPort_) return;
     if (comPort_ && comPort_->HasLink(&rxLink_)) comPort_->UnregisterLink(&rxLink_);
     comPort_ = port;
-    if (comPort_) comPort_->RegisterLink(&rxLink_);
+    if (!comPort_) return;
+    comPort_->RegisterLink(&rxLink_);
+    // Bytes that came while detached raise no new event: take them now, the
+    // way the port hands received bytes to its links.
+    if (!comPort_->Connected()) return;
+    try {
+        if (comPort_->InQueueCount() > 0) comPort_->HandleEvents(EventBit(evRxChar));
+    } catch (const EComPort& e) {
+        ReportPortError(e);
+    }
 }
 
 void TCustomComTerminal::ReportPortError(const EComPort& e)
@@ -467,6 +476,7 @@ void TCustomComTerminal::timerEvent(QTimerEvent* e)
 void TCustomComTerminal::focusInEvent(QFocusEvent* e)
 {
     QAbstractScrollArea::focusInEvent(e);
+    exitDeferred_ = false;
     CreateCaret();
     if (OnEnter) OnEnter(this);
 }
@@ -475,7 +485,34 @@ void TCustomComTerminal::focusOutEvent(QFocusEvent* e)
 {
     QAbstractScrollArea::focusOutEvent(e);
     DestroyCaret();
+    // Another window became active or a menu opened: the terminal is still
+    // its window's focus control and keeps the port.
+    if (e->reason() == Qt::ActiveWindowFocusReason || e->reason() == Qt::PopupFocusReason) {
+        exitDeferred_ = true;
+        return;
+    }
+    exitDeferred_ = false;
     if (OnExit) OnExit(this);
+}
+
+void TCustomComTerminal::ExitIfFocusGone()
+{
+    if (!exitDeferred_ || (isVisible() && window()->focusWidget() == this)) return;
+    exitDeferred_ = false;
+    if (OnExit) OnExit(this);
+}
+
+bool TCustomComTerminal::event(QEvent* e)
+{
+    // The focus may have moved while the window was inactive.
+    if (e->type() == QEvent::WindowActivate) ExitIfFocusGone();
+    return QAbstractScrollArea::event(e);
+}
+
+void TCustomComTerminal::hideEvent(QHideEvent* e)
+{
+    QAbstractScrollArea::hideEvent(e);
+    ExitIfFocusGone();
 }
 
 void TCustomComTerminal::mousePressEvent(QMouseEvent* e)

@@ -126,6 +126,8 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
+    bool event(QEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
     void timerEvent(QTimerEvent* e) override;
@@ -133,6 +135,9 @@ protected:
 
 private:
     void ReportPortError(const EComPort& e);
+    // Runs OnExit that a deactivation or a popup put off, once it is clear
+    // that the focus has really gone elsewhere.
+    void ExitIfFocusGone();
     // After every engine call: repaint what changed, follow the caret.
     void Sync();
     void UpdateScrollRanges();
@@ -149,6 +154,7 @@ private:
     TTermPoint viewOrigin_;
     TTermPoint shownCaret_;
     bool caretExists_ = false;
+    bool exitDeferred_ = false;
     bool caretVisible_ = true;
     int caretPixelHeight_ = 0;
     QBasicTimer blink_;
