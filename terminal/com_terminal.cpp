@@ -227,6 +227,24 @@ void TCustomComTerminal::FitFontToScreen(int minPixelSize)
     if (f != font_) SetFont(f);
 }
 
+void TCustomComTerminal::FitFontToColumns(int minPixelSize)
+{
+    const QSize client = contentsRect().size();
+    const bool verticalBar = scrollBars_ == ssVertical || scrollBars_ == ssBoth;
+    const int barWidth = verticalScrollBar()->sizeHint().width();
+    QFont f = font_;
+    // Twice the pixels per column is above any font that fits.
+    int px = std::max(minPixelSize, 2 * client.width() / std::max(Columns(), 1));
+    for (;; --px) {
+        f.setPixelSize(px);
+        const QFontMetrics fm(f);
+        const bool rowsFit = Rows() * fm.height() <= client.height();
+        const int width = client.width() - (rowsFit || !verticalBar ? 0 : barWidth);
+        if (Columns() * fm.horizontalAdvance(QLatin1Char('W')) <= width || px <= minPixelSize) break;
+    }
+    if (f != font_) SetFont(f);
+}
+
 QColor TCustomComTerminal::FontColor() const { return FromRgb(engine_.FontColor()); }
 
 void TCustomComTerminal::SetFontColor(const QColor& c)
@@ -409,6 +427,10 @@ void TCustomComTerminal::paintEvent(QPaintEvent* e)
     const QColor background = Color();
     p.fillRect(clip, background);
     p.setFont(font_);
+    // A glyph may be a fraction wider than its cell: nothing is drawn past
+    // the buffer's last column and row, where no repaint would clear it.
+    p.setClipRect(clip & QRect(0, 0, (Columns() - viewOrigin_.X + 1) * cellWidth_,
+                               (Rows() - viewOrigin_.Y + 1) * cellHeight_));
 
     const int firstCol = clip.left() / cellWidth_ + 1;
     const int firstRow = clip.top() / cellHeight_ + 1;

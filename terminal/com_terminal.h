@@ -68,6 +68,9 @@ public:
     // Shrinks the font until Columns x Rows cells fit the client area (a
     // scalable font of a given point size is taller than a bitmap one).
     void FitFontToScreen(int minPixelSize = 8);
+    // The largest font whose Columns fill the client width (beside the
+    // vertical bar when Rows do not fit), never below minPixelSize.
+    void FitFontToColumns(int minPixelSize = 11);
     // Measured: fontconfig calls some monospaced families proportional.
     static bool IsFixedPitch(const QFont& f);
     QColor FontColor() const;

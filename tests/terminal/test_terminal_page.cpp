@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -100,9 +101,12 @@ void TestTerminalPage::layout()
     QCOMPARE(t->Color(), QColor(Qt::black));
     QCOMPARE(t->FontColor(), QColor(Qt::white));
     QVERIFY(TCustomComTerminal::IsFixedPitch(t->Font()));
-    // The whole 80 x 27 screen is visible in the page.
-    QVERIFY(80 * t->CellWidth() <= t->contentsRect().width());
-    QVERIFY(27 * t->CellHeight() <= t->contentsRect().height());
+    // 80 columns fill the width beside the vertical bar, in a legible font;
+    // the rows that do not fit scroll.
+    QVERIFY(QFontInfo(t->Font()).pixelSize() >= 11);
+    const int width = t->contentsRect().width() - t->verticalScrollBar()->sizeHint().width();
+    QVERIFY(80 * t->CellWidth() <= width);
+    QVERIFY(80 * t->CellWidth() > width * 8 / 10);
     QVERIFY(t->ComPort() == nullptr);
 
     QCOMPARE(controls.Settings(), std::vector<QWidget*>{page.CheckBox1});
