@@ -61,10 +61,18 @@ PanelCommandLine ParsePanelCommandLine(const QStringList& args)
     const QCommandLineOption simOpt(QStringLiteral("simulate"),
                                     QStringLiteral("Starts a virtual module on a pseudo-terminal and selects its "
                                                    "port."));
+    const QCommandLineOption resetOpt(QStringLiteral("reset-settings"),
+                                      QStringLiteral("Starts with the start values and forgets the remembered "
+                                                     "settings."));
+    const QCommandLineOption profileOpt(QStringLiteral("profile"),
+                                        QStringLiteral("Loads a configuration profile onto the Config Memory page."),
+                                        QStringLiteral("FILE"));
     parser.addOption(helpOpt);
     parser.addOption(versionOpt);
     parser.addOption(portOpt);
     parser.addOption(simOpt);
+    parser.addOption(resetOpt);
+    parser.addOption(profileOpt);
 
     const QString usage = UsageText(parser);
     const auto fail = [&](const QString& what) {
@@ -100,6 +108,11 @@ PanelCommandLine ParsePanelCommandLine(const QStringList& args)
         result.port = parser.value(portOpt);
         if (result.port.isEmpty()) return fail(QStringLiteral("--port needs a device path"));
     }
+    if (parser.isSet(profileOpt)) {
+        result.profile = parser.value(profileOpt);
+        if (result.profile.isEmpty()) return fail(QStringLiteral("--profile needs a file"));
+    }
     result.simulate = parser.isSet(simOpt);
+    result.resetSettings = parser.isSet(resetOpt);
     return result;
 }

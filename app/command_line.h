@@ -13,6 +13,8 @@ struct PanelCommandLine {
 
     QString port;        // --port PATH
     bool simulate = false;
+    bool resetSettings = false;  // --reset-settings
+    QString profile;             // --profile FILE
 };
 
 // args as argv, program name first.

@@ -1,5 +1,6 @@
 // tarnwick-panel: program entry.
 #include <QStringList>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -10,7 +11,9 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/startup_probe.h"
+#include "app/window_settings.h"
 #include "common/dialogs.h"
+#include "module/config_files.h"
 #include "tools/vmodule/virtual_module.h"
 
 namespace {
@@ -56,6 +59,8 @@ int main(int argc, char** argv)
     TApplication app(argc, argv);
 
     TTarnwickForm form;
+    const QString settingsFile = SettingsFilePath();
+    RestoreWindowSettings(form, settingsFile, options.resetSettings);
 
     std::unique_ptr<TVirtualModule> vmodule;
     if (options.simulate) {
@@ -75,7 +80,11 @@ int main(int argc, char** argv)
 
     InstallStartupProbe(&form);
     form.show();
+    // After the window shows, so that a bad profile's message has its parent.
+    if (!options.profile.isEmpty())
+        QTimer::singleShot(0, &form, [&] { LoadProfileFile(*form.FlashConfigSheet, options.profile); });
     const int rc = app.exec();
+    SaveWindowSettings(form, settingsFile);
     if (vmodule) vmodule->Stop();
     return rc;
 }

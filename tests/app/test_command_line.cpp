@@ -57,10 +57,15 @@ private slots:
     {
         const PanelCommandLine r = Parse({QStringLiteral("-platform"), QStringLiteral("offscreen"),
                                           QStringLiteral("--port"), QStringLiteral("/dev/ttyUSB1"),
-                                          QStringLiteral("-style=Fusion"), QStringLiteral("--simulate")});
+                                          QStringLiteral("-style=Fusion"), QStringLiteral("--simulate"),
+                                          QStringLiteral("--profile"), QStringLiteral("site-b.json"),
+                                          QStringLiteral("--reset-settings")});
         QCOMPARE(r.action, PanelCommandLine::Action::Run);
         QCOMPARE(r.port, QStringLiteral("/dev/ttyUSB1"));
         QVERIFY(r.simulate);
+        QCOMPARE(r.profile, QStringLiteral("site-b.json"));
+        QVERIFY(r.resetSettings);
+        QVERIFY(!Parse({}).resetSettings);
     }
 
     // The real program, with no display at all.
