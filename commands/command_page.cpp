@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -39,6 +40,8 @@ constexpr int kReplyMs = 2400;
 constexpr int kFirstBytePauseMs = 300;
 constexpr int kAfterSendPauseMs = 100;
 constexpr int kReplyBuffer = 64;
+// A drain of waiting input stops after this long (see kDrainMaxBytes).
+constexpr int64_t kDrainMaxMs = 250;
 
 QComboBox* ListCombo(QWidget* parent, const QStringList& items, int selected)
 {
@@ -355,7 +358,12 @@ void TCommandPage::DrainInput(const QString& startText)
     line_.Start(startText);
     // A closed port has nothing waiting; the send that follows reports it.
     if (port.Connected()) {
-        while (port.InQueueCount() != 0) {
+        // Bounded, as nothing else runs meanwhile: a device that keeps
+        // sending would hold the window here for good. What is left stays
+        // queued for the next drain.
+        QElapsedTimer clock;
+        clock.start();
+        for (int32_t n = 0; n < kDrainMaxBytes && !clock.hasExpired(kDrainMaxMs) && port.InQueueCount() != 0; ++n) {
             QByteArray b;
             if (port.ReadText(b, 1) == 1) line_.AppendReceived(uint8_t(b.at(0)));
             else break;
@@ -521,15 +529,21 @@ void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool s
     if (e.ReplyLength > 0 && !timedOut) {
         waited = true;
         const int32_t want = std::min(e.ReplyLength, kReplyBuffer);
+        char reply[kReplyBuffer];
+        int32_t have = 0;
         session_.SetDeadline(kReplyMs);
-        while (!complete && WaitInput(want, responsive)) {
-            char reply[kReplyBuffer];
-            const int32_t got = port.ReadBytes(reply, want);
-            for (int32_t i = 0; i < got; ++i) line_.AppendReceived(uint8_t(reply[i]));
-            if (got == want) {
-                complete = true;
-                if (RepeatSatisfied(command, uint8_t(reply[0]))) repeat = false;
-            }
+        // A read may bring less than it was asked for: what came counts, and
+        // only the rest is waited for, so the reply's first byte stays first
+        // and nothing after the reply is taken for it.
+        while (have < want && WaitInput(want - have, responsive)) {
+            const int32_t got = port.ReadBytes(reply + have, want - have);
+            if (got <= 0) break;  // counted but not readable: never spin on it
+            for (int32_t i = 0; i < got; ++i) line_.AppendReceived(uint8_t(reply[have + i]));
+            have += got;
+        }
+        if (have == want) {
+            complete = true;
+            if (RepeatSatisfied(command, uint8_t(reply[0]))) repeat = false;
         }
     }
     // No complete reply in time: one waiting byte is shown, the rest waits
