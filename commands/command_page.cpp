@@ -23,6 +23,7 @@
 #include "module/operation_guard.h"
 #include "module/session.h"
 #include "module/status_form.h"
+#include "module/xon_xoff_suspend.h"
 #include "serial/com_port.h"
 
 namespace {
@@ -431,6 +432,7 @@ void TCommandPage::SendCommandClick(QObject* Sender)
         return;
     }
     try {
+        TXonXoffSuspend xonXoff(session_.Port());
         RunRow(button, false);
     } catch (const EComPort& e) {
         // The guard of the exchange has given the page, the cursor and the
@@ -560,6 +562,7 @@ void TCommandPage::SendAllClick()
     SetAbortRequested(false);
     try {
         TOperationGuard guard(this);
+        TXonXoffSuspend xonXoff(session_.Port());
         ShowStatus(QStringLiteral("Send Command"), QStringLiteral("Sending command"));
         if (session_.Communication_Check()) {
             for (int n = 1; n <= kRows; ++n) {

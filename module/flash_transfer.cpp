@@ -4,6 +4,7 @@
 #include "module/operation_guard.h"
 #include "module/session.h"
 #include "module/status_form.h"
+#include "module/xon_xoff_suspend.h"
 #include "serial/com_port.h"
 
 namespace {
@@ -99,6 +100,7 @@ bool ProgramMemory(TModuleSession& session, uint8_t eraseByte, int firstBlock, c
 void ReadFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
     TOperationGuard guard(&page);
+    TXonXoffSuspend xonXoff(session.Port());
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Reading"));
 
     bool failed = true;
@@ -136,6 +138,7 @@ void ReadFlashButtonClick(TModuleSession& session, TFlashPage& page)
 void ProgramFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
     TOperationGuard guard(&page);
+    TXonXoffSuspend xonXoff(session.Port());
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Programming"));
 
     if (!session.Communication_Check()) {
