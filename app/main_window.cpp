@@ -19,6 +19,7 @@
 #include "module/config_programming.h"
 #include "module/error_report.h"
 #include "module/flash_transfer.h"
+#include "module/operation_state.h"
 #include "module/session.h"
 #include "module/status_form.h"
 #include "serial/com_combo_box.h"
@@ -117,6 +118,7 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
 
 TTarnwickForm::~TTarnwickForm()
 {
+    TOperationState::SetObserver(nullptr);
     // Pages hold links to the port: close it while they still exist.
     try {
         ComPort1->ClosePort();
@@ -145,6 +147,7 @@ void TTarnwickForm::WireOperations()
             ProgramConfigButtonClick(*session_, *FlashConfigSheet, ComPortSheet->FlowControlItem());
         });
     });
+    TOperationState::SetObserver([this](bool running) { OperationRunningChanged(running); });
     // The terminal's port errors (a lost line among them) get the same box
     // and advice as the operations'.
     TerminalSheet->ComTerminal->OnPortError = [this](TCustomComTerminal*, const EComPort& e) {
@@ -153,6 +156,13 @@ void TTarnwickForm::WireOperations()
 }
 
 void TTarnwickForm::FormShow() { FlashMemorySheet->ResetNibble(); }
+
+void TTarnwickForm::OperationRunningChanged(bool running)
+{
+    portControls_.HoldOperations(running);
+    // A modal box from the Help menu would hold the operation in its pause.
+    menuBar()->setEnabled(!running);
+}
 
 void TTarnwickForm::showEvent(QShowEvent* e)
 {

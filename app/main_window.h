@@ -57,6 +57,8 @@ protected:
 
 private:
     void WireOperations();
+    // One operation at a time: the others and "Open Port" are held meanwhile.
+    void OperationRunningChanged(bool running);
     TPortControls portControls_;
     TModuleSession* session_;
     TAboutBox* aboutBox_ = nullptr;

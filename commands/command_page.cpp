@@ -21,6 +21,7 @@
 #include "common/port_controls.h"
 #include "module/error_report.h"
 #include "module/operation_guard.h"
+#include "module/operation_state.h"
 #include "module/session.h"
 #include "module/status_form.h"
 #include "module/xon_xoff_suspend.h"
@@ -358,7 +359,8 @@ void TCommandPage::DrainInput(const QString& startText)
     TCustomComPort& port = session_.Port();
     line_.Start(startText);
     // A closed port has nothing waiting; the send that follows reports it.
-    if (port.Connected()) {
+    // A stopped operation reads nothing more.
+    if (port.Connected() && !TOperationState::StopRequested()) {
         // Bounded, as nothing else runs meanwhile: a device that keeps
         // sending would hold the window here for good. What is left stays
         // queued for the next drain.
@@ -398,6 +400,7 @@ bool TCommandPage::WaitInput(int32_t count, bool responsive)
 {
     TCustomComPort& port = session_.Port();
     for (;;) {
+        if (TOperationState::StopRequested()) return false;  // the port may be closed
         if (port.InQueueCount() >= count) return true;
         if (session_.DeadlineReached()) return false;
         int32_t ms = session_.RemainingMs();
@@ -411,6 +414,7 @@ bool TCommandPage::WaitOutputEmpty(bool responsive)
 {
     TCustomComPort& port = session_.Port();
     for (;;) {
+        if (TOperationState::StopRequested()) return false;  // the port may be closed
         if (port.OutQueueCount() == 0) return true;
         if (session_.DeadlineReached()) return false;
         int32_t ms = session_.RemainingMs();
@@ -431,6 +435,9 @@ void TCommandPage::SendCommandClick(QObject* Sender)
         RunRow(button, true);
         return;
     }
+    // One operation at a time: another one may be in a pause.
+    if (TOperationState::Busy()) return;
+    TOperationScope operation(this);
     try {
         TXonXoffSuspend xonXoff(session_.Port());
         RunRow(button, false);
@@ -461,7 +468,7 @@ void TCommandPage::RunRowPasses(QPushButton* sender, bool sendAll)
     SetAbortRequested(false);
     DrainInput(QStringLiteral("Peripheral "));
 
-    while (repeat && !AbortRequested()) {
+    while (repeat && !AbortRequested() && !TOperationState::StopRequested()) {
         repeat = false;
         const int n = Tag(sender);
         const QComboBox* combo = CommandCombo(n);
@@ -509,6 +516,8 @@ void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool s
         line_.Start(QStringLiteral("%1. ").arg(n));
         for (int i = 0; i < kFrameEntries; ++i) {
             if (frame[size_t(i)] == kFrameEnd) break;
+            // Stopped ("Close Port", the window closed): nothing more goes out.
+            if (TOperationState::StopRequested()) break;
             // The module has started to talk: the rest of the frame stays unsent.
             if (port.InQueueCount() != 0) break;
             const uint8_t b = uint8_t(frame[size_t(i)] & 0xFF);
@@ -550,7 +559,7 @@ void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool s
     }
     // No complete reply in time: one waiting byte is shown, the rest waits
     // for the next drain.
-    if (!complete && (timedOut || waited) && port.InQueueCount() >= 1) {
+    if (!complete && (timedOut || waited) && !TOperationState::StopRequested() && port.InQueueCount() >= 1) {
         QByteArray b;
         if (port.ReadText(b, 1) == 1) line_.AppendReceived(uint8_t(b.at(0)));
     }
@@ -559,6 +568,7 @@ void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool s
 
 void TCommandPage::SendAllClick()
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     SetAbortRequested(false);
     try {
         TOperationGuard guard(this);
@@ -569,8 +579,9 @@ void TCommandPage::SendAllClick()
                 UpdateStatus(n * 100 / kRows);
                 SetTag(SendAllButton, n);
                 SendCommandClick(SendAllButton);
-                // A row found the port gone and said so; the others would only repeat it.
-                if (!session_.Port().Connected()) break;
+                // A row found the port gone and said so; the others would only
+                // repeat it. A stopped run ends with one message (the guard's).
+                if (!session_.Port().Connected() || TOperationState::StopRequested()) break;
             }
         }
         SetTag(SendAllButton, 0);

@@ -2,6 +2,7 @@
 
 #include "flash_editor/flash_page.h"
 #include "module/operation_guard.h"
+#include "module/operation_state.h"
 #include "module/session.h"
 #include "module/status_form.h"
 #include "module/xon_xoff_suspend.h"
@@ -99,6 +100,7 @@ bool ProgramMemory(TModuleSession& session, uint8_t eraseByte, int firstBlock, c
 
 void ReadFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     TOperationGuard guard(&page);
     TXonXoffSuspend xonXoff(session.Port());
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Reading"));
@@ -137,6 +139,7 @@ void ReadFlashButtonClick(TModuleSession& session, TFlashPage& page)
 
 void ProgramFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     TOperationGuard guard(&page);
     TXonXoffSuspend xonXoff(session.Port());
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Programming"));
