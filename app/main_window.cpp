@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -162,6 +163,26 @@ void TTarnwickForm::OperationRunningChanged(bool running)
     portControls_.HoldOperations(running);
     // A modal box from the Help menu would hold the operation in its pause.
     menuBar()->setEnabled(!running);
+    if (!running && TOperationState::Quitting()) {
+        // The window was closed during the operation: the port goes now.
+        try {
+            ComPort1->SetConnected(false);
+        } catch (const EComPort&) {
+        }
+    }
+}
+
+void TTarnwickForm::closeEvent(QCloseEvent* e)
+{
+    QMainWindow::closeEvent(e);
+    if (!e->isAccepted() || !TOperationState::Running()) return;
+    // The progress window, parentless and showing, would keep the program
+    // alive without a window. The operation stops at its next wait and ends
+    // without a message box; the event loop ends once it has returned. Not
+    // quit(): it asks every window to close first, and the progress window
+    // refuses.
+    TOperationState::RequestQuit();
+    QCoreApplication::exit(0);
 }
 
 void TTarnwickForm::showEvent(QShowEvent* e)

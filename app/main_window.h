@@ -54,6 +54,9 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
+    // Closing the window during an operation stops it at its next wait and
+    // quits the program when it has returned, with the port closed.
+    void closeEvent(QCloseEvent* e) override;
 
 private:
     void WireOperations();

@@ -43,7 +43,7 @@ public:
         const bool open = port_.Connected();
         if (open) port_.SetConnected(false);
         ApplyFlowControlItem(port_, flowItem_);
-        if (open) port_.OpenPort();
+        if (open && !TOperationState::StopRequested()) port_.OpenPort();
     }
 
 private:

@@ -42,6 +42,8 @@ QString PortErrorAdvice(int portError, int systemError)
 
 void ReportPortError(QWidget* parent, const EComPort& e)
 {
+    // Nothing may wait for an answer while the program quits.
+    if (TOperationState::Quitting()) return;
     TOperationState::NoteFailureShown();
     Dialogs().ErrorBox(parent, e.Message(), PortErrorAdvice(e.PortError(), e.SystemError()));
 }

@@ -50,11 +50,19 @@ void TModuleSession::PauseWithMessages(int32_t ms)
         const int64_t leftMs = (end - NowNs() + 999999) / 1000000;
         QEventLoop loop;
         QTimer timer;
+        bool timedOut = false;
         timer.setSingleShot(true);
         timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+            timedOut = true;
+            loop.quit();
+        });
         timer.start(static_cast<int>(std::max<int64_t>(leftMs, 1)));
         loop.exec();
+        // Only an exit of the application ends the loop before its timer,
+        // and from then on every nested loop returns at once: pausing on
+        // would spin. The program is quitting, so the operation stops.
+        if (!timedOut) TOperationState::RequestQuit();
     }
 }
 
@@ -127,6 +135,8 @@ bool TModuleSession::ReconnectHandshake()
 
 void ShowCommunicationError(QWidget* parent, const QString& text)
 {
+    // Nothing may wait for an answer while the program quits.
+    if (TOperationState::Quitting()) return;
     TOperationState::NoteFailureShown();
     Dialogs().MessageBox(parent, text, QStringLiteral("Communication Error"), mb::Ok | mb::IconExclamation);
 }

@@ -62,6 +62,34 @@ private slots:
         TOperationState::End();
     }
 
+    void pauseEndsWhenTheEventLoopExits()
+    {
+        // After an exit of the event loop every nested loop returns at once:
+        // a pause then ends and stops the operation instead of spinning
+        // through its length.
+        qint64 first = -1;
+        qint64 second = -1;
+        bool quitting = false;
+        QTimer::singleShot(0, [&] {
+            TOperationState::Begin();
+            QTimer::singleShot(20, [] { QCoreApplication::exit(0); });
+            QElapsedTimer t;
+            t.start();
+            TModuleSession::PauseWithMessages(4000);
+            first = t.elapsed();
+            t.restart();
+            TModuleSession::PauseWithMessages(4000);
+            second = t.elapsed();
+            quitting = TOperationState::Quitting();
+            TOperationState::End();
+        });
+        QCoreApplication::exec();
+        TOperationState::Reset();
+        QVERIFY(quitting);
+        QVERIFY2(first >= 0 && first < 2500, qPrintable(QString::number(first)));
+        QVERIFY2(second >= 0 && second < 2500, qPrintable(QString::number(second)));
+    }
+
     void checkPassesAgainstAnsweringModule()
     {
         QVERIFY(session_->Communication_Check());
