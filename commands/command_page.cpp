@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -20,8 +21,10 @@
 #include "common/port_controls.h"
 #include "module/error_report.h"
 #include "module/operation_guard.h"
+#include "module/operation_state.h"
 #include "module/session.h"
 #include "module/status_form.h"
+#include "module/xon_xoff_suspend.h"
 #include "serial/com_port.h"
 
 namespace {
@@ -39,6 +42,8 @@ constexpr int kReplyMs = 2400;
 constexpr int kFirstBytePauseMs = 300;
 constexpr int kAfterSendPauseMs = 100;
 constexpr int kReplyBuffer = 64;
+// A drain of waiting input stops after this long (see kDrainMaxBytes).
+constexpr int64_t kDrainMaxMs = 250;
 
 QComboBox* ListCombo(QWidget* parent, const QStringList& items, int selected)
 {
@@ -375,8 +380,14 @@ void TCommandPage::DrainInput(const QString& startText)
     TCustomComPort& port = session_.Port();
     line_.Start(startText);
     // A closed port has nothing waiting; the send that follows reports it.
-    if (port.Connected()) {
-        while (port.InQueueCount() != 0) {
+    // A stopped operation reads nothing more.
+    if (port.Connected() && !TOperationState::StopRequested()) {
+        // Bounded, as nothing else runs meanwhile: a device that keeps
+        // sending would hold the window here for good. What is left stays
+        // queued for the next drain.
+        QElapsedTimer clock;
+        clock.start();
+        for (int32_t n = 0; n < kDrainMaxBytes && !clock.hasExpired(kDrainMaxMs) && port.InQueueCount() != 0; ++n) {
             QByteArray b;
             if (port.ReadText(b, 1) == 1) line_.AppendReceived(uint8_t(b.at(0)));
             else break;
@@ -410,6 +421,7 @@ bool TCommandPage::WaitInput(int32_t count, bool responsive)
 {
     TCustomComPort& port = session_.Port();
     for (;;) {
+        if (TOperationState::StopRequested()) return false;  // the port may be closed
         if (port.InQueueCount() >= count) return true;
         if (session_.DeadlineReached()) return false;
         int32_t ms = session_.RemainingMs();
@@ -423,6 +435,7 @@ bool TCommandPage::WaitOutputEmpty(bool responsive)
 {
     TCustomComPort& port = session_.Port();
     for (;;) {
+        if (TOperationState::StopRequested()) return false;  // the port may be closed
         if (port.OutQueueCount() == 0) return true;
         if (session_.DeadlineReached()) return false;
         int32_t ms = session_.RemainingMs();
@@ -443,7 +456,11 @@ void TCommandPage::SendCommandClick(QObject* Sender)
         RunRow(button, true);
         return;
     }
+    // One operation at a time: another one may be in a pause.
+    if (TOperationState::Busy()) return;
+    TOperationScope operation(this);
     try {
+        TXonXoffSuspend xonXoff(session_.Port());
         RunRow(button, false);
     } catch (const EComPort& e) {
         // The guard of the exchange has given the page, the cursor and the
@@ -472,7 +489,7 @@ void TCommandPage::RunRowPasses(QPushButton* sender, bool sendAll)
     SetAbortRequested(false);
     DrainInput(QStringLiteral("Peripheral "));
 
-    while (repeat && !AbortRequested()) {
+    while (repeat && !AbortRequested() && !TOperationState::StopRequested()) {
         repeat = false;
         const int n = Tag(sender);
         const QComboBox* combo = CommandCombo(n);
@@ -520,6 +537,8 @@ void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool s
         line_.Start(QStringLiteral("%1. ").arg(n));
         for (int i = 0; i < kFrameEntries; ++i) {
             if (frame[size_t(i)] == kFrameEnd) break;
+            // Stopped ("Close Port", the window closed): nothing more goes out.
+            if (TOperationState::StopRequested()) break;
             // The module has started to talk: the rest of the frame stays unsent.
             if (port.InQueueCount() != 0) break;
             const uint8_t b = uint8_t(frame[size_t(i)] & 0xFF);
@@ -542,20 +561,26 @@ void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool s
     if (e.ReplyLength > 0 && !timedOut) {
         waited = true;
         const int32_t want = std::min(e.ReplyLength, kReplyBuffer);
+        char reply[kReplyBuffer];
+        int32_t have = 0;
         session_.SetDeadline(kReplyMs);
-        while (!complete && WaitInput(want, responsive)) {
-            char reply[kReplyBuffer];
-            const int32_t got = port.ReadBytes(reply, want);
-            for (int32_t i = 0; i < got; ++i) line_.AppendReceived(uint8_t(reply[i]));
-            if (got == want) {
-                complete = true;
-                if (RepeatSatisfied(command, uint8_t(reply[0]))) repeat = false;
-            }
+        // A read may bring less than it was asked for: what came counts, and
+        // only the rest is waited for, so the reply's first byte stays first
+        // and nothing after the reply is taken for it.
+        while (have < want && WaitInput(want - have, responsive)) {
+            const int32_t got = port.ReadBytes(reply + have, want - have);
+            if (got <= 0) break;  // counted but not readable: never spin on it
+            for (int32_t i = 0; i < got; ++i) line_.AppendReceived(uint8_t(reply[have + i]));
+            have += got;
+        }
+        if (have == want) {
+            complete = true;
+            if (RepeatSatisfied(command, uint8_t(reply[0]))) repeat = false;
         }
     }
     // No complete reply in time: one waiting byte is shown, the rest waits
     // for the next drain.
-    if (!complete && (timedOut || waited) && port.InQueueCount() >= 1) {
+    if (!complete && (timedOut || waited) && !TOperationState::StopRequested() && port.InQueueCount() >= 1) {
         QByteArray b;
         if (port.ReadText(b, 1) == 1) line_.AppendReceived(uint8_t(b.at(0)));
     }
@@ -564,17 +589,20 @@ void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool s
 
 void TCommandPage::SendAllClick()
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     SetAbortRequested(false);
     try {
         TOperationGuard guard(this);
+        TXonXoffSuspend xonXoff(session_.Port());
         ShowStatus(QStringLiteral("Send Command"), QStringLiteral("Sending command"));
         if (session_.Communication_Check()) {
             for (int n = 1; n <= kRows; ++n) {
                 UpdateStatus(n * 100 / kRows);
                 SetTag(SendAllButton, n);
                 SendCommandClick(SendAllButton);
-                // A row found the port gone and said so; the others would only repeat it.
-                if (!session_.Port().Connected()) break;
+                // A row found the port gone and said so; the others would only
+                // repeat it. A stopped run ends with one message (the guard's).
+                if (!session_.Port().Connected() || TOperationState::StopRequested()) break;
             }
         }
         SetTag(SendAllButton, 0);

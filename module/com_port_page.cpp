@@ -7,6 +7,7 @@
 #include "common/port_controls.h"
 #include "common/radio_group.h"
 #include "module/error_report.h"
+#include "module/operation_state.h"
 #include "serial/com_combo_box.h"
 #include "serial/com_led.h"
 #include "serial/com_port.h"
@@ -63,6 +64,9 @@ TComPortPage::TComPortPage(TCustomComPort& port, TPortControls& controls, QWidge
     CloseComPort = new QPushButton(QStringLiteral("Close Port"), this);
     CloseComPort->setObjectName(QStringLiteral("CloseComPort"));
     CloseComPort->setGeometry(120, 264, 90, 27);
+    // Reopening in the middle of an operation would cut its exchange;
+    // "Close Port" stays usable and stops the operation.
+    controls_.AddStarter(OpenComPort);
 
     auto* lamps = new QGroupBox(QStringLiteral("Signals"), this);
     lamps->setObjectName(QStringLiteral("SignalGroup"));
@@ -134,6 +138,7 @@ QList<QWidget*> TComPortPage::SettingControls() const
 
 void TComPortPage::OpenComPortClick()
 {
+    if (TOperationState::Busy()) return;  // an operation is in a pause
     for (QWidget* g : {static_cast<QWidget*>(BaudRateGroup), static_cast<QWidget*>(DataLengthGroup),
                        static_cast<QWidget*>(ParityGroup), static_cast<QWidget*>(StopBitGroup),
                        static_cast<QWidget*>(FlowControlGroup)})
@@ -148,6 +153,9 @@ void TComPortPage::OpenComPortClick()
 
 void TComPortPage::CloseComPortClick()
 {
+    // An operation in a pause ends at its next wait, through its failure
+    // path, without another byte.
+    TOperationState::RequestStop();
     if (port_.Connected()) {
         // A line that hung up cannot be purged, and closing it is just what
         // the user needs then: the purge may fail, the close goes on.

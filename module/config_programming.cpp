@@ -4,6 +4,7 @@
 #include "module/config_image.h"
 #include "module/flash_transfer.h"
 #include "module/operation_guard.h"
+#include "module/operation_state.h"
 #include "module/port_setup.h"
 #include "module/session.h"
 #include "module/status_form.h"
@@ -33,7 +34,8 @@ public:
     // The run changes the flow control only while the port is open.
     void Arm() { armed_ = true; }
 
-    // As "Open Port" applies the item; reopens the port when it is open.
+    // As "Open Port" applies the item; reopens the port when it is open,
+    // unless the run was stopped (the window closed: the port goes).
     void Restore()
     {
         if (!armed_) return;
@@ -41,7 +43,7 @@ public:
         const bool open = port_.Connected();
         if (open) port_.SetConnected(false);
         ApplyFlowControlItem(port_, flowItem_);
-        if (open) port_.OpenPort();
+        if (open && !TOperationState::StopRequested()) port_.OpenPort();
     }
 
 private:
@@ -69,6 +71,7 @@ void ProgrammingFlowControl(TCustomComPort& port)
 
 void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int flowItem)
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     TOperationGuard guard(&page);
     ShowStatus(QStringLiteral("Config Memory"), QStringLiteral("Programming"));
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "common/dialogs.h"
+#include "module/operation_state.h"
 #include "serial/com_types.h"
 
 QString PortErrorAdvice(int portError, int systemError)
@@ -41,5 +42,8 @@ QString PortErrorAdvice(int portError, int systemError)
 
 void ReportPortError(QWidget* parent, const EComPort& e)
 {
+    // Nothing may wait for an answer while the program quits.
+    if (TOperationState::Quitting()) return;
+    TOperationState::NoteFailureShown();
     Dialogs().ErrorBox(parent, e.Message(), PortErrorAdvice(e.PortError(), e.SystemError()));
 }

@@ -2,8 +2,10 @@
 
 #include "flash_editor/flash_page.h"
 #include "module/operation_guard.h"
+#include "module/operation_state.h"
 #include "module/session.h"
 #include "module/status_form.h"
+#include "module/xon_xoff_suspend.h"
 #include "serial/com_port.h"
 
 namespace {
@@ -98,7 +100,9 @@ bool ProgramMemory(TModuleSession& session, uint8_t eraseByte, int firstBlock, c
 
 void ReadFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     TOperationGuard guard(&page);
+    TXonXoffSuspend xonXoff(session.Port());
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Reading"));
 
     bool failed = true;
@@ -135,7 +139,9 @@ void ReadFlashButtonClick(TModuleSession& session, TFlashPage& page)
 
 void ProgramFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     TOperationGuard guard(&page);
+    TXonXoffSuspend xonXoff(session.Port());
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Programming"));
 
     if (!session.Communication_Check()) {
