@@ -16,12 +16,15 @@
 #include <optional>
 
 #include "commands/command_catalogue.h"
+#include "commands/command_exchange.h"
 #include "settings/hex_fields.h"
 #include "common/dialogs.h"
 #include "common/port_controls.h"
+#include "module/communication_error.h"
 #include "module/error_report.h"
 #include "module/operation_guard.h"
 #include "module/operation_state.h"
+#include "module/panel_observer.h"
 #include "module/session.h"
 #include "module/status_form.h"
 #include "module/xon_xoff_suspend.h"
@@ -37,11 +40,6 @@ void SetTag(QObject* o, int n) { o->setProperty(kTag, n); }
 int RowTop(int n) { return 24 * n + 10; }
 
 constexpr int kEditHeight = 21;
-constexpr int kFrameMs = 1200;
-constexpr int kReplyMs = 2400;
-constexpr int kFirstBytePauseMs = 300;
-constexpr int kAfterSendPauseMs = 100;
-constexpr int kReplyBuffer = 64;
 // A drain of waiting input stops after this long (see kDrainMaxBytes).
 constexpr int64_t kDrainMaxMs = 250;
 
@@ -415,36 +413,6 @@ void TCommandPage::ClearCommandsButtonClick()
     }
 }
 
-// ------------------------------------------------------------------ waits
-
-bool TCommandPage::WaitInput(int32_t count, bool responsive)
-{
-    TCustomComPort& port = session_.Port();
-    for (;;) {
-        if (TOperationState::StopRequested()) return false;  // the port may be closed
-        if (port.InQueueCount() >= count) return true;
-        if (session_.DeadlineReached()) return false;
-        int32_t ms = session_.RemainingMs();
-        if (responsive) ms = std::min<int32_t>(ms, kResponsiveSliceMs);
-        port.WaitForInput(count, ms);
-        if (responsive) QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
-}
-
-bool TCommandPage::WaitOutputEmpty(bool responsive)
-{
-    TCustomComPort& port = session_.Port();
-    for (;;) {
-        if (TOperationState::StopRequested()) return false;  // the port may be closed
-        if (port.OutQueueCount() == 0) return true;
-        if (session_.DeadlineReached()) return false;
-        int32_t ms = session_.RemainingMs();
-        if (responsive) ms = std::min<int32_t>(ms, kResponsiveSliceMs);
-        port.WaitForOutputEmpty(ms);
-        if (responsive) QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
-}
-
 // ------------------------------------------------------------------ sending
 
 void TCommandPage::SendCommandClick(QObject* Sender)
@@ -527,64 +495,10 @@ void TCommandPage::RunRowPasses(QPushButton* sender, bool sendAll)
 
 void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool sendAll, bool& repeat)
 {
-    TCustomComPort& port = session_.Port();
-    const TCommandFrame& frame = e.CommandFrame;
-    // Status rows that repeat until their byte comes keep the window alive
-    // while they wait, so Abort can end them.
-    const bool responsive = e.RepeatFlag;
-
-    if (frame[0] != kFrameEnd) {
-        line_.Start(QStringLiteral("%1. ").arg(n));
-        for (int i = 0; i < kFrameEntries; ++i) {
-            if (frame[size_t(i)] == kFrameEnd) break;
-            // Stopped ("Close Port", the window closed): nothing more goes out.
-            if (TOperationState::StopRequested()) break;
-            // The module has started to talk: the rest of the frame stays unsent.
-            if (port.InQueueCount() != 0) break;
-            const uint8_t b = uint8_t(frame[size_t(i)] & 0xFF);
-            session_.WriteByte(b);
-            line_.AppendSent(b);
-            if (i == 0 && PausesAfterFirstByte(e.ReplyLength)) TModuleSession::PauseWithMessages(kFirstBytePauseMs);
-        }
-    }
-
-    session_.SetDeadline(kFrameMs);
-    const bool timedOut = !WaitOutputEmpty(responsive);
-
-    if (!sendAll) {
-        UpdateStatus(100);
-        TModuleSession::PauseWithMessages(kAfterSendPauseMs);
-    }
-
-    bool complete = false;
-    bool waited = false;
-    if (e.ReplyLength > 0 && !timedOut) {
-        waited = true;
-        const int32_t want = std::min(e.ReplyLength, kReplyBuffer);
-        char reply[kReplyBuffer];
-        int32_t have = 0;
-        session_.SetDeadline(kReplyMs);
-        // A read may bring less than it was asked for: what came counts, and
-        // only the rest is waited for, so the reply's first byte stays first
-        // and nothing after the reply is taken for it.
-        while (have < want && WaitInput(want - have, responsive)) {
-            const int32_t got = port.ReadBytes(reply + have, want - have);
-            if (got <= 0) break;  // counted but not readable: never spin on it
-            for (int32_t i = 0; i < got; ++i) line_.AppendReceived(uint8_t(reply[have + i]));
-            have += got;
-        }
-        if (have == want) {
-            complete = true;
-            if (RepeatSatisfied(command, uint8_t(reply[0]))) repeat = false;
-        }
-    }
-    // No complete reply in time: one waiting byte is shown, the rest waits
-    // for the next drain.
-    if (!complete && (timedOut || waited) && !TOperationState::StopRequested() && port.InQueueCount() >= 1) {
-        QByteArray b;
-        if (port.ReadText(b, 1) == 1) line_.AppendReceived(uint8_t(b.at(0)));
-    }
-    line_.Flush();
+    TPanelObserver observer;
+    const TExchangeResult r =
+        SendCommandFrame(session_, observer, e, line_, QStringLiteral("%1. ").arg(n), !sendAll, kResponsiveSliceMs);
+    if (r.complete && RepeatSatisfied(command, r.firstReplyByte)) repeat = false;
 }
 
 void TCommandPage::SendAllClick()

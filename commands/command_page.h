@@ -92,11 +92,6 @@ private:
     void DrainInput(const QString& startText);
     void AddLogLine(const QString& line);
 
-    // Blocking waits against the shared deadline; responsive ones wait in
-    // slices and process events in between.
-    bool WaitInput(int32_t count, bool responsive);
-    bool WaitOutputEmpty(bool responsive);
-
     TModuleSession& session_;
     TPortControls& controls_;
     std::array<TRow, kRows + 1> rows_;  // index 0 unused

@@ -1,10 +1,14 @@
 #include "module/operation_state.h"
 
+#include <atomic>
+
 namespace {
 
 int g_depth = 0;
-bool g_stop = false;
-bool g_quitting = false;
+// Atomic: operations on worker threads (a command-line run, a port search)
+// read them while the GUI thread may set them.
+std::atomic<bool> g_stop{false};
+std::atomic<bool> g_quitting{false};
 bool g_failureShown = false;
 std::function<void(bool)> g_observer;
 

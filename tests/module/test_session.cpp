@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include "module/operation_state.h"
+#include "module/communication_error.h"
 #include "module/session.h"
 #include "scripted_dialogs.h"
 #include "serial/com_port.h"
