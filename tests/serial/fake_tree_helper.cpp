@@ -27,6 +27,7 @@ bool FakeUsbAdapter(const QString& root, const QString& name, const QString& mak
     if (!maker.isEmpty() && !WriteFile(usb + QLatin1String("/manufacturer"), maker)) return false;
     if (!product.isEmpty() && !WriteFile(usb + QLatin1String("/product"), product)) return false;
     if (!serial.isEmpty() && !WriteFile(usb + QLatin1String("/serial"), serial)) return false;
+    QFile::remove(tty + QLatin1String("/driver"));  // plugged before into the same socket
     if (!QFile::link(driver, tty + QLatin1String("/driver"))) return false;
     if (!QFile::link(tty, entry + QLatin1String("/device"))) return false;
     // The kernel's node first, udev's by-id name a moment later.
