@@ -12,6 +12,9 @@ public:
     TOperationGuard(const TOperationGuard&) = delete;
     TOperationGuard& operator=(const TOperationGuard&) = delete;
 
+    // Operations running now (nested ones counted).
+    static int Active();
+
 private:
     QPointer<QWidget> page_;
 };
