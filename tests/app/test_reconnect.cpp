@@ -17,6 +17,7 @@
 #include "scripted_dialogs.h"
 #include "serial/com_led.h"
 #include "serial/com_port.h"
+#include "flash_editor/flash_page.h"
 #include "terminal/com_terminal.h"
 #include "terminal/terminal_page.h"
 #include "tools/vmodule/virtual_module.h"
@@ -90,6 +91,40 @@ private slots:
         QVERIFY(!form.ComPort1->Connected());
         QCOMPARE(r.State(), TPortReconnector::rsIdle);
         QVERIFY(form.ComPortSheet->LineStateLabel->text().isEmpty());
+    }
+
+    void operationCutOffFailsOnceAndIsNotRepeated()
+    {
+        TScriptedDialogs d;
+        TDialogsScope scope(&d);
+        TVirtualModule vm;
+        vm.SetLinkPath(Link());
+        std::string err;
+        QVERIFY2(vm.Start(&err), err.c_str());
+        TTarnwickForm form;
+        QVERIFY(OpenWithTerminal(form, true));
+        // The line goes in the middle of Read Flash.
+        TVirtualModuleFaults f;
+        f.hangUpAfterBytes = 11;
+        vm.SetFaults(f);
+        form.PageControl1->setCurrentWidget(form.FlashMemorySheet);
+        QTest::mouseClick(form.FlashMemorySheet->ReadFlashButton, Qt::LeftButton);
+        QTRY_COMPARE(d.messages.size() + size_t(d.errors.size()), size_t(1));
+        QTRY_VERIFY(form.ComPortSheet->Reconnector().Waiting());
+        QTRY_VERIFY(!form.ComPort1->Connected());
+
+        // The module comes back: the port reopens, and nothing of the
+        // operation is sent again.
+        QTRY_VERIFY(!vm.Running());
+        vm.SetFaults(TVirtualModuleFaults{});
+        vm.ClearReceived();
+        QVERIFY2(vm.Start(&err), err.c_str());
+        QTRY_VERIFY_WITH_TIMEOUT(form.ComPort1->Connected(), 10000);
+        QCoreApplication::processEvents();
+        QCOMPARE(vm.ReceivedCount(), 0L);
+        QCOMPARE(d.messages.size() + size_t(d.errors.size()), size_t(1));
+        QVERIFY(form.FlashMemorySheet->isEnabled());
+        QVERIFY(form.FlashMemorySheet->ReadFlashButton->isEnabled());
     }
 
     void boxOffReopensNothing()
