@@ -18,19 +18,20 @@ TPortReconnector::TPortReconnector(TCustomComPort& port, QObject* parent) : QObj
     };
     link_.OnDeviceLost = [this](TCustomComPort*) { DeviceLost(); };
     link_.OnPortDestroyed = [this](TCustomComPort*) {
-        // The port drops its link list itself.
+        // The port drops its link list itself; it must not be touched again.
+        portGone_ = true;
         enabled_ = false;
+        StopWatching();
     };
     port_.RegisterLink(&link_);
 }
 
 TPortReconnector::~TPortReconnector()
 {
-    if (enabled_ || port_.HasLink(&link_)) {
-        try {
-            if (port_.HasLink(&link_)) port_.UnregisterLink(&link_);
-        } catch (const EComPort&) {
-        }
+    if (portGone_) return;
+    try {
+        if (port_.HasLink(&link_)) port_.UnregisterLink(&link_);
+    } catch (const EComPort&) {
     }
 }
 
@@ -65,7 +66,7 @@ void TPortReconnector::DeviceLost()
 
 void TPortReconnector::CloseLost()
 {
-    if (state_ != rsWaiting) return;
+    if (state_ != rsWaiting || portGone_) return;
     if (Busy && Busy()) {
         // The running operation meets the dead line and fails on its own.
         QTimer::singleShot(200, this, [this] { CloseLost(); });
@@ -115,7 +116,7 @@ void TPortReconnector::StopWatching()
 
 void TPortReconnector::TryReopen()
 {
-    if (state_ != rsWaiting || port_.Connected()) return;
+    if (state_ != rsWaiting || portGone_ || port_.Connected()) return;
     if (Busy && Busy()) return;
     // exists() follows links: a by-id name or a link whose device is gone is not there.
     if (!QFileInfo::exists(awaited_)) return;

@@ -59,6 +59,7 @@ private:
     TPortRoots roots_ = DefaultPortRoots();
     bool enabled_ = false;
     bool selfClosing_ = false;
+    bool portGone_ = false;
     TState state_ = rsIdle;
     QString opened_;   // the stable name of the device as it was opened
     QString awaited_;
