@@ -110,7 +110,11 @@ void TPortReconnector::StartWatching()
 void TPortReconnector::StopWatching()
 {
     retry_.stop();
-    delete fsWatcher_;
+    if (!fsWatcher_) return;
+    // Possibly inside its own notice (a reopen from directoryChanged): let
+    // it finish before it goes.
+    fsWatcher_->disconnect(this);
+    fsWatcher_->deleteLater();
     fsWatcher_ = nullptr;
 }
 
