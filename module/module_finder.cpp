@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "module/operation_observer.h"
 #include "module/session.h"
 #include "serial/com_port.h"
 
@@ -29,12 +30,14 @@ int BaudOfItem(int baudItem) { return baudItem >= 0 && baudItem < 8 ? kBauds[bau
 
 bool ProbeModuleAt(TCustomComPort& port, QString* version)
 {
+    // Worker threads have no window to keep alive: the check's pause blocks.
+    TBlockingObserver observer;
     TModuleSession session(port);
-    if (!session.Communication_Check()) return false;
+    if (!session.Communication_Check(observer)) return false;
     // The check reads the version reply but keeps nothing of it: ask again.
     port.PurgeBuffers(true, false);
     session.WriteByte(kReadVersion);
-    if (!port.WaitForInput(5, kVersionWaitMs)) return false;
+    if (!session.WaitForBytes(5, kVersionWaitMs)) return false;
     char reply[5];
     if (port.ReadBytes(reply, 5) != 5 || uint8_t(reply[0]) != 0x43) return false;
     if (version) *version = VersionText(reply + 1, 4);

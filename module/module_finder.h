@@ -22,8 +22,8 @@ class TCustomComPort;
 // The Serial Baud Rate group's items (0 "115200 baud" .. 7 "300 baud") as numbers.
 int BaudOfItem(int baudItem);
 
-// The one place the finder speaks to a module: the communication check,
-// then "Read Version" (0x0F, five bytes beginning 0x43). True when the
+// The one place the finder speaks to a module: the shared communication
+// check (module/session, with a blocking observer), then "Read Version" (0x0F, five bytes beginning 0x43). True when the
 // module answered both; *version gets the four version bytes as text.
 // The port must be open; it may be closed and reopened by the check.
 bool ProbeModuleAt(TCustomComPort& port, QString* version);

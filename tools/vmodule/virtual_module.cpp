@@ -52,6 +52,7 @@ TProtocolQuirks QuirksOf(const TVirtualModuleFaults& f)
     q.extraReplyByte = f.extraReplyByte;
     q.versionReplyLength = f.versionReplyLength;
     q.versionFirstByte = f.versionFirstByte;
+    q.corruptWriteAddress = f.corruptWriteAddress;
     return q;
 }
 

@@ -23,6 +23,7 @@ struct TVirtualModuleFaults {
     uint8_t versionFirstByte = 0x43;
     long onlyAtBaud = 0;           // > 0: bytes arriving while the line is set to another
                                    // rate are garbage to the module (ignored, unanswered)
+    int corruptWriteAddress = -1;  // 0x00-0xFF: block writes store this address's byte wrongly (bit 0 flipped)
 };
 
 class TVirtualModule {
