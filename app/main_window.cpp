@@ -23,6 +23,7 @@
 #include "module/flash_transfer.h"
 #include "module/operation_state.h"
 #include "module/read_back.h"
+#include "module/port_reconnect.h"
 #include "module/session.h"
 #include "module/status_form.h"
 #include "serial/com_combo_box.h"
@@ -159,7 +160,15 @@ void TTarnwickForm::WireOperations()
     // The terminal's port errors (a lost line among them) get the same box
     // and advice as the operations'.
     TerminalSheet->ComTerminal->OnPortError = [this](TCustomComTerminal*, const EComPort& e) {
+        // A lost line that is being reconnected is shown on the Com Port
+        // page and by the lamps, not by a box per cable wiggle.
+        if (ComPortSheet->Reconnector().Waiting()) return;
         ReportPortError(this, e);
+    };
+    // The terminal let go of the lost line; it takes the reopened one back
+    // when it holds the focus, as it would on entering it.
+    ComPortSheet->OnPortReopened = [this] {
+        if (TerminalSheet->ComTerminal->hasFocus()) TerminalSheet->ComTerminal->SetComPort(ComPort1);
     };
 }
 

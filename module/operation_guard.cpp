@@ -3,7 +3,7 @@
 #include <QApplication>
 
 #include "module/operation_state.h"
-#include "module/session.h"
+#include "module/communication_error.h"
 #include "module/status_form.h"
 
 TOperationScope::TOperationScope(QWidget* parent) : parent_(parent), outer_(TOperationState::Begin()) {}
@@ -21,8 +21,15 @@ void TOperationScope::ReportStop()
     if (TOperationState::StopRequested() && !TOperationState::FailureShown()) ShowCommunicationError(parent_);
 }
 
+namespace {
+int g_active = 0;  // user-interface thread only
+}  // namespace
+
+int TOperationGuard::Active() { return g_active; }
+
 TOperationGuard::TOperationGuard(QWidget* page) : scope_(page), page_(page)
 {
+    ++g_active;
     if (page_) page_->setEnabled(false);
     QApplication::setOverrideCursor(Qt::WaitCursor);
 }
@@ -34,4 +41,5 @@ TOperationGuard::~TOperationGuard()
     HideStatus();
     if (page_) page_->setEnabled(true);
     QApplication::restoreOverrideCursor();
+    --g_active;
 }

@@ -33,6 +33,9 @@ public:
     TOperationGuard(const TOperationGuard&) = delete;
     TOperationGuard& operator=(const TOperationGuard&) = delete;
 
+    // Operations running now (nested ones counted).
+    static int Active();
+
 private:
     TOperationScope scope_;
     QPointer<QWidget> page_;

@@ -17,6 +17,7 @@
 #include <fstream>
 
 #include "tools/vmodule/virtual_module.h"
+#include "tools/vmodule/vmodule_options.h"
 #include "vmodule_peer_helper.h"
 
 namespace {
@@ -368,6 +369,36 @@ private slots:
         QVERIFY(peer->Read(1, 400).empty());
         // The command still took effect.
         QCOMPARE(vm->Registers()[0], uint8_t(0x5A));
+    }
+
+    void answersOnlyAtItsRate()
+    {
+        TVirtualModuleFaults f;
+        f.onlyAtBaud = 57600;
+        vm->SetFaults(f);
+        auto setRate = [&](speed_t rate) {
+            termios t{};
+            QVERIFY(tcgetattr(peer->Fd(), &t) == 0);
+            cfsetispeed(&t, rate);
+            cfsetospeed(&t, rate);
+            QVERIFY(tcsetattr(peer->Fd(), TCSANOW, &t) == 0);
+        };
+        setRate(B9600);
+        QTRY_COMPARE(vm->LineBaud(), 9600L);
+        // At the wrong rate the bytes arrive but mean nothing: no reply, no
+        // half-taken frame left behind.
+        QVERIFY(peer->Send({0x0F, 0x20, 0x00}));
+        QTRY_COMPARE_WITH_TIMEOUT(vm->ReceivedCount(), 3L, 5000);
+        QVERIFY(peer->Read(1, 400).empty());
+        setRate(B57600);
+        QCOMPARE(vm->LineBaud(), 57600L);
+        QCOMPARE(peer->Exchange({0x0F}, 5), (Bytes{0x43, 0x32, 0x2E, 0x31, 0x30}));
+        // The option from the command line.
+        TVModuleOptions o;
+        std::string e;
+        QVERIFY(ParseVModuleOptions({"--only-baud", "57600"}, &o, &e));
+        QCOMPARE(o.faults.onlyAtBaud, 57600L);
+        QVERIFY(!ParseVModuleOptions({"--only-baud", "0"}, &o, &e));
     }
 
     void faultSilentAfterBytes()

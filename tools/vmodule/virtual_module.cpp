@@ -16,6 +16,7 @@
 #include <cstring>
 #include <deque>
 
+#include "tools/vmodule/line_rate.h"
 #include "tools/vmodule/module_image.h"
 #include "tools/vmodule/module_protocol.h"
 
@@ -215,6 +216,15 @@ bool TVirtualModule::Impl::Process(const uint8_t* data, size_t n)
 {
     const auto now = Clock::now();
     bool written = false;
+    // The line's settings belong to the pty: the master reads what the
+    // panel set on its side. At another rate a real module would see only
+    // garbled bytes; here they are recorded and dropped.
+    long onlyAt;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        onlyAt = faults.onlyAtBaud;
+    }
+    const bool wrongRate = onlyAt > 0 && LineRateOf(master) != onlyAt;
     {
         std::lock_guard<std::mutex> lock(m);
         for (size_t i = 0; i < n; ++i) {
@@ -233,6 +243,7 @@ bool TVirtualModule::Impl::Process(const uint8_t* data, size_t n)
                 HangUp();
                 return true;
             }
+            if (wrongRate) continue;
             TModuleProtocol::Result r = proto.Feed(b);
             written = written || r.memoryWritten;
             const bool mute =
@@ -581,6 +592,14 @@ void TVirtualModule::SetFaults(const TVirtualModuleFaults& f)
     }
     // A hang-up after zero bytes happens now, not at the next byte.
     if (f.hangUpAfterBytes == 0) d_->Wake();
+}
+
+long TVirtualModule::LineBaud() const
+{
+    // Start and Stop change the master under control, a hang-up under m.
+    std::lock_guard<std::mutex> control(d_->control);
+    std::lock_guard<std::mutex> lock(d_->m);
+    return d_->master >= 0 ? LineRateOf(d_->master) : 0;
 }
 
 std::vector<uint8_t> TVirtualModule::Received() const
