@@ -44,7 +44,7 @@ void TOperationState::SetObserver(std::function<void(bool)> observer) { g_observ
 bool TOperationState::Begin()
 {
     if (g_depth++ > 0) return false;
-    g_stop = g_quitting;
+    g_stop = g_quitting.load();
     g_failureShown = false;
     Notify(true);
     return true;
