@@ -23,6 +23,7 @@
 #include "module/status_form.h"
 #include "serial/com_combo_box.h"
 #include "serial/com_port.h"
+#include "serial/traffic_window.h"
 #include "settings/config_page.h"
 #include "settings/jumper_page.h"
 #include "terminal/com_terminal.h"
@@ -73,6 +74,12 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
     ComPort1->FlowControl().SetXonXoffIn(false);
     session_ = new TModuleSession(*ComPort1);
 
+    ViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
+    ViewMenu->setObjectName(QStringLiteral("View1"));
+    Traffic1 = ViewMenu->addAction(QStringLiteral("&Traffic"));
+    Traffic1->setObjectName(QStringLiteral("Traffic1"));
+    connect(Traffic1, &QAction::triggered, this, [this] { Traffic1Click(); });
+
     HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     HelpMenu->setObjectName(QStringLiteral("Help1"));
     TarnwickHelp1 = HelpMenu->addAction(QStringLiteral("&Tarnwick Help"));
@@ -122,6 +129,7 @@ TTarnwickForm::~TTarnwickForm()
         ComPort1->ClosePort();
     } catch (const EComPort&) {
     }
+    delete trafficWindow_;  // stops its log file while the port's log exists
     delete session_;
 }
 
@@ -208,3 +216,11 @@ void TTarnwickForm::TarnwickHelp1Click()
 }
 
 void TTarnwickForm::About1Click() { aboutBox_->exec(); }
+
+void TTarnwickForm::Traffic1Click()
+{
+    if (!trafficWindow_) trafficWindow_ = new TTrafficWindow(ComPort1->Traffic(), this);
+    trafficWindow_->show();
+    trafficWindow_->raise();
+    trafficWindow_->activateWindow();
+}

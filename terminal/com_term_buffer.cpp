@@ -24,6 +24,7 @@ TTermCell TComTermBuffer::LoadCell(int x, int y) const
 void TComTermBuffer::ScrollBufferUp()
 {
     if (cells_.empty()) return;
+    if (OnTopRowLeaving) OnTopRowLeaving(cells_.data(), columns_);
     std::move(cells_.begin() + columns_, cells_.end(), cells_.begin());
     std::fill(cells_.end() - columns_, cells_.end(), TTermCell{});
 }

@@ -2,6 +2,7 @@
 // The terminal's screen cells and tab stops. Coordinates are 1-based
 // (column x, row y); cell (x, y) is number x + (y - 1) * Columns - 1.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 struct TTermCell {
@@ -22,6 +23,10 @@ public:
     void StoreCell(int x, int y, const TTermCell& cell);
     TTermCell LoadCell(int x, int y) const;
     const TTermCell* Row(int y) const { return &cells_[static_cast<std::size_t>(y - 1) * columns_]; }
+
+    // Told the top row's cells just before a ScrollBufferUp drops them (the
+    // terminal keeps them as its scrollback). Kept across AllocateBuffer.
+    std::function<void(const TTermCell* row, int columns)> OnTopRowLeaving;
 
     void ScrollBufferUp();    // rows 2..Rows up by one, last row zeroed
     void ScrollBufferDown();  // rows 1..Rows-1 down by one, first row zeroed
