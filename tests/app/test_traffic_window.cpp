@@ -3,6 +3,7 @@
 // direction filter, and the CSV export read back.
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QListView>
 #include <QMenuBar>
 #include <QPushButton>
