@@ -7,6 +7,7 @@
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPainter>
@@ -14,6 +15,7 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "common/dialogs.h"
 #include "terminal/oem_charset.h"
@@ -245,6 +247,7 @@ void TCustomComTerminal::SetColor(const QColor& c)
 void TCustomComTerminal::SetOemCharSet(bool v)
 {
     oemCharSet_ = v;
+    glyphKnown_.fill(false);
     viewport()->update();
 }
 
@@ -342,11 +345,16 @@ void TCustomComTerminal::Sync()
     const TTermDirty d = engine_.TakeDirty();
     const bool pushed = scrollback_.TotalPushed() != shownPushed_;
     if (pushed) {
+        // New lines always bring the view to the bottom; the scroll bar
+        // follows with the next repaint, not with every read.
         shownPushed_ = scrollback_.TotalPushed();
-        UpdateScrollRanges();
+        rangesPending_ = true;
+        viewOrigin_.Y = BottomOriginY();
+        ScheduleRepaint(viewport()->rect());
+    } else if (d.Any && !rangesPending_) {
+        ScrollToBottom();
     }
-    if (d.Any || pushed) ScrollToBottom();
-    if (d.Any) viewport()->update(CellsToView(d.X1, d.Y1, d.X2, d.Y2));
+    if (d.Any) ScheduleRepaint(CellsToView(d.X1, d.Y1, d.X2, d.Y2));
     const TTermPoint c = engine_.CaretCell();
     if (!(c == shownCaret_) && caretExists_) {
         viewport()->update(CellsToView(shownCaret_.X, shownCaret_.Y, shownCaret_.X, shownCaret_.Y));
@@ -365,6 +373,9 @@ void TCustomComTerminal::MeasureFont()
     cellWidth_ = std::max(1, fm.horizontalAdvance(QLatin1Char('W')));
     cellHeight_ = std::max(1, fm.height());
     ascent_ = fm.ascent();
+    underlinePos_ = std::max(1, fm.underlinePos());
+    rawFont_ = QRawFont::fromFont(font_);
+    glyphKnown_.fill(false);
     if (caretExists_) caretPixelHeight_ = caret_ == tcBlock ? cellHeight_ : std::max(1, cellHeight_ / 8);
 }
 
@@ -389,7 +400,7 @@ void TCustomComTerminal::UpdateScrollRanges()
 void TCustomComTerminal::scrollContentsBy(int, int)
 {
     viewOrigin_ = {horizontalScrollBar()->value() + 1, verticalScrollBar()->value() + 1 - scrollback_.Count()};
-    viewport()->update();
+    ScheduleRepaint(viewport()->rect());
 }
 
 void TCustomComTerminal::resizeEvent(QResizeEvent* e)
@@ -420,6 +431,16 @@ void TCustomComTerminal::paintEvent(QPaintEvent* e)
     const int lastRow = std::min(clip.bottom() / cellHeight_ + 1, Rows() - viewOrigin_.Y + 1);
     bool underline = false;
     const bool anySelected = !selection_.Empty();
+    // Glyphs of one colour go out in one run at the cells' own positions:
+    // no text shaping per cell, and the pitch is the cell's, whatever the
+    // font's fractional advance.
+    struct TRun {
+        uint32_t color;
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+    };
+    std::vector<TRun> runs;
+    std::vector<std::pair<QRect, uint32_t>> underlines;
     for (int vr = firstRow; vr <= lastRow; ++vr) {
         const int64_t line = scrollback_.TotalPushed() + (vr + viewOrigin_.Y - 1) - 1;
         int count = 0;
@@ -442,6 +463,15 @@ void TCustomComTerminal::paintEvent(QPaintEvent* e)
             if (cell.Ch == 0) continue;
             if ((cell.BackColor & 0xFFFFFF) != (background.rgb() & 0xFFFFFF)) p.fillRect(r, FromRgb(cell.BackColor));
             if (cell.Ch == ' ' && !cell.Underline) continue;
+            const quint32 glyph = cell.Ch == ' ' ? 0 : GlyphFor(cell.Ch);
+            if (glyph != 0) {
+                auto run = std::find_if(runs.begin(), runs.end(), [&](const TRun& x) { return x.color == cell.FrontColor; });
+                if (run == runs.end()) run = runs.insert(runs.end(), TRun{cell.FrontColor, {}, {}});
+                run->glyphs.append(glyph);
+                run->positions.append(QPointF(r.left(), r.top() + ascent_));
+                if (cell.Underline) underlines.emplace_back(r, cell.FrontColor);
+                continue;
+            }
             if (bool(cell.Underline) != underline) {
                 underline = cell.Underline;
                 p.setFont(underline ? underlineFont_ : font_);
@@ -450,6 +480,17 @@ void TCustomComTerminal::paintEvent(QPaintEvent* e)
             p.drawText(r.left(), r.top() + ascent_, QString(QChar(TermCharToUnicode(cell.Ch, oemCharSet_))));
         }
     }
+    for (const TRun& run : runs) {
+        QGlyphRun g;
+        g.setRawFont(rawFont_);
+        g.setGlyphIndexes(run.glyphs);
+        g.setPositions(run.positions);
+        p.setPen(FromRgb(run.color));
+        p.drawGlyphRun(QPointF(0, 0), g);
+    }
+    for (const auto& [r, color] : underlines)
+        p.fillRect(QRect(r.left(), r.top() + std::min(ascent_ + underlinePos_, cellHeight_ - 1), r.width(), 1),
+                   FromRgb(color));
 
     if (caretExists_ && caretVisible_ && hasFocus()) {
         const QRect cr = CaretRect();
@@ -487,6 +528,10 @@ void TCustomComTerminal::timerEvent(QTimerEvent* e)
         SendPasteSlice();
         return;
     }
+    if (e->timerId() == repaintTimer_.timerId()) {
+        FlushRepaint();
+        return;
+    }
     if (e->timerId() != blink_.timerId()) {
         QAbstractScrollArea::timerEvent(e);
         return;
@@ -512,6 +557,7 @@ void TCustomComTerminal::focusOutEvent(QFocusEvent* e)
 void TCustomComTerminal::mousePressEvent(QMouseEvent* e)
 {
     setFocus(Qt::MouseFocusReason);
+    if (rangesPending_) FlushRepaint();
     if (e->button() == Qt::LeftButton) {
         selection_.Start(TextPosAt(e->position().toPoint()));
         selecting_ = true;
@@ -565,6 +611,51 @@ void TCustomComTerminal::contextMenuEvent(QContextMenuEvent* e)
         SaveTerminalText();
 }
 
+void TCustomComTerminal::ScheduleRepaint(const QRect& r)
+{
+    pendingRepaint_ |= r;
+    if (flushing_ || repaintTimer_.isActive()) return;
+    if (!lastRepaint_.isValid() || lastRepaint_.elapsed() >= RepaintMs) {
+        FlushRepaint();
+        return;
+    }
+    repaintTimer_.start(RepaintMs - static_cast<int>(lastRepaint_.elapsed()), this);
+}
+
+void TCustomComTerminal::FlushRepaint()
+{
+    repaintTimer_.stop();
+    flushing_ = true;
+    if (rangesPending_) {
+        rangesPending_ = false;
+        UpdateScrollRanges();
+        ScrollToBottom();
+    }
+    flushing_ = false;
+    viewport()->update(pendingRepaint_);
+    pendingRepaint_ = QRect();
+    lastRepaint_.start();
+}
+
+int TCustomComTerminal::BottomOriginY() const
+{
+    const int visRows = viewport()->height() / cellHeight_;
+    const int lines = Rows() + scrollback_.Count();
+    const int maximum = visRows < lines ? lines - visRows : 0;
+    return std::min(maximum, scrollback_.Count()) + 1 - scrollback_.Count();
+}
+
+quint32 TCustomComTerminal::GlyphFor(uint8_t ch)
+{
+    if (!glyphKnown_[ch]) {
+        glyphKnown_[ch] = true;
+        const QChar c(TermCharToUnicode(ch, oemCharSet_));
+        const QList<quint32> g = rawFont_.isValid() ? rawFont_.glyphIndexesForString(QString(c)) : QList<quint32>();
+        glyphs_[ch] = g.size() == 1 ? g.front() : 0;
+    }
+    return glyphs_[ch];
+}
+
 // ---------------------------------------------------------------- scrollback, selection, paste
 
 const TTermCell* TCustomComTerminal::LineCells(int64_t n, int* count) const
@@ -609,6 +700,10 @@ TTermTextPos TCustomComTerminal::TextPosAt(const QPoint& p) const
 
 void TCustomComTerminal::ScrollToBottom()
 {
+    if (rangesPending_ && !flushing_) {
+        FlushRepaint();
+        return;
+    }
     QScrollBar* v = verticalScrollBar();
     const int bottom = std::min(v->maximum(), scrollback_.Count());
     if (v->value() != bottom) v->setValue(bottom);
@@ -722,6 +817,7 @@ void TCustomComTerminal::keyPressEvent(QKeyEvent* e)
             return;
         }
         if (mods == Qt::ShiftModifier && (e->key() == Qt::Key_PageUp || e->key() == Qt::Key_PageDown)) {
+            if (rangesPending_) FlushRepaint();
             verticalScrollBar()->triggerAction(e->key() == Qt::Key_PageUp ? QAbstractSlider::SliderPageStepSub
                                                                            : QAbstractSlider::SliderPageStepAdd);
             e->accept();

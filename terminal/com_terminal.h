@@ -6,7 +6,11 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFont>
+#include <QRawFont>
+#include <QRect>
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -172,6 +176,15 @@ private:
     TTermLineSource LineSource() const;
     QString ToText(const std::string& bytes) const;
     void SendPasteSlice();
+    // Screen changes reach the view at most every RepaintMs: text arriving
+    // in many small reads would otherwise repaint the view for each.
+    void ScheduleRepaint(const QRect& r);
+    void FlushRepaint();
+    // View origin row with the newest lines at the bottom of the view.
+    int BottomOriginY() const;
+    // The font's glyph for a terminal byte, 0 when it has none (then drawn
+    // as text, which finds a fallback font).
+    quint32 GlyphFor(uint8_t ch);
 
     TComTermEngine engine_;
     TComLink rxLink_;
@@ -199,6 +212,16 @@ private:
     bool selecting_ = false;
     TTermPaste paste_;
     QBasicTimer pasteTimer_;
+    static constexpr int RepaintMs = 33;
+    QBasicTimer repaintTimer_;
+    QElapsedTimer lastRepaint_;
+    QRect pendingRepaint_;
+    bool rangesPending_ = false;  // the scroll bar catches up with the scrollback at the next repaint
+    bool flushing_ = false;
+    QRawFont rawFont_;
+    std::array<quint32, 256> glyphs_{};
+    std::array<bool, 256> glyphKnown_{};
+    int underlinePos_ = 1;
 };
 
 // The published terminal control.

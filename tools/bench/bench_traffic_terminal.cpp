@@ -16,6 +16,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QPushButton>
+#include <QTabWidget>
 #include <QTimer>
 #include <chrono>
 #include <cstdio>
@@ -25,6 +27,7 @@
 
 #include "app/main_window.h"
 #include "module/com_port_page.h"
+#include "serial/com_led.h"
 #include "serial/com_port.h"
 #include "serial/traffic_model.h"
 #include "serial/traffic_window.h"
@@ -109,11 +112,15 @@ int main(int argc, char** argv)
         return 1;
     }
     form.PageControl1->setCurrentWidget(form.TerminalSheet);
-    form.Traffic1->trigger();
+    const bool withWindow = qgetenv("TW_BENCH_NO_TRAFFIC_WINDOW").isEmpty();
+    if (withWindow) form.Traffic1->trigger();
     QCoreApplication::processEvents();
     // Attached the way the page's focus handler does it.
     TComTerminal* term = form.TerminalSheet->ComTerminal;
     term->SetComPort(form.ComPort1);
+    if (!qgetenv("TW_BENCH_HIDDEN").isEmpty()) form.hide();  // to tell painting from the rest
+    if (!qgetenv("TW_BENCH_NO_LAMPS").isEmpty())
+        for (TComLed* led : form.TerminalSheet->findChildren<TComLed*>()) led->hide();
 
     const uint64_t before = form.ComPort1->Traffic().EndByte();
     const double cpu0 = CpuSeconds();
@@ -138,7 +145,7 @@ int main(int argc, char** argv)
     const double wallS = double(wall.elapsed()) / 1000.0;
     const double share = 100.0 * cpu / wallS;
     const uint64_t got = form.ComPort1->Traffic().EndByte() - before;
-    const int rows = form.TrafficWindow()->Model().rowCount();
+    const int rows = withWindow ? form.TrafficWindow()->Model().rowCount() : 0;
 
     term->SetComPort(nullptr);
     form.ComPort1->ClosePort();
