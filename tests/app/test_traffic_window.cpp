@@ -69,6 +69,12 @@ private slots:
         QVERIFY2(gapMs >= 300.0, qPrintable(second));
         QScrollBar* bar = w->TrafficList->verticalScrollBar();
         QTRY_COMPARE(bar->value(), bar->maximum());
+        // TW_SHOT=PATH keeps a picture of the window for the README.
+        if (!qEnvironmentVariableIsEmpty("TW_SHOT")) {
+            w->TrafficList->scrollToTop();
+            QVERIFY(w->grab().save(qEnvironmentVariable("TW_SHOT")));
+            w->TrafficList->scrollToBottom();
+        }
 
         // Received only.
         w->TrafficFilter->setCurrentIndex(2);
