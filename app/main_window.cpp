@@ -12,6 +12,7 @@
 
 #include "app/about_box.h"
 #include "app/app_icon.h"
+#include "app/file_menu.h"
 #include "commands/command_page.h"
 #include "common/dialogs.h"
 #include "flash_editor/flash_page.h"
@@ -74,12 +75,6 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
     ComPort1->FlowControl().SetXonXoffIn(false);
     session_ = new TModuleSession(*ComPort1);
 
-    ViewMenu = menuBar()->addMenu(QStringLiteral("&View"));
-    ViewMenu->setObjectName(QStringLiteral("View1"));
-    Traffic1 = ViewMenu->addAction(QStringLiteral("&Traffic"));
-    Traffic1->setObjectName(QStringLiteral("Traffic1"));
-    connect(Traffic1, &QAction::triggered, this, [this] { Traffic1Click(); });
-
     HelpMenu = menuBar()->addMenu(QStringLiteral("&Help"));
     HelpMenu->setObjectName(QStringLiteral("Help1"));
     TarnwickHelp1 = HelpMenu->addAction(QStringLiteral("&Tarnwick Help"));
@@ -117,6 +112,14 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
 
     FormCreate();
     WireOperations();
+    FileMenu = BuildFileMenu(*this);
+    // File, View, Help.
+    ViewMenu = new QMenu(QStringLiteral("&View"), this);
+    ViewMenu->setObjectName(QStringLiteral("View1"));
+    menuBar()->insertMenu(HelpMenu->menuAction(), ViewMenu);
+    Traffic1 = ViewMenu->addAction(QStringLiteral("&Traffic"));
+    Traffic1->setObjectName(QStringLiteral("Traffic1"));
+    connect(Traffic1, &QAction::triggered, this, [this] { Traffic1Click(); });
 
     aboutBox_ = new TAboutBox(this);
     layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -27,6 +27,7 @@ public:
 
     TComPort* ComPort1;
     QTabWidget* PageControl1;
+    QMenu* FileMenu;
     QMenu* ViewMenu;
     QAction* Traffic1;
     QMenu* HelpMenu;

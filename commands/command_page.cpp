@@ -197,6 +197,27 @@ TCommandRowValues TCommandPage::RowValues(int n) const
     return v;
 }
 
+void TCommandPage::SetRowValues(int n, const TCommandRowValues& v)
+{
+    if (n < 1 || n > kRows || !Row(n).combo) return;
+    TRow& r = Row(n);
+    {
+        const QSignalBlocker block(r.combo);
+        r.combo->setCurrentIndex(v.command < cmd::Count ? v.command : -1);
+    }
+    FreeParams(n);
+    CreateParams(n, r.combo->currentIndex());
+    for (int i = 0; i < r.count && size_t(i) < v.params.size(); ++i) {
+        QWidget* w = r.params[size_t(i)].data();
+        const TCommandParam& p = v.params[size_t(i)];
+        if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(p.text);
+        else if (auto* c = qobject_cast<QComboBox*>(w)) {
+            if (p.item >= 0) c->setCurrentIndex(p.item);
+        } else if (auto* b = qobject_cast<QCheckBox*>(w))
+            b->setChecked(p.checked);
+    }
+}
+
 void TCommandPage::ComboBoxChange(QObject* Sender)
 {
     auto* combo = qobject_cast<QComboBox*>(Sender);

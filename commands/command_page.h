@@ -47,6 +47,9 @@ public:
     QWidget* ParamControl(int n, int position) const;
     // What the encoder reads from row n.
     TCommandRowValues RowValues(int n) const;
+    // Chooses the row's command and fills its parameter controls in their
+    // order (texts as given, items, check boxes), as a loaded script does.
+    void SetRowValues(int n, const TCommandRowValues& values);
 
     // Handlers.
     void ComboBoxChange(QObject* Sender);

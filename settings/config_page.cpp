@@ -305,3 +305,45 @@ TConfigValues TConfigPage::Values() const
     v.address = PowerUpAddressEdit->text();
     return v;
 }
+
+void TConfigPage::SetValues(const TConfigValues& v)
+{
+    auto typeHex = [](QLineEdit* e, const QString& text) {
+        e->setText(text);
+        HexKeyExit(e);
+    };
+    typeHex(KeyEdit, v.key);
+    for (size_t i = 0; i < ChannelEdits.size(); ++i) {
+        ChannelEdits[i]->setText(v.channels[i]);
+        DecExit(ChannelEdits[i]);
+    }
+    TemparatureEdit->setText(v.temperature);
+    TemparatureEditExit(TemparatureEdit);
+    CustomBaudEdit->setText(v.customBaud);
+    CustomBaudEditExit(CustomBaudEdit);
+
+    // The mode first: choosing it resets the UART enable box in Peripheral,
+    // which the user then chooses again.
+    {
+        const QSignalBlocker block(PowerUpMode);
+        PowerUpMode->setCurrentIndex(v.mode);
+    }
+    PowerUpModeChange();
+    PowerUpRFDataRate->setCurrentIndex(v.rfDataRate);
+    PowerUpChannel->setCurrentIndex(v.channel);
+    PowerUpMasterSlave->setCurrentIndex(v.masterSlave);
+    PowerUpBaudRate->setCurrentIndex(v.baudRate);
+    PowerUpBitSettings->setCurrentIndex(v.bitSettings);
+    PowerUpFlowControl->setCurrentIndex(v.flowControl);
+    if (v.uartEnable >= 0) {
+        {
+            const QSignalBlocker block(PowerUpUARTEnable);
+            PowerUpUARTEnable->setCurrentIndex(v.uartEnable);
+            PowerUpUARTEnable->setEditText(PowerUpUARTEnable->itemText(v.uartEnable));
+        }
+        // The box is only there to choose from in Peripheral mode.
+        if (v.mode == powerup::pmPeripheral) PowerUpUARTEnableChange();
+    }
+    for (size_t i = 0; i < PURCIO.size(); ++i) PURCIO[i]->setChecked(v.outputPins[i]);
+    typeHex(PowerUpAddressEdit, v.address);
+}

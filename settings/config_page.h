@@ -22,6 +22,9 @@ public:
 
     // The page's values as they stand (texts unconverted).
     TConfigValues Values() const;
+    // Shows the values as if the user had typed each text and left its
+    // field, then chosen each item: same texts, same rows shown.
+    void SetValues(const TConfigValues& values);
 
     // "Configuration" group.
     QGroupBox* ConfigurationGroup;

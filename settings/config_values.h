@@ -27,4 +27,6 @@ struct TConfigValues {
     // Header pins: outputPins[i] is PURCIO(i+1); pin 1 starts checked.
     std::array<bool, 16> outputPins = {true};
     QString address = QStringLiteral("FFFE");
+
+    bool operator==(const TConfigValues&) const = default;
 };

@@ -228,6 +228,24 @@ private slots:
         QCOMPARE(Feed(p, {0x31, 0x00})[0], uint8_t(0x34));
     }
 
+    void corruptWriteStoresOneByteWrongly()
+    {
+        TModuleProtocol p;
+        TProtocolQuirks q;
+        q.corruptWriteAddress = 0xC5;  // block 6, offset 5
+        p.SetQuirks(q);
+        const Bytes data = Block(0x20);
+        QCOMPARE(Feed(p, WriteFlash(0xDF, data)), Bytes{0x6B});
+        for (int i = 0; i < 32; ++i) {
+            const uint8_t expected = i == 5 ? uint8_t(data[5] ^ 0x01) : data[size_t(i)];
+            QCOMPARE(p.GetMemory()[size_t(0xC0 + i)], expected);
+        }
+        // Other blocks are written faithfully, and reading shows the wrong byte.
+        QCOMPARE(Feed(p, WriteFlash(0x1F, data)), Bytes{0x6B});
+        for (int i = 0; i < 32; ++i) QCOMPARE(p.GetMemory()[size_t(i)], data[size_t(i)]);
+        QCOMPARE(Feed(p, {0x31, 0xDF})[1 + 5], uint8_t(data[5] ^ 0x01));
+    }
+
     void abortFrameResynchronises()
     {
         TModuleProtocol p;

@@ -76,6 +76,10 @@ private slots:
         QCOMPARE(o.address, uint16_t(0x12AB));
         QCOMPARE(o.faults.versionReplyLength, 6);
         QCOMPARE(o.faults.versionFirstByte, uint8_t(0x44));
+        QCOMPARE(o.faults.corruptWriteAddress, -1);
+        QVERIFY(Parse({"--corrupt-write", "C5", "--config-image=/tmp/c.bin"}, &o));
+        QCOMPARE(o.faults.corruptWriteAddress, 0xC5);
+        QCOMPARE(o.configImage, std::string("/tmp/c.bin"));
         QVERIFY(Parse({"--help"}, &o));
         QVERIFY(o.help);
     }
@@ -95,6 +99,9 @@ private slots:
         QTest::newRow("hang-up not a number") << QStringList{"--hangup-after", "3x"};
         QTest::newRow("flag with value") << QStringList{"--silent=1"};
         QTest::newRow("version too long") << QStringList{"--version-length", "65"};
+        QTest::newRow("corrupt address too big") << QStringList{"--corrupt-write", "100"};
+        QTest::newRow("corrupt address missing") << QStringList{"--corrupt-write"};
+        QTest::newRow("config image empty") << QStringList{"--config-image="};
     }
     void badCommandLines()
     {
@@ -160,6 +167,45 @@ private slots:
         QCOMPARE(lstat(link.toLocal8Bit().constData(), &st), -1);
     }
 
+    // The configuration memory starts from a 128-byte file; a block write
+    // to the corrupted address keeps a wrong byte there.
+    void programWithConfigImageAndCorruptWrite()
+    {
+        if (exe_.isEmpty()) QSKIP("TW_VMODULE names no program");
+        QTemporaryDir dir;
+        const QString config = dir.filePath(QStringLiteral("config.bin"));
+        Bytes cfg(128);
+        for (int i = 0; i < 128; ++i) cfg[size_t(i)] = uint8_t(i * 7 + 1);
+        {
+            std::ofstream f(config.toStdString(), std::ios::binary);
+            f.write(reinterpret_cast<const char*>(cfg.data()), 128);
+        }
+        QProcess p;
+        std::string path;
+        QVERIFY(Launch(p, {"--config-image", config, "--corrupt-write", "03"}, &path));
+        TPtyPeer peer;
+        QVERIFY(peer.Open(path));
+        for (int block = 0; block < 4; ++block) {
+            const Bytes r = peer.Exchange({0x31, uint8_t(0x9F + 0x20 * block)}, 33);
+            QCOMPARE(r.size(), size_t(33));
+            QCOMPARE(Bytes(r.begin() + 1, r.end()), Bytes(cfg.begin() + 32 * block, cfg.begin() + 32 * block + 32));
+        }
+        QCOMPARE(peer.Exchange({0x31, 0x1F}, 33)[1], uint8_t(0xFF));  // flash untouched
+        QCOMPARE(peer.Exchange({0x30, 0x03, 0x10, 0x20, 0x30, 0x40}, 1), Bytes{0x6B});
+        QCOMPARE(peer.Exchange({0x31, 0x03}, 5), (Bytes{0x43, 0x10, 0x20, 0x30, 0x41}));
+        peer.Close();
+        QVERIFY(EndWith(p, SIGTERM));
+
+        // A file of another length, or none, is refused at start.
+        for (const QString& bad : {dir.filePath(QStringLiteral("missing.bin")), dir.filePath(QStringLiteral("short"))}) {
+            if (bad.endsWith(QLatin1String("short"))) std::ofstream(bad.toStdString()) << "abc";
+            p.start(exe_, {"--config-image", bad});
+            QVERIFY(p.waitForFinished(10000));
+            QCOMPARE(p.exitCode(), 1);
+            QVERIFY(p.readAllStandardError().contains(bad.toLocal8Bit()));
+        }
+    }
+
     void programHangsUpAndEnds()
     {
         if (exe_.isEmpty()) QSKIP("TW_VMODULE names no program");
@@ -185,7 +231,7 @@ private slots:
         QCOMPARE(p.exitCode(), 0);
         const QByteArray help = p.readAllStandardOutput();
         for (const char* opt : {"--image", "--delay", "--silent", "--read-header", "--extra-byte", "--hangup-after",
-                                "--link", "--help"})
+                                "--link", "--help", "--config-image", "--corrupt-write"})
             QVERIFY2(help.contains(opt), opt);
         p.start(exe_, {"--bogus"});
         QVERIFY(p.waitForFinished(10000));

@@ -1,11 +1,13 @@
 // tarnwick-vmodule: the virtual module as a program of its own.
 #include <signal.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "tools/vmodule/module_image.h"
 #include "tools/vmodule/virtual_module.h"
 #include "tools/vmodule/vmodule_options.h"
 
@@ -21,6 +23,11 @@ int main(int argc, char** argv)
     if (opt.help) {
         std::fputs(VModuleUsage().c_str(), stdout);
         return 0;
+    }
+    TConfigMemory config{};
+    if (!opt.configImage.empty() && !LoadConfigMemory(opt.configImage, &config, &error)) {
+        std::fprintf(stderr, "tarnwick-vmodule: %s\n", error.c_str());
+        return 1;
     }
 
     // Blocked before the module thread starts, so only sigtimedwait below sees
@@ -45,6 +52,12 @@ int main(int argc, char** argv)
     if (!module.Start(&error)) {
         std::fprintf(stderr, "tarnwick-vmodule: %s\n", error.c_str());
         return 1;
+    }
+    if (!opt.configImage.empty()) {
+        // After Start, which loads --image: the configuration file wins.
+        auto memory = module.Memory();
+        std::copy(config.begin(), config.end(), memory.begin() + 128);
+        module.SetMemory(memory);
     }
     std::printf("%s\n", module.PortPath().c_str());
     std::fflush(stdout);

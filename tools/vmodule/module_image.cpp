@@ -15,9 +15,9 @@ bool Fail(std::string* error, const std::string& what, int e)
     return false;
 }
 
-}  // namespace
-
-TImageLoad LoadModuleImage(const std::string& path, TModuleImage* image, std::string* error)
+// Reads exactly buf.size() bytes; any other length is refused.
+template <size_t N>
+TImageLoad ReadExactly(const std::string& path, std::array<uint8_t, N>* out, const char* what, std::string* error)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
@@ -25,7 +25,7 @@ TImageLoad LoadModuleImage(const std::string& path, TModuleImage* image, std::st
         Fail(error, "cannot open " + path, errno);
         return TImageLoad::Failed;
     }
-    TModuleImage buf;
+    std::array<uint8_t, N> buf;
     size_t got = 0;
     char extra = 0;
     bool ok = true;
@@ -40,13 +40,33 @@ TImageLoad LoadModuleImage(const std::string& path, TModuleImage* image, std::st
         got += size_t(n);
     }
     if (ok && (got != buf.size() || ::read(fd, &extra, 1) != 0)) {
-        if (error) *error = path + " is not a module image (256 bytes expected)";
+        if (error) *error = path + " is not " + what + " (" + std::to_string(N) + " bytes expected)";
         ok = false;
     }
     ::close(fd);
     if (!ok) return TImageLoad::Failed;
-    *image = buf;
+    *out = buf;
     return TImageLoad::Loaded;
+}
+
+}  // namespace
+
+TImageLoad LoadModuleImage(const std::string& path, TModuleImage* image, std::string* error)
+{
+    return ReadExactly(path, image, "a module image", error);
+}
+
+bool LoadConfigMemory(const std::string& path, TConfigMemory* memory, std::string* error)
+{
+    switch (ReadExactly(path, memory, "a configuration memory image", error)) {
+    case TImageLoad::Loaded:
+        return true;
+    case TImageLoad::Missing:
+        Fail(error, "cannot open " + path, ENOENT);
+        return false;
+    default:
+        return false;
+    }
 }
 
 bool SaveModuleImage(const std::string& path, const TModuleImage& image, std::string* error)

@@ -5,6 +5,9 @@
 #include <string>
 
 using TModuleImage = std::array<uint8_t, 256>;
+// The configuration memory alone (addresses 0x80-0xFF), as the panel's
+// Export Image writes it.
+using TConfigMemory = std::array<uint8_t, 128>;
 
 enum class TImageLoad { Loaded, Missing, Failed };
 
@@ -14,4 +17,6 @@ enum class TImageLoad { Loaded, Missing, Failed };
 TImageLoad LoadModuleImage(const std::string& path, TModuleImage* image, std::string* error);
 // Writes a temporary file beside the target and renames it over, so an
 // interrupted save leaves the old image whole.
+// A configuration memory file: exactly 128 bytes; a missing file is a failure.
+bool LoadConfigMemory(const std::string& path, TConfigMemory* memory, std::string* error);
 bool SaveModuleImage(const std::string& path, const TModuleImage& image, std::string* error);

@@ -173,7 +173,12 @@ void TModuleProtocol::Finish(Result& r)
     case cWriteFlash: {
         // Flash cells only lose bits when written; an erase brings them back.
         const size_t base = size_t((p >> 5) & 0x07) * vmod::kBlockSize;
-        for (size_t i = 1; i < frame_.size(); ++i) memory_[base + i - 1] &= frame_[i];
+        for (size_t i = 1; i < frame_.size(); ++i) {
+            const size_t a = base + i - 1;
+            memory_[a] &= frame_[i];
+            // A cell that does not keep what was written, for verifying reads to catch.
+            if (int(a) == quirks_.corruptWriteAddress) memory_[a] ^= 0x01;
+        }
         r.memoryWritten = true;
         Reply(r, {vmod::kAck});
         break;

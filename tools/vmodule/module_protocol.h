@@ -14,6 +14,7 @@ struct TProtocolQuirks {
     bool extraReplyByte = false;   // every non-empty reply gets one more byte, 0x00
     int versionReplyLength = 5;    // bytes answered to Read Version (clamped to 0..64)
     uint8_t versionFirstByte = 0x43;
+    int corruptWriteAddress = -1;  // 0x00-0xFF: a block write stores this address's byte with bit 0 flipped
 };
 
 namespace vmod {

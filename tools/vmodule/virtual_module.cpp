@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -51,6 +52,7 @@ TProtocolQuirks QuirksOf(const TVirtualModuleFaults& f)
     q.extraReplyByte = f.extraReplyByte;
     q.versionReplyLength = f.versionReplyLength;
     q.versionFirstByte = f.versionFirstByte;
+    q.corruptWriteAddress = f.corruptWriteAddress;
     return q;
 }
 
@@ -89,6 +91,12 @@ struct TVirtualModule::Impl {
     // Owned by the module thread while it runs.
     int master = -1;
     int inotifyFd = -1;
+    // The module's own slave descriptor, held while inotify counts the
+    // peer's opens and closes: through it the exclusive-open flag that a
+    // peer leaves behind (also one that died with the port open) is cleared,
+    // which a non-root module could no longer do by opening the slave anew.
+    int slaveHold = -1;
+    int peerOpens = 0;
     std::deque<Pending> pending;
     Clock::time_point lastByte;
     std::vector<uint8_t> injected;  // guarded by m; moved to pending by the module thread
@@ -136,6 +144,7 @@ struct TVirtualModule::Impl {
     void HangUp();
     bool Process(const uint8_t* data, size_t n);
     bool SlaveClosedNow() const;
+    void CountPeerOpens();
     void DrainFd(int fd) const;
     void SendDue(bool slaveClosed);
     bool MakeLink(std::string* error);
@@ -152,6 +161,7 @@ bool TVirtualModule::Impl::HangUpDue()
 void TVirtualModule::Impl::HangUp()
 {
     CloseFd(master);
+    CloseFd(slaveHold);
     pending.clear();
     running = false;
 }
@@ -171,6 +181,33 @@ bool TVirtualModule::Impl::SlaveClosedNow() const
     pollfd p{master, POLLIN, 0};
     if (::poll(&p, 1, 0) <= 0) return false;
     return (p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLIN);
+}
+
+// Reads the slave's open and close events.
+// A real line keeps no exclusive flag once its user is gone, so the flag
+// goes, and so do the bytes the peer left unread.
+void TVirtualModule::Impl::CountPeerOpens()
+{
+    alignas(inotify_event) char buf[4096];
+    bool closed = false;
+    for (;;) {
+        const ssize_t n = ::read(inotifyFd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        for (ssize_t off = 0; off < n;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
+            if (ev->mask & IN_OPEN) ++peerOpens;
+            if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                peerOpens = std::max(0, peerOpens - 1);
+                closed = true;
+            }
+            off += ssize_t(sizeof(inotify_event)) + ssize_t(ev->len);
+        }
+    }
+    if (closed && peerOpens == 0) {
+        ::ioctl(slaveHold, TIOCNXCL);
+        ::tcflush(slaveHold, TCIFLUSH);
+    }
 }
 
 // Takes received bytes; true when the module hung up on one of them.
@@ -233,7 +270,10 @@ void TVirtualModule::Impl::SendDue(bool slaveClosed)
 void TVirtualModule::Impl::Run()
 {
     uint8_t buf[4096];
-    bool slaveClosed = SlaveClosedNow();
+    // Holding the slave, the master sees no hang-up when the peer closes:
+    // the open count tells instead.
+    const bool holding = slaveHold >= 0;
+    bool slaveClosed = holding ? true : SlaveClosedNow();
     for (;;) {
         if (HangUpDue()) {
             std::lock_guard<std::mutex> lock(m);
@@ -254,11 +294,12 @@ void TVirtualModule::Impl::Run()
         }
         if (slaveClosed && inotifyFd < 0) timeout = timeout < 0 ? kClosedRecheckMs : std::min(timeout, kClosedRecheckMs);
 
-        pollfd fds[2];
+        pollfd fds[3];
         fds[0] = {wakeRead, POLLIN, 0};
         fds[1] = {slaveClosed ? inotifyFd : master, POLLIN, 0};
+        fds[2] = {holding ? inotifyFd : -1, POLLIN, 0};
         const int nfds = fds[1].fd >= 0 ? 2 : 1;
-        const int rc = ::poll(fds, nfds_t(nfds), timeout);
+        const int rc = ::poll(fds, nfds_t(holding && !slaveClosed ? 3 : nfds), timeout);
         if (rc < 0 && errno != EINTR) {
             std::lock_guard<std::mutex> lock(m);
             HangUp();
@@ -267,7 +308,31 @@ void TVirtualModule::Impl::Run()
         if (rc > 0 && (fds[0].revents & POLLIN)) DrainFd(wakeRead);
         if (stopRequested) return;
 
-        if (slaveClosed) {
+        // Reads what the master holds; true when the module hung up on it.
+        bool gone = false;
+        auto takeInput = [&] {
+            for (;;) {
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n > 0) {
+                    if (Process(buf, size_t(n))) return true;
+                    continue;
+                }
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && errno == EAGAIN) return false;
+                gone = true;  // EIO: the slave was closed and its bytes are all read
+                return false;
+            }
+        };
+        if (holding) {
+            const bool events = rc > 0 && (fds[slaveClosed ? 1 : 2].revents & POLLIN);
+            const bool input = rc > 0 && !slaveClosed && (fds[1].revents & POLLIN);
+            // Bytes the peer wrote before it closed are taken first.
+            if ((events || input) && takeInput()) return;
+            if (events) {
+                CountPeerOpens();
+                slaveClosed = peerOpens == 0;
+            }
+        } else if (slaveClosed) {
             // Woken by an open of the slave (or, without inotify, by the
             // re-check interval): look again. Events are drained before the
             // look, so an open after it always wakes us.
@@ -276,18 +341,7 @@ void TVirtualModule::Impl::Run()
                 slaveClosed = SlaveClosedNow();
             }
         } else if (rc > 0 && nfds == 2 && fds[1].revents) {
-            bool gone = false;
-            for (;;) {
-                const ssize_t n = ::read(master, buf, sizeof buf);
-                if (n > 0) {
-                    if (Process(buf, size_t(n))) return;
-                    continue;
-                }
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0 && errno == EAGAIN) break;
-                gone = true;  // EIO: the slave was closed and its bytes are all read
-                break;
-            }
+            if (takeInput()) return;
             if (gone || (fds[1].revents & (POLLHUP | POLLERR))) {
                 DrainFd(inotifyFd);
                 slaveClosed = SlaveClosedNow();
@@ -349,6 +403,7 @@ bool TVirtualModule::Start(std::string* error)
     if (d.thread.joinable()) d.thread.join();
     CloseFd(d.master);
     CloseFd(d.inotifyFd);
+    CloseFd(d.slaveHold);
     {
         std::lock_guard<std::mutex> lock(d.m);
         d.RemoveLink();
@@ -381,6 +436,7 @@ bool TVirtualModule::Start(std::string* error)
         const int e = errno;
         CloseFd(d.master);
         CloseFd(d.inotifyFd);
+        CloseFd(d.slaveHold);
         if (error) *error = ErrnoText(what, e);
         return false;
     };
@@ -402,12 +458,15 @@ bool TVirtualModule::Start(std::string* error)
             ::cfmakeraw(&t);
             ::tcsetattr(s, TCSANOW, &t);
         }
-        ::close(s);
+        d.slaveHold = s;
     }
-    // Tells the thread when the panel opens the slave again; without it the
-    // thread re-checks at a short interval while the slave is closed.
+    // Tells the thread when the panel opens and closes the slave; without it
+    // the module holds no slave descriptor and re-checks at a short interval
+    // while the slave is closed.
+    d.peerOpens = 0;
     d.inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (d.inotifyFd >= 0 && ::inotify_add_watch(d.inotifyFd, name, IN_OPEN) < 0) CloseFd(d.inotifyFd);
+    if (d.inotifyFd >= 0 && ::inotify_add_watch(d.inotifyFd, name, IN_OPEN | IN_CLOSE) < 0) CloseFd(d.inotifyFd);
+    if (d.inotifyFd < 0) CloseFd(d.slaveHold);
 
     {
         std::lock_guard<std::mutex> lock(d.m);
@@ -415,6 +474,7 @@ bool TVirtualModule::Start(std::string* error)
         if (!d.linkPath.empty() && !d.MakeLink(error)) {
             CloseFd(d.master);
             CloseFd(d.inotifyFd);
+            CloseFd(d.slaveHold);
             return false;
         }
         // A fresh power-up: registers cleared, no frame half-received.
@@ -442,8 +502,9 @@ void TVirtualModule::Stop()
         d.thread.join();
     }
     d.running = false;
-    CloseFd(d.master);
     CloseFd(d.inotifyFd);
+    CloseFd(d.slaveHold);
+    CloseFd(d.master);
     d.pending.clear();
     d.SaveImage();
     std::lock_guard<std::mutex> lock(d.m);

@@ -21,6 +21,7 @@ struct TVirtualModuleFaults {
                                    // since SetFaults (the last one goes unanswered)
     int versionReplyLength = 5;    // bytes answered to Read Version ("C" + 4)
     uint8_t versionFirstByte = 0x43;
+    int corruptWriteAddress = -1;  // 0x00-0xFF: block writes store this address's byte wrongly (bit 0 flipped)
 };
 
 class TVirtualModule {

@@ -30,6 +30,9 @@ std::string VModuleUsage()
            "\n"
            "  --image FILE        start from this 256-byte memory image (when it exists)\n"
            "                      and save to it after every write and at exit\n"
+           "  --config-image FILE start the configuration memory (0x80-0xFF) from this\n"
+           "                      128-byte file, the panel's Export Image format (read\n"
+           "                      once; applied over --image)\n"
            "  --link PATH         also make PATH a symbolic link to the pty; it is printed\n"
            "                      instead of the pty path\n"
            "  --address HEX       unit address answered by Connect (default FFFE)\n"
@@ -40,6 +43,8 @@ std::string VModuleUsage()
            "  --version-length N  answer Read Version with N bytes (0-64, default 5)\n"
            "  --version-byte HEX  first byte of the Read Version reply (default 43)\n"
            "  --hangup-after N    close the pty after N received bytes\n"
+           "  --corrupt-write HEX store the byte that block writes put at this address\n"
+           "                      (00-FF, configuration memory from 80) with bit 0 flipped\n"
            "  --help              show this text\n";
 }
 
@@ -80,9 +85,12 @@ bool ParseVModuleOptions(const std::vector<std::string>& args, TVModuleOptions* 
         } else if (name == "--extra-byte") {
             if (!flag()) return bad(name + " takes no value");
             o.faults.extraReplyByte = true;
-        } else if (name == "--image" || name == "--link") {
+        } else if (name == "--image" || name == "--link" || name == "--config-image") {
             if (!take(&v) || v.empty()) return bad(name + " needs a path");
-            (name == "--image" ? o.image : o.link) = v;
+            (name == "--image" ? o.image : name == "--link" ? o.link : o.configImage) = v;
+        } else if (name == "--corrupt-write") {
+            if (!take(&v) || !ParseNumber(v, 16, 0, 0xFF, &n)) return bad("--corrupt-write needs a hex address, 00 to FF");
+            o.faults.corruptWriteAddress = int(n);
         } else if (name == "--delay") {
             if (!take(&v) || !ParseNumber(v, 10, 0, 60000, &n)) return bad("--delay needs milliseconds, 0 to 60000");
             o.faults.replyDelayMs = int(n);

@@ -9,6 +9,7 @@
 struct TVModuleOptions {
     bool help = false;
     std::string image;        // --image FILE
+    std::string configImage;  // --config-image FILE
     std::string link;         // --link PATH
     bool addressSet = false;  // --address HEX
     uint16_t address = 0;
