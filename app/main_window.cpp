@@ -28,6 +28,7 @@
 #include "module/status_form.h"
 #include "serial/com_combo_box.h"
 #include "serial/com_port.h"
+#include "serial/traffic_window.h"
 #include "settings/config_page.h"
 #include "settings/jumper_page.h"
 #include "terminal/com_terminal.h"
@@ -116,6 +117,13 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
     FormCreate();
     WireOperations();
     FileMenu = BuildFileMenu(*this);
+    // File, View, Help.
+    ViewMenu = new QMenu(QStringLiteral("&View"), this);
+    ViewMenu->setObjectName(QStringLiteral("View1"));
+    menuBar()->insertMenu(HelpMenu->menuAction(), ViewMenu);
+    Traffic1 = ViewMenu->addAction(QStringLiteral("&Traffic"));
+    Traffic1->setObjectName(QStringLiteral("Traffic1"));
+    connect(Traffic1, &QAction::triggered, this, [this] { Traffic1Click(); });
 
     aboutBox_ = new TAboutBox(this);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -129,6 +137,7 @@ TTarnwickForm::~TTarnwickForm()
         ComPort1->ClosePort();
     } catch (const EComPort&) {
     }
+    delete trafficWindow_;  // stops its log file while the port's log exists
     delete session_;
 }
 
@@ -255,3 +264,11 @@ void TTarnwickForm::TarnwickHelp1Click()
 }
 
 void TTarnwickForm::About1Click() { aboutBox_->exec(); }
+
+void TTarnwickForm::Traffic1Click()
+{
+    if (!trafficWindow_) trafficWindow_ = new TTrafficWindow(ComPort1->Traffic(), this);
+    trafficWindow_->show();
+    trafficWindow_->raise();
+    trafficWindow_->activateWindow();
+}

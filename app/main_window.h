@@ -17,6 +17,7 @@ class TFlashPage;
 class TCommandPage;
 class TTerminalPage;
 class TAboutBox;
+class TTrafficWindow;
 
 class TTarnwickForm : public QMainWindow {
     Q_OBJECT
@@ -27,6 +28,8 @@ public:
     TComPort* ComPort1;
     QTabWidget* PageControl1;
     QMenu* FileMenu;
+    QMenu* ViewMenu;
+    QAction* Traffic1;
     QMenu* HelpMenu;
     QAction* TarnwickHelp1;
     QAction* About1;
@@ -49,6 +52,9 @@ public:
     void FormShow();
     void TarnwickHelp1Click();
     void About1Click();
+    // Shows the traffic window (made on first use).
+    void Traffic1Click();
+    TTrafficWindow* TrafficWindow() const { return trafficWindow_; }
 
     // Where the help file is looked for: beside the program, then the data folders.
     static QStringList HelpFileCandidates();
@@ -66,5 +72,6 @@ private:
     TPortControls portControls_;
     TModuleSession* session_;
     TAboutBox* aboutBox_ = nullptr;
+    TTrafficWindow* trafficWindow_ = nullptr;
     bool shownOnce_ = false;
 };

@@ -133,7 +133,11 @@ void TComLed::SignalHandler(bool onOff)
     ChangeState(onOff ? lsOn : lsOff);
     // Paint now: the notification may come from inside a blocking exchange
     // that keeps the event loop from running for a while. User input waits,
-    // so that no handler runs in the middle of a transfer.
+    // so that no handler runs in the middle of a transfer. At most every
+    // 40 ms though: a busy line flips the lamps for every read, and the
+    // requested repaint shows the last state anyway.
+    if (lastForcedPaint_.isValid() && lastForcedPaint_.elapsed() < 40) return;
+    lastForcedPaint_.start();
     repaint();
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }

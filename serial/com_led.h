@@ -1,6 +1,7 @@
 #pragma once
 // TComLed: a small lamp that shows one line signal of a port through a
 // TComLink (open, CTS, DSR, RLSD, ring, receive and transmit activity).
+#include <QElapsedTimer>
 #include <QImage>
 #include <QWidget>
 #include <functional>
@@ -70,4 +71,5 @@ private:
     QImage glyphOn_, glyphOff_;
     TComLink link_;
     QTimer* ringTimer_;
+    QElapsedTimer lastForcedPaint_;  // painted from inside a notification
 };

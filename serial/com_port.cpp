@@ -377,8 +377,9 @@ int32_t TCustomComPort::WriteText(const QByteArray& bytes)
         if (!device_) throw EComPort(CError_WriteFailed, kInvalidHandle);  // a link closed the port
         int32_t timeoutMs = WriteTimeoutMs(count);
         if (WaitForDsr(&timeoutMs)) {
-            if (const int e = device_->Write(copy.constData(), count, timeoutMs, &written))
-                throw EComPort(CError_WriteFailed, e);
+            const int e = device_->Write(copy.constData(), count, timeoutMs, &written);
+            traffic_.Record(TTrafficDirection::Tx, copy.constData(), static_cast<std::size_t>(std::max(written, 0)));
+            if (e) throw EComPort(CError_WriteFailed, e);
         }
     }
     PassTxToLinks(copy.constData(), count);
@@ -418,6 +419,7 @@ int32_t TCustomComPort::ReadWithTimeouts(char* buffer, int32_t count)
     auto readSome = [&] {
         int32_t n = 0;
         if (const int e = device_->Read(buffer + got, count - got, &n)) throw EComPort(CError_ReadFailed, e);
+        traffic_.Record(TTrafficDirection::Rx, buffer + got, static_cast<std::size_t>(std::max(n, 0)));
         got += n;
         rxConsumed_.fetch_add(static_cast<uint64_t>(n), std::memory_order_acq_rel);
         return n;
@@ -560,6 +562,13 @@ void TCustomComPort::PurgeBuffers(bool input, bool output)
     TRxChange change(rxSeq_);
     int32_t queued = 0;
     if (input) device_->InQueue(&queued);
+    if (queued > 0) {
+        // Received bytes that nobody will read still show in the traffic.
+        std::vector<char> discarded(static_cast<std::size_t>(queued));
+        int32_t n = 0;
+        if (device_->Read(discarded.data(), queued, &n) == 0)
+            traffic_.Record(TTrafficDirection::Rx, discarded.data(), static_cast<std::size_t>(std::max(n, 0)));
+    }
     if (const int e = device_->Purge(input, output)) throw EComPort(CError_PurgeFailed, e);
     rxConsumed_.fetch_add(static_cast<uint64_t>(std::max(queued, 0)), std::memory_order_acq_rel);
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "serial/com_types.h"
+#include "serial/traffic_log.h"
 
 class TCustomComPort;
 class TComThread;
@@ -220,6 +221,10 @@ public:
     bool WaitForInput(int32_t minCount, int32_t timeoutMs);
     bool WaitForOutputEmpty(int32_t timeoutMs);
 
+    // Every byte written or read (or purged from the receive queue), kept
+    // across opens for the traffic window and the traffic file.
+    TTrafficLog& Traffic() { return traffic_; }
+
     // --- links ---
     void RegisterLink(TComLink* link);    // code 18 when already registered
     void UnregisterLink(TComLink* link);  // code 18 when not registered
@@ -330,6 +335,7 @@ private:
     // between its look at the queue and its report is never lost.
     std::atomic<uint64_t> txSeq_{0};
     uint64_t openSerial_ = 0;  // counts opens, so a late notice finds its own open
+    TTrafficLog traffic_;
 };
 
 class TComPort : public TCustomComPort {

@@ -32,6 +32,7 @@ void TComTermBuffer::ClearRow(int y) { std::memset(static_cast<void*>(MutableRow
 void TComTermBuffer::ScrollBufferUp()
 {
     if (cells_.empty()) return;
+    if (OnTopRowLeaving) OnTopRowLeaving(Row(1), columns_);
     top_ = top_ + 1 == rows_ ? 0 : top_ + 1;
     ClearRow(rows_);
 }

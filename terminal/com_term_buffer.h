@@ -4,6 +4,7 @@
 // moves no cells: it turns the ring and clears one row. Each row's cells lie
 // side by side.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 struct TTermCell {
@@ -26,6 +27,10 @@ public:
     // The cells of row y (1..Rows), Columns of them side by side.
     const TTermCell* Row(int y) const { return &cells_[RowStart(y)]; }
     TTermCell* MutableRow(int y) { return &cells_[RowStart(y)]; }
+
+    // Told the top row's cells just before a ScrollBufferUp drops them (the
+    // terminal keeps them as its scrollback). Kept across AllocateBuffer.
+    std::function<void(const TTermCell* row, int columns)> OnTopRowLeaving;
 
     void ScrollBufferUp();    // rows 2..Rows up by one, last row zeroed
     void ScrollBufferDown();  // rows 1..Rows-1 down by one, first row zeroed

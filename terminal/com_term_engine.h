@@ -80,6 +80,8 @@ public:
     const TTermAttr& CurrentAttr() const { return currentAttr_; }
     bool AppCursorMode() const { return appCursorMode_; }
     const TComTermBuffer& Buffer() const { return buffer_; }
+    // The buffer's hook for rows leaving the top of the screen (scrollback).
+    std::function<void(const TTermCell*, int)>& OnRowScrolledOff() { return buffer_.OnTopRowLeaving; }
 
     // --- receiving ---
     void ReceivedData(const char* data, int count);

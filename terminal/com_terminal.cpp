@@ -1,15 +1,21 @@
 #include "terminal/com_terminal.h"
 
 #include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QFontDatabase>
 #include <QFontInfo>
 #include <QFontMetrics>
+#include <QGlyphRun>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPainter>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "common/dialogs.h"
 #include "terminal/oem_charset.h"
@@ -68,6 +74,7 @@ TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(pa
     engine_.OnStrReceived = [this](std::string& text) { NotifyStrReceived(text); };
     engine_.OnUnhandledCode = [this](TEscapeCode code, const std::string& seq) { NotifyUnhandledCode(code, seq); };
     engine_.OnParserWanted = [this](std::unique_ptr<TEscapeCodes>& p) { NotifyParserWanted(p); };
+    engine_.OnRowScrolledOff() = [this](const TTermCell* row, int columns) { scrollback_.Push(row, columns); };
     engine_.OnBufferAllocated = [this] {
         UpdateScrollRanges();
         viewport()->update();
@@ -267,6 +274,7 @@ void TCustomComTerminal::SetColor(const QColor& c)
 void TCustomComTerminal::SetOemCharSet(bool v)
 {
     oemCharSet_ = v;
+    glyphKnown_.fill(false);
     viewport()->update();
 }
 
@@ -362,7 +370,18 @@ QRect TCustomComTerminal::CaretRect() const
 void TCustomComTerminal::Sync()
 {
     const TTermDirty d = engine_.TakeDirty();
-    if (d.Any) viewport()->update(CellsToView(d.X1, d.Y1, d.X2, d.Y2));
+    const bool pushed = scrollback_.TotalPushed() != shownPushed_;
+    if (pushed) {
+        // New lines always bring the view to the bottom; the scroll bar
+        // follows with the next repaint, not with every read.
+        shownPushed_ = scrollback_.TotalPushed();
+        rangesPending_ = true;
+        viewOrigin_.Y = BottomOriginY();
+        ScheduleRepaint(viewport()->rect());
+    } else if (d.Any && !rangesPending_) {
+        ScrollToBottom();
+    }
+    if (d.Any) ScheduleRepaint(CellsToView(d.X1, d.Y1, d.X2, d.Y2));
     const TTermPoint c = engine_.CaretCell();
     if (!(c == shownCaret_) && caretExists_) {
         viewport()->update(CellsToView(shownCaret_.X, shownCaret_.Y, shownCaret_.X, shownCaret_.Y));
@@ -381,6 +400,9 @@ void TCustomComTerminal::MeasureFont()
     cellWidth_ = std::max(1, fm.horizontalAdvance(QLatin1Char('W')));
     cellHeight_ = std::max(1, fm.height());
     ascent_ = fm.ascent();
+    underlinePos_ = std::max(1, fm.underlinePos());
+    rawFont_ = QRawFont::fromFont(font_);
+    glyphKnown_.fill(false);
     if (caretExists_) caretPixelHeight_ = caret_ == tcBlock ? cellHeight_ : std::max(1, cellHeight_ / 8);
 }
 
@@ -394,16 +416,18 @@ void TCustomComTerminal::UpdateScrollRanges()
     h->setRange(0, visCols < Columns() ? Columns() - visCols : 0);
     h->setSingleStep(1);
     h->setPageStep(std::max(visCols, 1));
-    v->setRange(0, visRows < Rows() ? Rows() - visRows : 0);
+    // Above the screen's rows the scrollback: origin rows below 1 show it.
+    const int lines = Rows() + scrollback_.Count();
+    v->setRange(0, visRows < lines ? lines - visRows : 0);
     v->setSingleStep(1);
     v->setPageStep(std::max(visRows, 1));
-    viewOrigin_ = {h->value() + 1, v->value() + 1};
+    viewOrigin_ = {h->value() + 1, v->value() + 1 - scrollback_.Count()};
 }
 
 void TCustomComTerminal::scrollContentsBy(int, int)
 {
-    viewOrigin_ = {horizontalScrollBar()->value() + 1, verticalScrollBar()->value() + 1};
-    viewport()->update();
+    viewOrigin_ = {horizontalScrollBar()->value() + 1, verticalScrollBar()->value() + 1 - scrollback_.Count()};
+    ScheduleRepaint(viewport()->rect());
 }
 
 void TCustomComTerminal::resizeEvent(QResizeEvent* e)
@@ -436,16 +460,49 @@ void TCustomComTerminal::paintEvent(QPaintEvent* e)
     const int firstRow = clip.top() / cellHeight_ + 1;
     const int lastCol = std::min(clip.right() / cellWidth_ + 1, Columns() - viewOrigin_.X + 1);
     const int lastRow = std::min(clip.bottom() / cellHeight_ + 1, Rows() - viewOrigin_.Y + 1);
-    const TComTermBuffer& buf = engine_.Buffer();
     bool underline = false;
+    const bool anySelected = !selection_.Empty();
+    // Glyphs of one colour go out in one run at the cells' own positions:
+    // no text shaping per cell, and the pitch is the cell's, whatever the
+    // font's fractional advance.
+    struct TRun {
+        uint32_t color;
+        QList<quint32> glyphs;
+        QList<QPointF> positions;
+    };
+    std::vector<TRun> runs;
+    std::vector<std::pair<QRect, uint32_t>> underlines;
     for (int vr = firstRow; vr <= lastRow; ++vr) {
-        const TTermCell* row = buf.Row(vr + viewOrigin_.Y - 1);
+        const int64_t line = scrollback_.TotalPushed() + (vr + viewOrigin_.Y - 1) - 1;
+        int count = 0;
+        const TTermCell* row = LineCells(line, &count);
+        if (!row) continue;
         for (int vc = firstCol; vc <= lastCol; ++vc) {
-            const TTermCell& cell = row[vc + viewOrigin_.X - 2];
-            if (cell.Ch == 0) continue;
+            const int col = vc + viewOrigin_.X - 1;
+            const bool selected = anySelected && selection_.Contains(line, col);
+            if (col > count && !selected) continue;
+            TTermCell cell = col <= count ? row[col - 1] : TTermCell{};
             const QRect r((vc - 1) * cellWidth_, (vr - 1) * cellHeight_, cellWidth_, cellHeight_);
+            if (selected) {
+                // Selected cells show inverted; empty ones in the text colour.
+                const uint32_t front = cell.Ch ? cell.FrontColor : engine_.FontColor();
+                const uint32_t back = cell.Ch ? cell.BackColor : engine_.Color();
+                cell.FrontColor = back;
+                cell.BackColor = front;
+                if (cell.Ch == 0) cell.Ch = ' ';
+            }
+            if (cell.Ch == 0) continue;
             if ((cell.BackColor & 0xFFFFFF) != (background.rgb() & 0xFFFFFF)) p.fillRect(r, FromRgb(cell.BackColor));
             if (cell.Ch == ' ' && !cell.Underline) continue;
+            const quint32 glyph = cell.Ch == ' ' ? 0 : GlyphFor(cell.Ch);
+            if (glyph != 0) {
+                auto run = std::find_if(runs.begin(), runs.end(), [&](const TRun& x) { return x.color == cell.FrontColor; });
+                if (run == runs.end()) run = runs.insert(runs.end(), TRun{cell.FrontColor, {}, {}});
+                run->glyphs.append(glyph);
+                run->positions.append(QPointF(r.left(), r.top() + ascent_));
+                if (cell.Underline) underlines.emplace_back(r, cell.FrontColor);
+                continue;
+            }
             if (bool(cell.Underline) != underline) {
                 underline = cell.Underline;
                 p.setFont(underline ? underlineFont_ : font_);
@@ -454,6 +511,17 @@ void TCustomComTerminal::paintEvent(QPaintEvent* e)
             p.drawText(r.left(), r.top() + ascent_, QString(QChar(TermCharToUnicode(cell.Ch, oemCharSet_))));
         }
     }
+    for (const TRun& run : runs) {
+        QGlyphRun g;
+        g.setRawFont(rawFont_);
+        g.setGlyphIndexes(run.glyphs);
+        g.setPositions(run.positions);
+        p.setPen(FromRgb(run.color));
+        p.drawGlyphRun(QPointF(0, 0), g);
+    }
+    for (const auto& [r, color] : underlines)
+        p.fillRect(QRect(r.left(), r.top() + std::min(ascent_ + underlinePos_, cellHeight_ - 1), r.width(), 1),
+                   FromRgb(color));
 
     if (caretExists_ && caretVisible_ && hasFocus()) {
         const QRect cr = CaretRect();
@@ -487,6 +555,14 @@ void TCustomComTerminal::DestroyCaret()
 
 void TCustomComTerminal::timerEvent(QTimerEvent* e)
 {
+    if (e->timerId() == pasteTimer_.timerId()) {
+        SendPasteSlice();
+        return;
+    }
+    if (e->timerId() == repaintTimer_.timerId()) {
+        FlushRepaint();
+        return;
+    }
     if (e->timerId() != blink_.timerId()) {
         QAbstractScrollArea::timerEvent(e);
         return;
@@ -540,7 +616,240 @@ void TCustomComTerminal::hideEvent(QHideEvent* e)
 void TCustomComTerminal::mousePressEvent(QMouseEvent* e)
 {
     setFocus(Qt::MouseFocusReason);
+    if (rangesPending_) FlushRepaint();
+    if (e->button() == Qt::LeftButton) {
+        selection_.Start(TextPosAt(e->position().toPoint()));
+        selecting_ = true;
+        viewport()->update();
+    } else if (e->button() == Qt::MiddleButton) {
+        PasteClipboard(true);
+    }
     QAbstractScrollArea::mousePressEvent(e);
+}
+
+void TCustomComTerminal::mouseMoveEvent(QMouseEvent* e)
+{
+    if (selecting_ && (e->buttons() & Qt::LeftButton)) {
+        // Dragging past the top or bottom edge scrolls on through the lines.
+        const int y = e->position().toPoint().y();
+        if (y < 0) verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        if (y >= viewport()->height()) verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        selection_.Extend(TextPosAt(e->position().toPoint()));
+        viewport()->update();
+    }
+    QAbstractScrollArea::mouseMoveEvent(e);
+}
+
+void TCustomComTerminal::mouseReleaseEvent(QMouseEvent* e)
+{
+    if (e->button() == Qt::LeftButton && selecting_) {
+        selecting_ = false;
+        selection_.Extend(TextPosAt(e->position().toPoint()));
+        viewport()->update();
+        QClipboard* cb = QGuiApplication::clipboard();
+        if (!selection_.Empty() && cb->supportsSelection()) cb->setText(SelectedText(), QClipboard::Selection);
+    }
+    QAbstractScrollArea::mouseReleaseEvent(e);
+}
+
+void TCustomComTerminal::contextMenuEvent(QContextMenuEvent* e)
+{
+    QMenu menu(this);
+    QAction* copy = menu.addAction(QStringLiteral("Copy"), QKeySequence(QStringLiteral("Ctrl+Shift+C")));
+    copy->setEnabled(!selection_.Empty());
+    QAction* paste = menu.addAction(QStringLiteral("Paste"), QKeySequence(QStringLiteral("Ctrl+Shift+V")));
+    paste->setEnabled(isEnabled());
+    menu.addSeparator();
+    QAction* save = menu.addAction(QStringLiteral("Save Terminal Text…"));
+    QAction* chosen = menu.exec(e->globalPos());
+    if (chosen == copy)
+        CopySelection();
+    else if (chosen == paste)
+        PasteClipboard(false);
+    else if (chosen == save)
+        SaveTerminalText();
+}
+
+void TCustomComTerminal::ScheduleRepaint(const QRect& r)
+{
+    pendingRepaint_ |= r;
+    if (flushing_ || repaintTimer_.isActive()) return;
+    if (!lastRepaint_.isValid() || lastRepaint_.elapsed() >= RepaintMs) {
+        FlushRepaint();
+        return;
+    }
+    repaintTimer_.start(RepaintMs - static_cast<int>(lastRepaint_.elapsed()), this);
+}
+
+void TCustomComTerminal::FlushRepaint()
+{
+    repaintTimer_.stop();
+    flushing_ = true;
+    if (rangesPending_) {
+        rangesPending_ = false;
+        UpdateScrollRanges();
+        ScrollToBottom();
+    }
+    flushing_ = false;
+    viewport()->update(pendingRepaint_);
+    pendingRepaint_ = QRect();
+    lastRepaint_.start();
+}
+
+int TCustomComTerminal::BottomOriginY() const
+{
+    const int visRows = viewport()->height() / cellHeight_;
+    const int lines = Rows() + scrollback_.Count();
+    const int maximum = visRows < lines ? lines - visRows : 0;
+    return std::min(maximum, scrollback_.Count()) + 1 - scrollback_.Count();
+}
+
+quint32 TCustomComTerminal::GlyphFor(uint8_t ch)
+{
+    if (!glyphKnown_[ch]) {
+        glyphKnown_[ch] = true;
+        const QChar c(TermCharToUnicode(ch, oemCharSet_));
+        const QList<quint32> g = rawFont_.isValid() ? rawFont_.glyphIndexesForString(QString(c)) : QList<quint32>();
+        glyphs_[ch] = g.size() == 1 ? g.front() : 0;
+    }
+    return glyphs_[ch];
+}
+
+// ---------------------------------------------------------------- scrollback, selection, paste
+
+const TTermCell* TCustomComTerminal::LineCells(int64_t n, int* count) const
+{
+    const int64_t screenRow = n - scrollback_.TotalPushed() + 1;
+    if (screenRow >= 1) {
+        if (screenRow > Rows()) return nullptr;
+        *count = Columns();
+        return engine_.Buffer().Row(static_cast<int>(screenRow));
+    }
+    const std::vector<TTermCell>* line = scrollback_.ByNumber(n);
+    if (!line) return nullptr;
+    *count = static_cast<int>(line->size());
+    return line->data();
+}
+
+TTermLineSource TCustomComTerminal::LineSource() const
+{
+    return [this](int64_t n, int* count) { return LineCells(n, count); };
+}
+
+QString TCustomComTerminal::ToText(const std::string& bytes) const
+{
+    QString s;
+    s.reserve(static_cast<qsizetype>(bytes.size()));
+    for (char c : bytes)
+        s += c == '\n' ? QChar(u'\n') : QChar(TermCharToUnicode(static_cast<uint8_t>(c), oemCharSet_));
+    return s;
+}
+
+TTermTextPos TCustomComTerminal::TextPosAt(const QPoint& p) const
+{
+    const int col = std::clamp((p.x() + cellWidth_ / 2) / cellWidth_ + viewOrigin_.X, 1, Columns() + 1);
+    const int viewRow = p.y() < 0 ? -((-p.y() + cellHeight_ - 1) / cellHeight_) : p.y() / cellHeight_;
+    const int64_t first = scrollback_.TotalPushed() - scrollback_.Count();
+    const int64_t last = scrollback_.TotalPushed() + Rows() - 1;
+    const int64_t line = scrollback_.TotalPushed() + viewRow + viewOrigin_.Y - 1;
+    if (line < first) return {first, 1};
+    if (line > last) return {last, Columns() + 1};
+    return {line, col};
+}
+
+void TCustomComTerminal::ScrollToBottom()
+{
+    if (rangesPending_ && !flushing_) {
+        FlushRepaint();
+        return;
+    }
+    QScrollBar* v = verticalScrollBar();
+    const int bottom = std::min(v->maximum(), scrollback_.Count());
+    if (v->value() != bottom) v->setValue(bottom);
+}
+
+QString TCustomComTerminal::SelectedText() const { return ToText(selection_.Text(LineSource())); }
+
+void TCustomComTerminal::CopySelection()
+{
+    if (selection_.Empty()) return;
+    QGuiApplication::clipboard()->setText(SelectedText(), QClipboard::Clipboard);
+}
+
+void TCustomComTerminal::PasteText(const QString& text)
+{
+    std::u16string units;
+    for (QChar ch : text) {
+        // Shown characters of the PC set go back as their byte.
+        char16_t u = ch.unicode();
+        if (oemCharSet_ && u > 0x7F)
+            for (int b = 0x80; b <= 0xFF; ++b)
+                if (OemToUnicode(static_cast<uint8_t>(b)) == u) {
+                    u = static_cast<char16_t>(b);
+                    break;
+                }
+        units.push_back(u);
+    }
+    paste_.Add(units);
+    if (paste_.Pending() && !pasteTimer_.isActive()) pasteTimer_.start(0, this);
+}
+
+void TCustomComTerminal::PasteClipboard(bool selection)
+{
+    QClipboard* cb = QGuiApplication::clipboard();
+    const bool useSelection = selection && cb->supportsSelection();
+    PasteText(cb->text(useSelection ? QClipboard::Selection : QClipboard::Clipboard));
+}
+
+void TCustomComTerminal::SendPasteSlice()
+{
+    // A bounded slice per turn of the event loop, and nothing more while
+    // the driver still holds a slice's worth: a slow line never blocks the
+    // window in a write.
+    constexpr int kQueueLimit = static_cast<int>(TTermPaste::SliceBytes);
+    constexpr int kWaitMs = 10;
+    if (!paste_.Pending() || !Connected() || !engine_.CanSend || !engine_.CanSend()) {
+        // The terminal let go of the port: the rest has nowhere to go.
+        paste_.Cancel();
+        pasteTimer_.stop();
+        return;
+    }
+    try {
+        if (comPort_->OutQueueCount() > kQueueLimit) {
+            pasteTimer_.start(kWaitMs, this);
+            return;
+        }
+        SyncGuard g([this] { Sync(); });
+        for (char c : paste_.Take()) engine_.SendTypedChar(c);
+    } catch (const EComPort& ex) {
+        paste_.Cancel();
+        pasteTimer_.stop();
+        ReportPortError(ex);
+        return;
+    }
+    if (paste_.Pending())
+        pasteTimer_.start(1, this);
+    else
+        pasteTimer_.stop();
+}
+
+QString TCustomComTerminal::AllText() const
+{
+    const int64_t first = scrollback_.TotalPushed() - scrollback_.Count();
+    return ToText(TermLinesText(LineSource(), first, scrollback_.TotalPushed() + Rows() - 1));
+}
+
+void TCustomComTerminal::SaveTerminalText()
+{
+    const QString path = Dialogs().SaveFileName(this, QStringLiteral("Save Terminal Text"),
+                                                QStringLiteral("Text (*.txt);;All files (*)"), QStringLiteral("txt"));
+    if (path.isEmpty()) return;
+    const QByteArray content = AllText().toUtf8();
+    // Written beside the target and renamed over it when complete.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit())
+        Dialogs().MessageBox(this, QStringLiteral("Could not save \"%1\": %2").arg(path, file.errorString()),
+                             QStringLiteral("Save Terminal Text"), mb::Ok | mb::IconExclamation);
 }
 
 bool TCustomComTerminal::focusNextPrevChild(bool next)
@@ -554,6 +863,25 @@ void TCustomComTerminal::keyPressEvent(QKeyEvent* e)
     // An event handler must not let an exception into the event loop: a port
     // failure here ends in the application's error box instead.
     try {
+        const Qt::KeyboardModifiers mods =
+            e->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier);
+        if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && e->key() == Qt::Key_C) {
+            CopySelection();
+            e->accept();
+            return;
+        }
+        if (mods == (Qt::ControlModifier | Qt::ShiftModifier) && e->key() == Qt::Key_V) {
+            PasteClipboard(false);
+            e->accept();
+            return;
+        }
+        if (mods == Qt::ShiftModifier && (e->key() == Qt::Key_PageUp || e->key() == Qt::Key_PageDown)) {
+            if (rangesPending_) FlushRepaint();
+            verticalScrollBar()->triggerAction(e->key() == Qt::Key_PageUp ? QAbstractSlider::SliderPageStepSub
+                                                                           : QAbstractSlider::SliderPageStepAdd);
+            e->accept();
+            return;
+        }
         SyncGuard g([this] { Sync(); });
         switch (e->key()) {
         case Qt::Key_Home: engine_.KeyDown(tkHome); return;

@@ -6,13 +6,20 @@
 #include <QAbstractScrollArea>
 #include <QBasicTimer>
 #include <QColor>
+#include <QElapsedTimer>
 #include <QFont>
+#include <QRawFont>
+#include <QRect>
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
 
 #include "serial/com_port.h"
 #include "terminal/com_term_engine.h"
+#include "terminal/term_paste.h"
+#include "terminal/term_scrollback.h"
+#include "terminal/term_selection.h"
 
 enum TTermCaret { tcBlock, tcUnderline, tcNone };
 enum TTermScrollBars { ssNone, ssHorizontal, ssVertical, ssBoth };
@@ -115,6 +122,26 @@ public:
     const TComTermBuffer& Buffer() const { return engine_.Buffer(); }
     TComLink& RxLink() { return rxLink_; }
 
+    // --- scrollback, selection, paste ---
+    const TTermScrollback& Scrollback() const { return scrollback_; }
+    TTermSelection& Selection() { return selection_; }
+    // Where a viewport pixel falls: the gap between cells nearest to it.
+    TTermTextPos TextPosAt(const QPoint& viewportPos) const;
+    // The newest lines at the bottom of the view (the screen's first row at the top when it fits).
+    void ScrollToBottom();
+    QString SelectedText() const;
+    // Ctrl+Shift+C: the selection to the clipboard.
+    void CopySelection();
+    // Typed into the port as the keys would be, in slices between events.
+    void PasteText(const QString& text);
+    // Ctrl+Shift+V (the clipboard) or the middle button (the selection).
+    void PasteClipboard(bool selection);
+    bool PastePending() const { return paste_.Pending(); }
+    // Scrollback and screen as text.
+    QString AllText() const;
+    // "Save Terminal Text…": AllText to a file chosen through the dialog seam.
+    void SaveTerminalText();
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -132,6 +159,9 @@ protected:
     bool event(QEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void mouseMoveEvent(QMouseEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
     void timerEvent(QTimerEvent* e) override;
     bool focusNextPrevChild(bool next) override;
@@ -149,6 +179,20 @@ private:
     void DestroyCaret();
     QRect CellsToView(int x1, int y1, int x2, int y2) const;
     uint32_t ToRgb(const QColor& c) const { return c.rgb() & 0xFFFFFF; }
+    // Cells of lasting line n (scrollback or screen), nullptr when none.
+    const TTermCell* LineCells(int64_t n, int* count) const;
+    TTermLineSource LineSource() const;
+    QString ToText(const std::string& bytes) const;
+    void SendPasteSlice();
+    // Screen changes reach the view at most every RepaintMs: text arriving
+    // in many small reads would otherwise repaint the view for each.
+    void ScheduleRepaint(const QRect& r);
+    void FlushRepaint();
+    // View origin row with the newest lines at the bottom of the view.
+    int BottomOriginY() const;
+    // The font's glyph for a terminal byte, 0 when it has none (then drawn
+    // as text, which finds a fallback font).
+    quint32 GlyphFor(uint8_t ch);
 
     TComTermEngine engine_;
     TComLink rxLink_;
@@ -171,6 +215,22 @@ private:
     int cellWidth_ = 8;
     int cellHeight_ = 12;
     int ascent_ = 10;
+    TTermScrollback scrollback_;
+    int64_t shownPushed_ = 0;  // scrollback lines the scroll range knows of
+    TTermSelection selection_;
+    bool selecting_ = false;
+    TTermPaste paste_;
+    QBasicTimer pasteTimer_;
+    static constexpr int RepaintMs = 33;
+    QBasicTimer repaintTimer_;
+    QElapsedTimer lastRepaint_;
+    QRect pendingRepaint_;
+    bool rangesPending_ = false;  // the scroll bar catches up with the scrollback at the next repaint
+    bool flushing_ = false;
+    QRawFont rawFont_;
+    std::array<quint32, 256> glyphs_{};
+    std::array<bool, 256> glyphKnown_{};
+    int underlinePos_ = 1;
 };
 
 // The published terminal control.
