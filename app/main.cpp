@@ -1,5 +1,6 @@
 // tarnwick-panel: program entry.
 #include <QCommandLineParser>
+#include <QTimer>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -9,7 +10,9 @@
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/startup_probe.h"
+#include "app/window_settings.h"
 #include "common/dialogs.h"
+#include "module/config_files.h"
 #include "tools/vmodule/virtual_module.h"
 
 namespace {
@@ -54,11 +57,20 @@ int main(int argc, char** argv)
                                QStringLiteral("PATH"));
     QCommandLineOption simOpt(QStringLiteral("simulate"),
                               QStringLiteral("Starts a virtual module on a pseudo-terminal and selects its port."));
+    QCommandLineOption resetOpt(QStringLiteral("reset-settings"),
+                                QStringLiteral("Starts with the start values and forgets the remembered settings."));
+    QCommandLineOption profileOpt(QStringLiteral("profile"),
+                                  QStringLiteral("Loads a configuration profile onto the Config Memory page."),
+                                  QStringLiteral("FILE"));
     parser.addOption(portOpt);
     parser.addOption(simOpt);
+    parser.addOption(resetOpt);
+    parser.addOption(profileOpt);
     parser.process(app);
 
     TTarnwickForm form;
+    const QString settingsFile = SettingsFilePath();
+    RestoreWindowSettings(form, settingsFile, parser.isSet(resetOpt));
 
     std::unique_ptr<TVirtualModule> vmodule;
     if (parser.isSet(simOpt)) {
@@ -78,7 +90,11 @@ int main(int argc, char** argv)
 
     InstallStartupProbe(&form);
     form.show();
+    // After the window shows, so that a bad profile's message has its parent.
+    if (parser.isSet(profileOpt))
+        QTimer::singleShot(0, &form, [&] { LoadProfileFile(*form.FlashConfigSheet, parser.value(profileOpt)); });
     const int rc = app.exec();
+    SaveWindowSettings(form, settingsFile);
     if (vmodule) vmodule->Stop();
     return rc;
 }

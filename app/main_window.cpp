@@ -12,6 +12,7 @@
 
 #include "app/about_box.h"
 #include "app/app_icon.h"
+#include "app/file_menu.h"
 #include "commands/command_page.h"
 #include "common/dialogs.h"
 #include "flash_editor/flash_page.h"
@@ -110,6 +111,7 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
 
     FormCreate();
     WireOperations();
+    FileMenu = BuildFileMenu(*this);
 
     aboutBox_ = new TAboutBox(this);
     layout()->setSizeConstraint(QLayout::SetFixedSize);

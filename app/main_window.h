@@ -26,6 +26,7 @@ public:
 
     TComPort* ComPort1;
     QTabWidget* PageControl1;
+    QMenu* FileMenu;
     QMenu* HelpMenu;
     QAction* TarnwickHelp1;
     QAction* About1;

@@ -15,11 +15,14 @@
 #include <optional>
 
 #include "commands/command_catalogue.h"
+#include "commands/command_exchange.h"
 #include "settings/hex_fields.h"
 #include "common/dialogs.h"
 #include "common/port_controls.h"
+#include "module/communication_error.h"
 #include "module/error_report.h"
 #include "module/operation_guard.h"
+#include "module/panel_observer.h"
 #include "module/session.h"
 #include "module/status_form.h"
 #include "serial/com_port.h"
@@ -34,11 +37,6 @@ void SetTag(QObject* o, int n) { o->setProperty(kTag, n); }
 int RowTop(int n) { return 24 * n + 10; }
 
 constexpr int kEditHeight = 21;
-constexpr int kFrameMs = 1200;
-constexpr int kReplyMs = 2400;
-constexpr int kFirstBytePauseMs = 300;
-constexpr int kAfterSendPauseMs = 100;
-constexpr int kReplyBuffer = 64;
 
 QComboBox* ListCombo(QWidget* parent, const QStringList& items, int selected)
 {
@@ -195,6 +193,27 @@ TCommandRowValues TCommandPage::RowValues(int n) const
         v.params.push_back(p);
     }
     return v;
+}
+
+void TCommandPage::SetRowValues(int n, const TCommandRowValues& v)
+{
+    if (n < 1 || n > kRows || !Row(n).combo) return;
+    TRow& r = Row(n);
+    {
+        const QSignalBlocker block(r.combo);
+        r.combo->setCurrentIndex(v.command < cmd::Count ? v.command : -1);
+    }
+    FreeParams(n);
+    CreateParams(n, r.combo->currentIndex());
+    for (int i = 0; i < r.count && size_t(i) < v.params.size(); ++i) {
+        QWidget* w = r.params[size_t(i)].data();
+        const TCommandParam& p = v.params[size_t(i)];
+        if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(p.text);
+        else if (auto* c = qobject_cast<QComboBox*>(w)) {
+            if (p.item >= 0) c->setCurrentIndex(p.item);
+        } else if (auto* b = qobject_cast<QCheckBox*>(w))
+            b->setChecked(p.checked);
+    }
 }
 
 void TCommandPage::ComboBoxChange(QObject* Sender)
@@ -383,34 +402,6 @@ void TCommandPage::ClearCommandsButtonClick()
     }
 }
 
-// ------------------------------------------------------------------ waits
-
-bool TCommandPage::WaitInput(int32_t count, bool responsive)
-{
-    TCustomComPort& port = session_.Port();
-    for (;;) {
-        if (port.InQueueCount() >= count) return true;
-        if (session_.DeadlineReached()) return false;
-        int32_t ms = session_.RemainingMs();
-        if (responsive) ms = std::min<int32_t>(ms, kResponsiveSliceMs);
-        port.WaitForInput(count, ms);
-        if (responsive) QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
-}
-
-bool TCommandPage::WaitOutputEmpty(bool responsive)
-{
-    TCustomComPort& port = session_.Port();
-    for (;;) {
-        if (port.OutQueueCount() == 0) return true;
-        if (session_.DeadlineReached()) return false;
-        int32_t ms = session_.RemainingMs();
-        if (responsive) ms = std::min<int32_t>(ms, kResponsiveSliceMs);
-        port.WaitForOutputEmpty(ms);
-        if (responsive) QCoreApplication::processEvents(QEventLoop::AllEvents);
-    }
-}
-
 // ------------------------------------------------------------------ sending
 
 void TCommandPage::SendCommandClick(QObject* Sender)
@@ -489,56 +480,10 @@ void TCommandPage::RunRowPasses(QPushButton* sender, bool sendAll)
 
 void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool sendAll, bool& repeat)
 {
-    TCustomComPort& port = session_.Port();
-    const TCommandFrame& frame = e.CommandFrame;
-    // Status rows that repeat until their byte comes keep the window alive
-    // while they wait, so Abort can end them.
-    const bool responsive = e.RepeatFlag;
-
-    if (frame[0] != kFrameEnd) {
-        line_.Start(QStringLiteral("%1. ").arg(n));
-        for (int i = 0; i < kFrameEntries; ++i) {
-            if (frame[size_t(i)] == kFrameEnd) break;
-            // The module has started to talk: the rest of the frame stays unsent.
-            if (port.InQueueCount() != 0) break;
-            const uint8_t b = uint8_t(frame[size_t(i)] & 0xFF);
-            session_.WriteByte(b);
-            line_.AppendSent(b);
-            if (i == 0 && PausesAfterFirstByte(e.ReplyLength)) TModuleSession::PauseWithMessages(kFirstBytePauseMs);
-        }
-    }
-
-    session_.SetDeadline(kFrameMs);
-    const bool timedOut = !WaitOutputEmpty(responsive);
-
-    if (!sendAll) {
-        UpdateStatus(100);
-        TModuleSession::PauseWithMessages(kAfterSendPauseMs);
-    }
-
-    bool complete = false;
-    bool waited = false;
-    if (e.ReplyLength > 0 && !timedOut) {
-        waited = true;
-        const int32_t want = std::min(e.ReplyLength, kReplyBuffer);
-        session_.SetDeadline(kReplyMs);
-        while (!complete && WaitInput(want, responsive)) {
-            char reply[kReplyBuffer];
-            const int32_t got = port.ReadBytes(reply, want);
-            for (int32_t i = 0; i < got; ++i) line_.AppendReceived(uint8_t(reply[i]));
-            if (got == want) {
-                complete = true;
-                if (RepeatSatisfied(command, uint8_t(reply[0]))) repeat = false;
-            }
-        }
-    }
-    // No complete reply in time: one waiting byte is shown, the rest waits
-    // for the next drain.
-    if (!complete && (timedOut || waited) && port.InQueueCount() >= 1) {
-        QByteArray b;
-        if (port.ReadText(b, 1) == 1) line_.AppendReceived(uint8_t(b.at(0)));
-    }
-    line_.Flush();
+    TPanelObserver observer;
+    const TExchangeResult r =
+        SendCommandFrame(session_, observer, e, line_, QStringLiteral("%1. ").arg(n), !sendAll, kResponsiveSliceMs);
+    if (r.complete && RepeatSatisfied(command, r.firstReplyByte)) repeat = false;
 }
 
 void TCommandPage::SendAllClick()

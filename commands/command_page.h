@@ -47,6 +47,9 @@ public:
     QWidget* ParamControl(int n, int position) const;
     // What the encoder reads from row n.
     TCommandRowValues RowValues(int n) const;
+    // Chooses the row's command and fills its parameter controls in their
+    // order (texts as given, items, check boxes), as a loaded script does.
+    void SetRowValues(int n, const TCommandRowValues& values);
 
     // Handlers.
     void ComboBoxChange(QObject* Sender);
@@ -85,11 +88,6 @@ private:
     void Exchange(int n, int command, const TEncodedCommand& e, bool sendAll, bool& repeat);
     void DrainInput(const QString& startText);
     void AddLogLine(const QString& line);
-
-    // Blocking waits against the shared deadline; responsive ones wait in
-    // slices and process events in between.
-    bool WaitInput(int32_t count, bool responsive);
-    bool WaitOutputEmpty(bool responsive);
 
     TModuleSession& session_;
     TPortControls& controls_;

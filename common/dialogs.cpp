@@ -2,9 +2,16 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 
 namespace {
+
+QMap<QString, QString>& Folders()
+{
+    static QMap<QString, QString> folders;
+    return folders;
+}
 
 class TQtDialogs final : public TDialogs {
 public:
@@ -36,24 +43,26 @@ public:
     QString OpenFileName(QWidget* parent, const QString& title, const QString& filter,
                          const QString& defaultExt) override
     {
-        QFileDialog dlg(parent, title, QString(), filter);
+        QFileDialog dlg(parent, title, Folders().value(title), filter);
         dlg.setOption(QFileDialog::DontUseNativeDialog);
         dlg.setAcceptMode(QFileDialog::AcceptOpen);
         dlg.setFileMode(QFileDialog::ExistingFile);
         dlg.setDefaultSuffix(defaultExt);
         if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+        RememberDialogFolder(title, dlg.selectedFiles().first());
         return dlg.selectedFiles().first();
     }
 
     QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
                          const QString& defaultExt) override
     {
-        QFileDialog dlg(parent, title, QString(), filter);
+        QFileDialog dlg(parent, title, Folders().value(title), filter);
         dlg.setOption(QFileDialog::DontUseNativeDialog);
         dlg.setAcceptMode(QFileDialog::AcceptSave);
         dlg.setFileMode(QFileDialog::AnyFile);
         dlg.setDefaultSuffix(defaultExt);
         if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+        RememberDialogFolder(title, dlg.selectedFiles().first());
         return dlg.selectedFiles().first();
     }
 
@@ -79,3 +88,12 @@ TDialogs* g_dialogs = nullptr;
 TDialogs& Dialogs() { return g_dialogs ? *g_dialogs : g_qtDialogs; }
 
 void SetDialogs(TDialogs* dialogs) { g_dialogs = dialogs; }
+
+QMap<QString, QString> DialogFolders() { return Folders(); }
+
+void SetDialogFolders(const QMap<QString, QString>& folders) { Folders() = folders; }
+
+void RememberDialogFolder(const QString& title, const QString& chosenFile)
+{
+    if (!chosenFile.isEmpty()) Folders()[title] = QFileInfo(chosenFile).absolutePath();
+}

@@ -1,6 +1,7 @@
 #pragma once
 // The one seam through which the program asks the user anything: message
 // boxes, file choosers and the error box. Tests install a scripted seam.
+#include <QMap>
 #include <QString>
 
 class QWidget;
@@ -41,3 +42,10 @@ public:
 TDialogs& Dialogs();
 // Installs another seam (tests); nullptr restores the default. Not owned.
 void SetDialogs(TDialogs* dialogs);
+
+// The folder each file chooser (by its title) was last used in: Qt's
+// choosers open there and remember the folder of the file chosen. The
+// remembered settings keep the map between runs.
+QMap<QString, QString> DialogFolders();
+void SetDialogFolders(const QMap<QString, QString>& folders);
+void RememberDialogFolder(const QString& title, const QString& chosenFile);

@@ -2,8 +2,11 @@
 
 #include "common/dialogs.h"
 #include "module/config_image.h"
+#include "module/communication_error.h"
 #include "module/flash_transfer.h"
+#include "module/memory_operations.h"
 #include "module/operation_guard.h"
+#include "module/panel_observer.h"
 #include "module/port_setup.h"
 #include "module/session.h"
 #include "module/status_form.h"
@@ -11,9 +14,6 @@
 #include "settings/config_page.h"
 
 namespace {
-
-constexpr uint8_t kEraseConfig = 0x48;
-constexpr int kFirstConfigBlock = 4;
 
 // Puts the Com Port page's flow control back, whichever way the run ends.
 class TFlowControlRestore {
@@ -66,18 +66,19 @@ void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int fl
         port.OpenPort();
     }
 
-    if (!session.Communication_Check()) {
+    TPanelObserver observer;
+    if (!session.Communication_Check(observer)) {
         ShowCommunicationError(&page);
     } else {
-        UpdateStatus(10);
-        TModuleSession::PauseWithMessages(100);
+        observer.Progress(10, TOperationPhase::Handshake);
+        observer.Pause(100);
 
         int rejected = 0;
         const TConfigImage image = ConfigImage(page.Values(), &rejected);
         for (int i = 0; i < rejected; ++i) Dialogs().Beep();
 
-        const bool failed = ProgramMemory(session, kEraseConfig, kFirstConfigBlock, image);
-        TModuleSession::PauseWithMessages(100);
+        const bool failed = ProgramMemory(session, kEraseConfig, kConfigFirstBlock, image);
+        observer.Pause(100);
         if (failed) ShowCommunicationError(&page, QStringLiteral("Error Programming Config Memory"));
     }
 

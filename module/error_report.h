@@ -4,8 +4,9 @@
 // what to do about it.
 #include <QString>
 
+#include "module/port_error_advice.h"
+
 class QWidget;
 class EComPort;
 
-QString PortErrorAdvice(int portError, int systemError);
 void ReportPortError(QWidget* parent, const EComPort& e);

@@ -4,7 +4,7 @@
 #include <QTimer>
 #include <chrono>
 
-#include "common/dialogs.h"
+#include "module/operation_observer.h"
 #include "serial/com_port.h"
 
 namespace {
@@ -22,6 +22,13 @@ constexpr uint8_t kDisconnect = 0x01;
 constexpr uint8_t kConnect = 0x00;
 constexpr uint8_t kAck = 0x6B;
 constexpr uint8_t kRlsdHoldOnly = 4;
+
+// The pause of the check when no observer is given: the window stays alive.
+class TEventPause : public TOperationObserver {
+public:
+    void Progress(int, TOperationPhase) override {}
+    void Pause(int32_t ms) override { TModuleSession::PauseWithMessages(ms); }
+};
 
 }  // namespace
 
@@ -73,11 +80,17 @@ uint8_t TModuleSession::WaitforChar(int32_t ms)
 
 bool TModuleSession::Communication_Check()
 {
+    TEventPause pause;
+    return Communication_Check(pause);
+}
+
+bool TModuleSession::Communication_Check(TOperationObserver& observer)
+{
     if (!port_.Connected()) return false;
 
     if (port_.CommStatusFlags() != kRlsdHoldOnly) {
         WriteByte(kNop);
-        PauseWithMessages(300);
+        observer.Pause(300);
     }
     port_.PurgeBuffers(true, true);
     port_.SetConnected(false);
@@ -115,7 +128,22 @@ bool TModuleSession::ReconnectHandshake()
     return first && second;
 }
 
-void ShowCommunicationError(QWidget* parent, const QString& text)
+bool TModuleSession::WaitForBytes(int32_t count, int32_t ms)
 {
-    Dialogs().MessageBox(parent, text, QStringLiteral("Communication Error"), mb::Ok | mb::IconExclamation);
+    SetDeadline(ms);
+    for (;;) {
+        if (port_.InQueueCount() >= count) return true;
+        if (DeadlineReached()) return false;
+        port_.WaitForInput(count, RemainingMs());
+    }
+}
+
+bool TModuleSession::WaitForDrain(int32_t ms)
+{
+    SetDeadline(ms);
+    for (;;) {
+        if (port_.OutQueueCount() == 0) return true;
+        if (DeadlineReached()) return false;
+        port_.WaitForOutputEmpty(RemainingMs());
+    }
 }

@@ -2,13 +2,12 @@
 // Exchange primitives with the module in command mode: the one shared
 // millisecond deadline, pauses that keep the window alive, the wait for one
 // reply byte, the communication check and the reconnect handshake.
-#include <QString>
 #include <cstdint>
 
 #include "common/hex_text.h"
 
 class TCustomComPort;
-class QWidget;
+class TOperationObserver;
 
 class TModuleSession {
 public:
@@ -29,8 +28,17 @@ public:
     // no window messages, returns the moment a byte arrives.
     uint8_t WaitforChar(int32_t ms);
 
+    // The check pauses through the observer; without one it pauses as
+    // PauseWithMessages does.
     bool Communication_Check();
+    bool Communication_Check(TOperationObserver& observer);
     bool ReconnectHandshake();
+
+    // Blocking waits against the shared deadline, set to ms first: until
+    // count bytes are queued, or until the transmit queue is empty. Each
+    // returns false when the deadline passed first.
+    bool WaitForBytes(int32_t count, int32_t ms);
+    bool WaitForDrain(int32_t ms);
 
     // Writes one byte as its own write.
     void WriteByte(uint8_t b);
@@ -39,7 +47,3 @@ private:
     TCustomComPort& port_;
     int64_t deadlineNs_ = 0;
 };
-
-// The shared "Communication Error" box (OK button, exclamation icon).
-void ShowCommunicationError(QWidget* parent,
-                            const QString& text = QStringLiteral("Could not communicate with Tarnwick Module"));

@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "module/communication_error.h"
 #include "module/session.h"
 #include "scripted_dialogs.h"
 #include "serial/com_port.h"

@@ -1,0 +1,8 @@
+#pragma once
+// The shared "Communication Error" box (OK button, exclamation icon).
+#include <QString>
+
+class QWidget;
+
+void ShowCommunicationError(QWidget* parent,
+                            const QString& text = QStringLiteral("Could not communicate with Tarnwick Module"));

@@ -1,0 +1,16 @@
+# Runs the probe and fails when it needs a Qt library other than QtCore.
+# Called as: cmake -DPROBE=<file> -P check_core_link.cmake
+execute_process(COMMAND ${PROBE} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "core link probe failed (${rc}): ${out}${err}")
+endif()
+execute_process(COMMAND readelf -d ${PROBE} OUTPUT_VARIABLE dyn RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${PROBE}")
+endif()
+string(REGEX MATCHALL "libQt6[A-Za-z]+" qt "${dyn}")
+list(REMOVE_DUPLICATES qt)
+if(NOT qt STREQUAL "libQt6Core")
+  message(FATAL_ERROR "the core libraries need more than QtCore: ${qt}")
+endif()
+message(STATUS "core libraries link QtCore only: ${out}")
