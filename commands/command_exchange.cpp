@@ -84,7 +84,10 @@ TExchangeResult SendCommandFrame(TModuleSession& session, TOperationObserver& ob
         while (!result.complete && WaitInput(session, observer, want, slice)) {
             char reply[kReplyBuffer];
             const int32_t got = port.ReadBytes(reply, want);
-            for (int32_t i = 0; i < got; ++i) line.AppendReceived(uint8_t(reply[i]));
+            for (int32_t i = 0; i < got; ++i) {
+                line.AppendReceived(uint8_t(reply[i]));
+                result.reply.push_back(uint8_t(reply[i]));
+            }
             if (got == want) {
                 result.complete = true;
                 result.firstReplyByte = uint8_t(reply[0]);
@@ -95,7 +98,10 @@ TExchangeResult SendCommandFrame(TModuleSession& session, TOperationObserver& ob
     // for the next drain.
     if (!result.complete && (timedOut || waited) && port.InQueueCount() >= 1) {
         QByteArray b;
-        if (port.ReadText(b, 1) == 1) line.AppendReceived(uint8_t(b.at(0)));
+        if (port.ReadText(b, 1) == 1) {
+            line.AppendReceived(uint8_t(b.at(0)));
+            result.reply.push_back(uint8_t(b.at(0)));
+        }
     }
     line.Flush();
     return result;
