@@ -30,6 +30,8 @@ public:
     QGroupBox* ConfigurationGroup;
     QLabel* KeyLabel;
     QLineEdit* KeyEdit;
+    QPushButton* GenerateKeyButton;  // fills KeyEdit from the system's random source
+    QLabel* ExampleKeyNotice;        // shown while KeyEdit holds the example key
     std::array<QLabel*, 4> ChannelLabels;  // "Channel 12 frequencies" .. 15
     QLineEdit* ChannelAEdit;
     QLineEdit* ChannelBEdit;
@@ -78,6 +80,8 @@ public:
     QLabel* MasterSlaveNote3;
 
     // Handlers.
+    void GenerateKeyButtonClick();
+    void UpdateExampleKeyNotice();
     void TemparatureEditKeyPress(QLineEdit* sender, QChar& key);
     void TemparatureEditExit(QLineEdit* sender);
     void CustomBaudEditKeyPress(QLineEdit* sender, QChar& key);
