@@ -21,7 +21,7 @@
 #include "tools/cli/cli_profile.h"
 #include "tools/cli/port_listing.h"
 #include "tools/cli/port_runner.h"
-#include "tools/cli/program_runs.h"
+#include "module/program_runs.h"
 #include "tools/cli/progress_display.h"
 #include "tools/cli/result_output.h"
 #include "tools/cli/send_params.h"

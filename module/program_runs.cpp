@@ -1,4 +1,4 @@
-#include "tools/cli/program_runs.h"
+#include "module/program_runs.h"
 
 #include "module/port_setup.h"
 #include "module/session.h"
