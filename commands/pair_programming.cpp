@@ -65,7 +65,7 @@ void RunModule(const TPairRequest& request, int slot, const TMemoryBytes& image,
     try {
         // No event thread: the operations poll the queue.
         port.SetEvents(0);
-        if (request.setUpPort) request.setUpPort(port);
+        if (request.setUpPort) request.setUpPort(port, m.port);
         port.SetPort(m.port);
         port.OpenPort();
     } catch (const EComPort& e) {

@@ -36,7 +36,7 @@ struct TPairRequest {
     TConfigValues values;          // key included; the role is set per module
     // Line settings for a port before it is opened (the path is set by the
     // operation). May throw EComPort.
-    std::function<void(TCustomComPort& port)> setUpPort;
+    std::function<void(TCustomComPort& port, const QString& path)> setUpPort;
     int flowItem = 0;  // the flow control each port gets back after programming
     // One per module, called on that module's thread only; null for none.
     std::array<TOperationObserver*, 2> observers{};

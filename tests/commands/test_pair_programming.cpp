@@ -39,7 +39,7 @@ class TestPairProgramming : public QObject {
         TPairRequest r;
         r.ports = {QString::fromStdString(a_->PortPath()), QString::fromStdString(b_->PortPath())};
         r.values = values;
-        r.setUpPort = [](TCustomComPort& port) { port.SetBaudRate(br57600); };
+        r.setUpPort = [](TCustomComPort& port, const QString&) { port.SetBaudRate(br57600); };
         return r;
     }
 

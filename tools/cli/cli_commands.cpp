@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -13,11 +14,14 @@
 #include "commands/command_catalogue.h"
 #include "commands/command_exchange.h"
 #include "commands/command_log.h"
+#include "commands/pair_programming.h"
 #include "module/memory_operations.h"
 #include "module/port_error_advice.h"
 #include "module/port_setup.h"
 #include "module/session.h"
 #include "serial/com_port.h"
+#include "settings/config_profile.h"
+#include "settings/key_generator.h"
 #include "tools/cli/cli_profile.h"
 #include "tools/cli/port_listing.h"
 #include "tools/cli/port_runner.h"
@@ -339,6 +343,97 @@ TPortResult RunOnOnePort(const TCliPlan& plan, int slot, const QString& path, TP
     return r;
 }
 
+bool PreparePair(const TCliOptions& options, TCliPlan* plan, QString* error)
+{
+    const QString path = options.args[0];
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
+        return false;
+    }
+    const TConfigProfileRead read = ReadConfigProfile(f.readAll());
+    if (!read.check.ok) {
+        *error = QStringLiteral("%1 is not a usable profile: %2").arg(path, read.check.problems.join(QStringLiteral("; ")));
+        return false;
+    }
+    for (const QString& name : read.check.unknown)
+        plan->warnings << QStringLiteral("%1: member %2 is not part of the profile and was ignored").arg(path, name);
+    plan->pair = read.values;
+    if (!options.newKey) {
+        if (IsExampleKey(plan->pair.key))
+            plan->warnings << QStringLiteral("%1 holds the example key, which anyone can know; --new-key makes a "
+                                             "private one").arg(path);
+        return true;
+    }
+    plan->pair.key = GenerateKey();
+    if (plan->pair.key.isEmpty()) {
+        *error = QStringLiteral("no new key: the system's random source failed");
+        return false;
+    }
+    // The key is kept before any module gets it: a pair is never left with a
+    // key that exists nowhere else.
+    if (!options.output.isEmpty() && !WriteFileAtomically(options.output, WriteConfigProfile(plan->pair), error))
+        return false;
+    return true;
+}
+
+TCliOutcome RunPair(const TCliPlan& plan, bool showProgress)
+{
+    TProgressDisplay display(plan.options.ports, showProgress);
+    TCliObserver first(display, 0), second(display, 1);
+    first.SetOperation(QStringLiteral("Pairing (Point A)"));
+    second.SetOperation(QStringLiteral("Pairing (Point B)"));
+    TPairRequest request;
+    request.ports = {plan.options.ports[0], plan.options.ports[1]};
+    request.values = plan.pair;
+    request.flowItem = plan.options.flowItem;
+    request.observers = {&first, &second};
+    request.setUpPort = [&plan](TCustomComPort& port, const QString& path) { SetUpPort(port, plan.options, path); };
+    QElapsedTimer timer;
+    timer.start();
+    const TPairResult pair = ProgramPair(request);
+    for (int i = 0; i < 2; ++i) {
+        TCliObserver& o = i == 0 ? first : second;
+        o.SetOperation(pair.modules[size_t(i)].Ok() ? QStringLiteral("done") : QStringLiteral("FAILED"));
+    }
+    display.Finish();
+
+    const bool keyPrinted = plan.options.newKey && plan.options.output.isEmpty();
+    const QStringList summary = PairSummary(pair, plan.pair);
+    std::vector<TPortResult> results;
+    for (int i = 0; i < 2; ++i) {
+        const TPairModule& m = pair.modules[size_t(i)];
+        TPortResult r;
+        r.port = m.port;
+        r.command = plan.options.commandName;
+        r.durationMs = timer.elapsed();
+        r.exitCode = m.Ok() ? cli_exit::Ok : m.failure == TPairFailure::Port ? cli_exit::PortFailed : cli_exit::ModuleFailed;
+        r.error = m.error;
+        r.data.insert(QStringLiteral("role"), i == 0 ? QStringLiteral("Point A") : QStringLiteral("Point B"));
+        r.data.insert(QStringLiteral("verified"), m.verified);
+        r.data.insert(QStringLiteral("version"), m.version);
+        // Not the image: it holds the key, which goes out once at most.
+        r.data.insert(QStringLiteral("key_hint"), KeyHint(plan.pair.key));
+        if (i == 0 && keyPrinted) r.data.insert(QStringLiteral("new_key"), plan.pair.key);
+        results.push_back(r);
+    }
+    TCliOutcome outcome;
+    const TPrintedResults printed = PrintResults(results, plan.options.json);
+    if (plan.options.json) {
+        outcome.out = printed.out;
+    } else {
+        if (keyPrinted) outcome.out += QStringLiteral("New key: %1\n").arg(plan.pair.key).toLocal8Bit();
+        if (plan.options.newKey && !keyPrinted)
+            outcome.out += QStringLiteral("New key written to %1 (the file holds the key: keep it private)\n")
+                               .arg(plan.options.output)
+                               .toLocal8Bit();
+        outcome.out += summary.join(QLatin1Char('\n')).toLocal8Bit() + '\n';
+    }
+    outcome.err = printed.err;
+    outcome.exitCode = WorstExitCode(results);
+    return outcome;
+}
+
 }  // namespace
 
 void InstallAbortOnInterrupt()
@@ -369,6 +464,8 @@ bool PrepareRun(const TCliOptions& options, TCliPlan* plan, QString* error)
     }
     case TCliCommand::Send:
         return ParseSendCommand(options.args, &plan->row, error);
+    case TCliCommand::Pair:
+        return PreparePair(options, plan, error);
     default:
         return true;
     }
@@ -384,6 +481,7 @@ TCliOutcome RunPlan(const TCliPlan& plan, bool showProgress)
         outcome.exitCode = l.exitCode;
         return outcome;
     }
+    if (plan.options.command == TCliCommand::Pair) return RunPair(plan, showProgress);
     TProgressDisplay display(plan.options.ports, showProgress);
     const std::vector<TPortResult> results = RunOnPorts(
         plan.options.ports, [&](int slot, const QString& port) { return RunOnOnePort(plan, slot, port, display); });

@@ -5,6 +5,7 @@
 #include <QByteArray>
 
 #include "commands/command_encoder.h"
+#include "settings/config_values.h"
 #include "tools/cli/cli_files.h"
 #include "tools/cli/cli_options.h"
 
@@ -13,6 +14,7 @@ struct TCliPlan {
     TMemoryBlock flash{};   // program-flash: the image to write
     TMemoryBlock config{};  // program-config: the image to write
     TCommandRowValues row;  // send: the row's values
+    TConfigValues pair;     // pair: the profile's values (the new key in place with --new-key)
     QStringList warnings;   // about the input, for stderr before the run
 };
 

@@ -25,6 +25,7 @@ const TCommandName kCommands[] = {
     {"read-config", TCliCommand::ReadConfig, 0, 0, true, false},
     {"program-config", TCliCommand::ProgramConfig, 1, 1, false, true},
     {"send", TCliCommand::Send, 1, -1, false, false},
+    {"pair", TCliCommand::Pair, 1, 1, true, false},
 };
 
 bool Fail(QString* error, const QString& text)
@@ -95,6 +96,9 @@ bool ParseCliOptions(const QStringList& args, TCliOptions* out, QString* error)
         } else if (name == QLatin1String("--no-verify")) {
             if (!flag()) return Fail(error, QStringLiteral("--no-verify takes no value"));
             noVerify = true;
+        } else if (name == QLatin1String("--new-key")) {
+            if (!flag()) return Fail(error, QStringLiteral("--new-key takes no value"));
+            o.newKey = true;
         } else if (name == QLatin1String("--port")) {
             if (!take(&v) || v.isEmpty()) return Fail(error, QStringLiteral("--port needs a device path"));
             if (o.ports.contains(v)) return Fail(error, QStringLiteral("--port %1 is given twice").arg(v));
@@ -160,6 +164,15 @@ bool ParseCliOptions(const QStringList& args, TCliOptions* out, QString* error)
     if (noVerify && !found->takesVerify) return Fail(error, QStringLiteral("%1 takes no --no-verify").arg(o.commandName));
     o.verify = !noVerify;
 
+    if (o.newKey && o.command != TCliCommand::Pair) return Fail(error, QStringLiteral("%1 takes no --new-key").arg(o.commandName));
+    if (o.command == TCliCommand::Pair) {
+        if (o.ports.size() != 2)
+            return Fail(error, QStringLiteral("pair needs exactly two --port: Point A first, then Point B"));
+        // -o is where the new key goes; without one it would write nothing new.
+        if (outputGiven && !o.newKey) return Fail(error, QStringLiteral("pair takes -o only with --new-key"));
+        *out = o;
+        return true;
+    }
     if (o.command == TCliCommand::Ports) {
         if (!o.ports.isEmpty()) return Fail(error, QStringLiteral("ports takes no --port"));
     } else if (o.ports.isEmpty()) {
@@ -212,6 +225,8 @@ QString CliUsage()
         "  -o FILE             output file of read-flash and read-config; with several\n"
         "                      --port, {port} in FILE becomes each device's name\n"
         "  --no-verify         program-flash, program-config: no read-back\n"
+        "  --new-key           pair: a new key from the system's random source; printed\n"
+        "                      once on stdout, or written into the profile FILE of -o\n"
         "  --version, --help\n"
         "\n"
         "Commands:\n"
@@ -230,6 +245,10 @@ QString CliUsage()
         "                            the log line\n"
         "                            e.g. send \"Set RF Channel\" \"Channel 3\"\n"
         "                                 send \"Write Flash\" 7 00 4142\n"
+        "  pair --port A --port B PROFILE [--new-key [-o FILE]]\n"
+        "                            the profile into two modules at once, the first as\n"
+        "                            Point A, the second as Point B; both read back and\n"
+        "                            verified, both versions read; a summary per module\n"
         "\n"
         "Exit status: 0 all ok; 1 a module did not answer or verification failed;\n"
         "2 usage error or bad input file (nothing is sent); 3 a port could not be opened.\n"

@@ -12,7 +12,7 @@ constexpr int Usage = 2;         // usage error or bad input file; nothing was s
 constexpr int PortFailed = 3;    // a port could not be opened
 }  // namespace cli_exit
 
-enum class TCliCommand { None, Ports, Probe, ReadFlash, ProgramFlash, ReadConfig, ProgramConfig, Send };
+enum class TCliCommand { None, Ports, Probe, ReadFlash, ProgramFlash, ReadConfig, ProgramConfig, Send, Pair };
 
 struct TCliOptions {
     QStringList ports;      // --port, in the order given
@@ -26,6 +26,7 @@ struct TCliOptions {
     bool help = false;      // --help
     bool version = false;   // --version
     bool verify = true;     // cleared by --no-verify
+    bool newKey = false;    // --new-key (pair)
     QString output;         // -o FILE (may hold {port})
     TCliCommand command = TCliCommand::None;
     QString commandName;    // as typed
