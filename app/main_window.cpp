@@ -14,6 +14,7 @@
 #include "app/app_icon.h"
 #include "app/file_menu.h"
 #include "commands/command_page.h"
+#include "commands/program_pair_dialog.h"
 #include "common/dialogs.h"
 #include "flash_editor/flash_page.h"
 #include "module/com_port_page.h"
@@ -146,6 +147,10 @@ void TTarnwickForm::WireOperations()
         Guarded(this, [this] {
             ProgramConfigButtonClick(*session_, *FlashConfigSheet, ComPortSheet->FlowControlItem());
         });
+    });
+    connect(FlashConfigSheet->ProgramPairButton, &QPushButton::clicked, this, [this] {
+        TProgramPairDialog dialog(FlashConfigSheet->Values(), this);
+        dialog.exec();
     });
     // The terminal's port errors (a lost line among them) get the same box
     // and advice as the operations'.

@@ -71,6 +71,10 @@ TConfigPage::TConfigPage(TPortControls& controls, QWidget* parent) : QWidget(par
     ProgramConfigButton->setGeometry(520, 276, 110, 25);
     ProgramConfigButton->setEnabled(false);
     controls.AddOperation(ProgramConfigButton, TPortControlOrder::ProgramConfig);
+    // Opens its own two ports: usable whether or not the panel's is open.
+    ProgramPairButton = new QPushButton(QStringLiteral("Program Pair…"), this);
+    ProgramPairButton->setObjectName(QStringLiteral("ProgramPairButton"));
+    ProgramPairButton->setGeometry(404, 276, 110, 25);
 
     Note1 = MakeLabel(this, "Note1",
                       QStringLiteral("NOTE 1: The Tarnwick RF Module must be jumpered for Command Mode to program Config "

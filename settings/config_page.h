@@ -75,6 +75,7 @@ public:
     QLineEdit* PowerUpAddressEdit;
 
     QPushButton* ProgramConfigButton;
+    QPushButton* ProgramPairButton;  // opens Program Pair (the window wires it)
     QLabel* Note1;
     QLabel* Note2;
     QLabel* MasterSlaveNote3;
