@@ -112,6 +112,15 @@ TProgramPairDialog::~TProgramPairDialog()
     if (worker_.joinable()) worker_.join();
 }
 
+void TProgramPairDialog::reject()
+{
+    if (Running()) {
+        abort_ = true;
+        return;
+    }
+    QDialog::reject();
+}
+
 TConfigValues TProgramPairDialog::PairValues() const
 {
     TConfigValues v = values_;

@@ -35,6 +35,8 @@ public:
     // The values the pair gets (the key as it stands in the dialog).
     TConfigValues PairValues() const;
     void SavePairProfile();
+    // Closing while a run goes on asks it to stop first.
+    void reject() override;
 
 private:
     class TPairObserver;
