@@ -15,6 +15,7 @@
 #include "app/app_icon.h"
 #include "app/file_menu.h"
 #include "commands/command_page.h"
+#include "commands/program_pair_dialog.h"
 #include "common/dialogs.h"
 #include "flash_editor/flash_page.h"
 #include "module/com_port_page.h"
@@ -166,6 +167,10 @@ void TTarnwickForm::WireOperations()
         });
     });
     TOperationState::SetObserver([this](bool running) { OperationRunningChanged(running); });
+    connect(FlashConfigSheet->ProgramPairButton, &QPushButton::clicked, this, [this] {
+        TProgramPairDialog dialog(FlashConfigSheet->Values(), this);
+        dialog.exec();
+    });
     // The terminal's port errors (a lost line among them) get the same box
     // and advice as the operations'.
     TerminalSheet->ComTerminal->OnPortError = [this](TCustomComTerminal*, const EComPort& e) {

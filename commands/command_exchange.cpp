@@ -94,7 +94,10 @@ TExchangeResult SendCommandFrame(TModuleSession& session, TOperationObserver& ob
         while (have < want && WaitInput(session, observer, want - have, slice)) {
             const int32_t got = port.ReadBytes(reply + have, want - have);
             if (got <= 0) break;  // counted but not readable: never spin on it
-            for (int32_t i = 0; i < got; ++i) line.AppendReceived(uint8_t(reply[have + i]));
+            for (int32_t i = 0; i < got; ++i) {
+                line.AppendReceived(uint8_t(reply[have + i]));
+                result.reply.push_back(uint8_t(reply[have + i]));
+            }
             have += got;
         }
         if (have == want) {
@@ -106,7 +109,10 @@ TExchangeResult SendCommandFrame(TModuleSession& session, TOperationObserver& ob
     // for the next drain.
     if (!result.complete && (timedOut || waited) && !TOperationState::StopRequested() && port.InQueueCount() >= 1) {
         QByteArray b;
-        if (port.ReadText(b, 1) == 1) line.AppendReceived(uint8_t(b.at(0)));
+        if (port.ReadText(b, 1) == 1) {
+            line.AppendReceived(uint8_t(b.at(0)));
+            result.reply.push_back(uint8_t(b.at(0)));
+        }
     }
     line.Flush();
     return result;

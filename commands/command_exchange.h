@@ -3,6 +3,7 @@
 // the Command page's rows and the command-line tool's "send" share it.
 #include <QString>
 #include <cstdint>
+#include <vector>
 
 #include "commands/command_encoder.h"
 
@@ -13,6 +14,7 @@ class TOperationObserver;
 struct TExchangeResult {
     bool complete = false;       // the whole reply came in time
     uint8_t firstReplyByte = 0;  // valid when complete
+    std::vector<uint8_t> reply;  // the reply bytes read (all of them when complete)
 };
 
 // Sends the frame one byte per write, each logged on a line started with

@@ -53,21 +53,6 @@ private:
     bool armed_ = false;
 };
 
-// No handshaking for the programming run, DTR and RTS held on. XON/XOFF is
-// cleared as well: the image is binary, and its bytes 0x11 and 0x13 must
-// reach the module as data, not stop the line.
-void ProgrammingFlowControl(TCustomComPort& port)
-{
-    TComFlowControl& fc = port.FlowControl();
-    fc.SetFlowControl(fcCustom);
-    fc.SetControlDTR(dtrEnable);
-    fc.SetControlRTS(rtsEnable);
-    fc.SetOutDSRFlow(false);
-    fc.SetOutCTSFlow(false);
-    fc.SetXonXoffIn(false);
-    fc.SetXonXoffOut(false);
-}
-
 }  // namespace
 
 void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int flowItem)
@@ -81,7 +66,7 @@ void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int fl
     if (port.Connected()) {
         restore.Arm();
         port.SetConnected(false);
-        ProgrammingFlowControl(port);
+        ApplyProgrammingFlowControl(port);
         port.OpenPort();
     }
 

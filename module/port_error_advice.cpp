@@ -4,12 +4,16 @@
 
 #include "serial/com_types.h"
 
-QString PortErrorAdvice(int portError, int systemError)
+QString PortErrorAdvice(int portError, int systemError, TAdviceAudience audience)
 {
+    const bool panel = audience == TAdviceAudience::Panel;
+    const QString checkPort = panel ? QStringLiteral("Check the port chosen on the Com Port page.")
+                                    : QStringLiteral("Check the --port path (tarnwick-cli ports lists the serial devices).");
     // A query on a closed port reports the classic invalid-handle code 6,
     // which on Linux is also ENXIO: only an open failure means "no device".
     if (systemError == 6 && portError != CError_OpenFailed)
-        return QStringLiteral("The port is not open. Open it on the Com Port page first.");
+        return panel ? QStringLiteral("The port is not open. Open it on the Com Port page first.")
+                     : QStringLiteral("The port closed during the run. Run the command again.");
     switch (systemError) {
     case EACCES:
     case EPERM:
@@ -20,20 +24,22 @@ QString PortErrorAdvice(int portError, int systemError)
     case ENODEV:
     case ENXIO:
         return QStringLiteral(
-            "No such device: the serial port does not exist. Is the adapter plugged in? Check the port "
-            "chosen on the Com Port page.");
+            "No such device: the serial port does not exist. Is the adapter plugged in? ") + checkPort;
     case EBUSY:
         return QStringLiteral("The serial port is in use by another program. Close that program and try again.");
     case EIO:
-        return QStringLiteral(
-            "The device stopped answering (unplugged or hung up). Plug it in again, then press "
-            "\"Close Port\" and \"Open Port\".");
+        return panel ? QStringLiteral(
+                           "The device stopped answering (unplugged or hung up). Plug it in again, then press "
+                           "\"Close Port\" and \"Open Port\".")
+                     : QStringLiteral(
+                           "The device stopped answering (unplugged or hung up). Plug it in again and run the "
+                           "command again.");
     case EINVAL:
         return QStringLiteral("The device refused these line settings. Try another baud rate or format.");
     default:
         break;
     }
     if (portError == CError_OpenFailed)
-        return QStringLiteral("The serial port could not be opened. Check the port chosen on the Com Port page.");
+        return QStringLiteral("The serial port could not be opened. ") + checkPort;
     return {};
 }

@@ -5,4 +5,7 @@
 
 // portError: the component's error code (EComPort::PortError()), systemError
 // its errno. Empty when there is nothing to add.
-QString PortErrorAdvice(int portError, int systemError);
+// The audience decides where the advice points: the Com Port page, or the
+// tool's --port option.
+enum class TAdviceAudience { Panel, CommandLine };
+QString PortErrorAdvice(int portError, int systemError, TAdviceAudience audience = TAdviceAudience::Panel);

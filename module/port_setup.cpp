@@ -37,6 +37,18 @@ void ApplyFlowControlItem(TCustomComPort& port, int item)
     }
 }
 
+void ApplyProgrammingFlowControl(TCustomComPort& port)
+{
+    TComFlowControl& fc = port.FlowControl();
+    fc.SetFlowControl(fcCustom);
+    fc.SetControlDTR(dtrEnable);
+    fc.SetControlRTS(rtsEnable);
+    fc.SetOutDSRFlow(false);
+    fc.SetOutCTSFlow(false);
+    fc.SetXonXoffIn(false);
+    fc.SetXonXoffOut(false);
+}
+
 void ApplyPortChoices(TCustomComPort& port, const TPortChoices& c)
 {
     static const TBaudRate rates[] = {br115200, br57600, br38400, br19200, br9600, br2400, br1200, br300};

@@ -19,6 +19,11 @@ struct TPortChoices {
 // out-flow, "None" also clears XON/XOFF.
 void ApplyFlowControlItem(TCustomComPort& port, int item);
 
+// The flow control of a programming run: no handshaking, DTR and RTS held
+// on. XON/XOFF is cleared as well: the image is binary, and its bytes 0x11
+// and 0x13 must reach the module as data, not stop the line.
+void ApplyProgrammingFlowControl(TCustomComPort& port);
+
 // Baud, data length, parity, stop bits, flow control and the port name, in
 // the order "Open Port" applies them. Does not open the port.
 void ApplyPortChoices(TCustomComPort& port, const TPortChoices& choices);

@@ -13,6 +13,7 @@
 #include "common/port_controls.h"
 #include "settings/conversions.h"
 #include "settings/hex_fields.h"
+#include "settings/key_generator.h"
 #include "settings/power_up_rules.h"
 
 namespace {
@@ -70,6 +71,10 @@ TConfigPage::TConfigPage(TPortControls& controls, QWidget* parent) : QWidget(par
     ProgramConfigButton->setGeometry(520, 276, 110, 25);
     ProgramConfigButton->setEnabled(false);
     controls.AddOperation(ProgramConfigButton, TPortControlOrder::ProgramConfig);
+    // Opens its own two ports: usable whether or not the panel's is open.
+    ProgramPairButton = new QPushButton(QStringLiteral("Program Pair…"), this);
+    ProgramPairButton->setObjectName(QStringLiteral("ProgramPairButton"));
+    ProgramPairButton->setGeometry(404, 276, 110, 25);
 
     ReadConfigButton = new QPushButton(QStringLiteral("Read Config"), this);
     ReadConfigButton->setObjectName(QStringLiteral("ReadConfigButton"));
@@ -108,6 +113,19 @@ void TConfigPage::BuildConfigurationGroup()
     KeyEdit = MakeEdit(g, QStringLiteral("KeyEdit"), 190, 18, 250, 32,
                        QStringLiteral("1F2E3D4C5B6A79880F1E2D3C4B5A6978"));
     AttachHexKeyField(KeyEdit);
+    GenerateKeyButton = new QPushButton(QStringLiteral("Generate Key"), g);
+    GenerateKeyButton->setObjectName(QStringLiteral("GenerateKeyButton"));
+    GenerateKeyButton->setGeometry(446, 16, 84, 24);
+    connect(GenerateKeyButton, &QPushButton::clicked, this, [this] { GenerateKeyButtonClick(); });
+    // Beside the key, not in the way: a module programmed with the example
+    // key encrypts with a key that anyone who has the program knows.
+    ExampleKeyNotice = new QLabel(QStringLiteral("Example key: anyone can know it."), g);
+    ExampleKeyNotice->setObjectName(QStringLiteral("ExampleKeyNotice"));
+    ExampleKeyNotice->setGeometry(534, 12, 104, 32);
+    ExampleKeyNotice->setWordWrap(true);
+    ExampleKeyNotice->setStyleSheet(QStringLiteral("color: #a04000;"));
+    connect(KeyEdit, &QLineEdit::textChanged, this, [this] { UpdateExampleKeyNotice(); });
+    UpdateExampleKeyNotice();
 
     static const char kLetters[] = "ABCDEFGHIJKL";
     for (int row = 0; row < 4; ++row) {
@@ -358,4 +376,19 @@ void TConfigPage::SetValues(const TConfigValues& v)
     }
     for (size_t i = 0; i < PURCIO.size(); ++i) PURCIO[i]->setChecked(v.outputPins[i]);
     typeHex(PowerUpAddressEdit, v.address);
+}
+
+void TConfigPage::GenerateKeyButtonClick()
+{
+    const QString key = GenerateKey();
+    if (key.isEmpty()) {
+        Dialogs().Beep();
+        return;
+    }
+    KeyEdit->setText(key);
+}
+
+void TConfigPage::UpdateExampleKeyNotice()
+{
+    ExampleKeyNotice->setVisible(IsExampleKey(KeyEdit->text()));
 }

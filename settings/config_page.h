@@ -30,6 +30,8 @@ public:
     QGroupBox* ConfigurationGroup;
     QLabel* KeyLabel;
     QLineEdit* KeyEdit;
+    QPushButton* GenerateKeyButton;  // fills KeyEdit from the system's random source
+    QLabel* ExampleKeyNotice;        // shown while KeyEdit holds the example key
     std::array<QLabel*, 4> ChannelLabels;  // "Channel 12 frequencies" .. 15
     QLineEdit* ChannelAEdit;
     QLineEdit* ChannelBEdit;
@@ -76,11 +78,14 @@ public:
     QPushButton* ReadConfigButton;       // "Read Config"
     QCheckBox* VerifyConfigCheckBox;     // "Verify after programming"
     bool VerifyAfterProgramming() const;
+    QPushButton* ProgramPairButton;      // opens Program Pair (the window wires it)
     QLabel* Note1;
     QLabel* Note2;
     QLabel* MasterSlaveNote3;
 
     // Handlers.
+    void GenerateKeyButtonClick();
+    void UpdateExampleKeyNotice();
     void TemparatureEditKeyPress(QLineEdit* sender, QChar& key);
     void TemparatureEditExit(QLineEdit* sender);
     void CustomBaudEditKeyPress(QLineEdit* sender, QChar& key);

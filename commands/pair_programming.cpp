@@ -1,0 +1,169 @@
+#include "commands/pair_programming.h"
+
+#include <cstring>
+#include <thread>
+
+#include "commands/command_catalogue.h"
+#include "commands/command_encoder.h"
+#include "commands/command_exchange.h"
+#include "commands/command_log.h"
+#include "module/config_image.h"
+#include "module/program_runs.h"
+#include "module/session.h"
+#include "serial/com_port.h"
+
+namespace {
+
+const char* const kRoles[2] = {"Point A", "Point B"};
+
+QString PortFailureText(const EComPort& e, const QString& path, TAdviceAudience audience)
+{
+    QString text = e.PortError() == CError_OpenFailed ? QStringLiteral("cannot open %1").arg(path)
+                                                      : EComPort::ErrorText(e.PortError());
+    if (e.SystemError() > 0) text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(e.SystemError())));
+    const QString advice = PortErrorAdvice(e.PortError(), e.SystemError(), audience);
+    if (!advice.isEmpty()) text += QStringLiteral(". ") + advice;
+    return text;
+}
+
+void Fail(TPairModule& m, TPairFailure failure, const QString& error)
+{
+    m.failure = failure;
+    m.error = error;
+}
+
+QString VersionText(const std::vector<uint8_t>& reply)
+{
+    QString text;
+    for (uint8_t b : reply) text += (b >= 0x20 && b < 0x7F) ? QChar(b) : QLatin1Char('.');
+    return text;
+}
+
+// "Read Version" as the Command page sends it, after whatever waits in the
+// receive queue is dropped.
+QString ReadVersion(TModuleSession& session, TOperationObserver& observer)
+{
+    TCustomComPort& port = session.Port();
+    while (port.Connected() && port.InQueueCount() != 0) {
+        QByteArray b;
+        if (port.ReadText(b, 1) != 1) break;
+    }
+    TCommandRowValues row;
+    row.command = cmd::ReadVersion;
+    TLogLine line([](const QString&) {});
+    const TExchangeResult x = SendCommandFrame(session, observer, EncodeCommand(row), line, QStringLiteral("1. "), false, 0);
+    return x.complete ? VersionText(x.reply) : QString();
+}
+
+void RunModule(const TPairRequest& request, int slot, const TMemoryBytes& image, TPairModule& m)
+{
+    TBlockingObserver quiet;
+    TOperationObserver& observer = request.observers[size_t(slot)] ? *request.observers[size_t(slot)] : quiet;
+    m.port = request.ports[size_t(slot)];
+    m.image = image;
+    TComPort port;
+    try {
+        // No event thread: the operations poll the queue.
+        port.SetEvents(0);
+        if (request.setUpPort) request.setUpPort(port, m.port);
+        port.SetPort(m.port);
+        port.OpenPort();
+    } catch (const EComPort& e) {
+        return Fail(m, TPairFailure::Port, PortFailureText(e, m.port, request.audience));
+    }
+    if (!port.Connected()) return Fail(m, TPairFailure::Port, QStringLiteral("cannot open %1").arg(m.port));
+
+    TModuleSession session(port);
+    try {
+        const TOperationError e = ProgramConfigRun(session, observer, image, request.flowItem);
+        if (e != TOperationError::None) {
+            Fail(m, TPairFailure::Module, QString::fromLatin1(OperationErrorText(e)));
+        } else {
+            const TVerifyResult v = VerifyMemory(session, observer, kConfigFirstBlock, image);
+            if (v.error != TOperationError::None)
+                Fail(m, TPairFailure::Module,
+                     QStringLiteral("programmed, but the read-back failed: %1").arg(QString::fromLatin1(OperationErrorText(v.error))));
+            else if (!v.differences.empty())
+                Fail(m, TPairFailure::Module,
+                     QStringLiteral("the read-back differs: %1").arg(DifferenceSummary(v.differences)));
+            else
+                m.verified = true;
+            if (m.verified) {
+                m.version = ReadVersion(session, observer);
+                if (m.version.isEmpty())
+                    Fail(m, TPairFailure::Module, QStringLiteral("programmed and verified, but the version did not come"));
+                else
+                    m.failure = TPairFailure::None;
+            }
+        }
+    } catch (const EComPort& e) {
+        // The device went away or refused mid-run.
+        Fail(m, TPairFailure::Module, PortFailureText(e, m.port, request.audience));
+    }
+    try {
+        port.ClosePort();
+    } catch (const EComPort&) {
+    }
+}
+
+QString ItemText(const char* const* items, int count, int item)
+{
+    return item >= 0 && item < count ? QString::fromLatin1(items[item]) : QStringLiteral("?");
+}
+
+}  // namespace
+
+std::array<TMemoryBytes, 2> PairImages(const TConfigValues& values)
+{
+    std::array<TMemoryBytes, 2> images;
+    for (int i = 0; i < 2; ++i) {
+        TConfigValues v = values;
+        v.masterSlave = i;
+        images[size_t(i)] = ConfigImage(v);
+    }
+    return images;
+}
+
+TPairResult ProgramPair(const TPairRequest& request)
+{
+    const std::array<TMemoryBytes, 2> images = PairImages(request.values);
+    TPairResult result;
+    auto run = [&](int slot) {
+        try {
+            RunModule(request, slot, images[size_t(slot)], result.modules[size_t(slot)]);
+        } catch (const std::exception& e) {
+            Fail(result.modules[size_t(slot)], TPairFailure::Module, QString::fromLocal8Bit(e.what()));
+        }
+    };
+    std::thread second(run, 1);
+    run(0);
+    second.join();
+    return result;
+}
+
+QString KeyHint(const QString& key)
+{
+    if (key.size() <= 8) return key;
+    return key.left(4) + QChar(0x2026) + key.right(4);
+}
+
+QStringList PairSummary(const TPairResult& result, const TConfigValues& values)
+{
+    static const char* const kModes[] = {"Cable Link", "Command", "Peripheral", "Remote Control", "AT Command"};
+    static const char* const kRates[] = {"76800 bps", "38400 bps", "19200 bps", "9600 bps", "4800 bps"};
+    QStringList lines;
+    for (int i = 0; i < 2; ++i) {
+        const TPairModule& m = result.modules[size_t(i)];
+        QString line = QStringLiteral("%1 on %2: ").arg(QLatin1String(kRoles[i]), m.port);
+        if (m.Ok())
+            line += QStringLiteral("ok, programmed and verified, version %1").arg(m.version);
+        else
+            line += QStringLiteral("FAILED: %1. Redo this module (%2).").arg(m.error, QLatin1String(kRoles[i]));
+        lines << line;
+    }
+    lines << QStringLiteral("Shared: mode %1, RF data rate %2, channel %3, key %4")
+                 .arg(ItemText(kModes, 5, values.mode), ItemText(kRates, 5, values.rfDataRate))
+                 .arg(values.channel)
+                 .arg(KeyHint(values.key));
+    return lines;
+}

@@ -1,0 +1,200 @@
+#include "commands/program_pair_dialog.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
+
+#include "common/atomic_file.h"
+#include "common/dialogs.h"
+#include "module/port_setup.h"
+#include "serial/com_port.h"
+#include "serial/port_list.h"
+#include "settings/config_profile.h"
+#include "settings/key_generator.h"
+
+// Progress from a module's thread, read by the GUI thread's timer; Abort
+// heard where the operation can stop.
+class TProgramPairDialog::TPairObserver : public TBlockingObserver {
+public:
+    explicit TPairObserver(std::atomic<bool>& abort) : abort_(abort) {}
+    void Progress(int percent, TOperationPhase) override { percent_ = percent; }
+    bool AbortRequested() override { return abort_.load(); }
+    std::atomic<int> percent_{0};
+
+private:
+    std::atomic<bool>& abort_;
+};
+
+namespace {
+
+QComboBox* PortChooser(QWidget* parent, const QString& name)
+{
+    auto* c = new QComboBox(parent);
+    c->setObjectName(name);
+    c->setEditable(true);  // a device the list does not show can be typed
+    QStringList ports;
+    try {
+        ListComPorts(ports);
+    } catch (const EComPort&) {
+    }
+    for (const QString& p : ports) c->addItem(QStringLiteral("/dev/") + p);
+    return c;
+}
+
+}  // namespace
+
+TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, QWidget* parent)
+    : QDialog(parent), values_(values)
+{
+    setObjectName(QStringLiteral("ProgramPairDialog"));
+    setWindowTitle(QStringLiteral("Program Pair"));
+    auto* grid = new QGridLayout(this);
+    PortA = PortChooser(this, QStringLiteral("PortA"));
+    PortB = PortChooser(this, QStringLiteral("PortB"));
+    if (PortB->count() > 1) PortB->setCurrentIndex(1);
+    PairKeyEdit = new QLineEdit(GenerateKey(), this);
+    PairKeyEdit->setObjectName(QStringLiteral("PairKeyEdit"));
+    PairKeyEdit->setMaxLength(32);
+    PairKeyEdit->setInputMask(QStringLiteral(">HHHHHHHHHHHHHHHHHHHHHHHHHHHHHHHH"));
+    PairGenerateKeyButton = new QPushButton(QStringLiteral("Generate Key"), this);
+    PairGenerateKeyButton->setObjectName(QStringLiteral("PairGenerateKeyButton"));
+    RunPairButton = new QPushButton(QStringLiteral("Program Pair"), this);
+    RunPairButton->setObjectName(QStringLiteral("RunPairButton"));
+    AbortPairButton = new QPushButton(QStringLiteral("Abort"), this);
+    AbortPairButton->setObjectName(QStringLiteral("AbortPairButton"));
+    AbortPairButton->setEnabled(false);
+    PairProgress = new QProgressBar(this);
+    PairProgress->setObjectName(QStringLiteral("PairProgress"));
+    PairProgress->setRange(0, 100);
+    PairSummaryText = new QPlainTextEdit(this);
+    PairSummaryText->setObjectName(QStringLiteral("PairSummaryText"));
+    PairSummaryText->setReadOnly(true);
+    SavePairProfileButton = new QPushButton(QStringLiteral("Save Profile…"), this);
+    SavePairProfileButton->setObjectName(QStringLiteral("SavePairProfileButton"));
+
+    grid->addWidget(new QLabel(QStringLiteral("Point A port"), this), 0, 0);
+    grid->addWidget(PortA, 0, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Point B port"), this), 1, 0);
+    grid->addWidget(PortB, 1, 1, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Encryption Key"), this), 2, 0);
+    grid->addWidget(PairKeyEdit, 2, 1);
+    grid->addWidget(PairGenerateKeyButton, 2, 2);
+    grid->addWidget(new QLabel(QStringLiteral("The other settings are the Config Memory page's."), this), 3, 0, 1, 3);
+    grid->addWidget(RunPairButton, 4, 0);
+    grid->addWidget(AbortPairButton, 4, 1);
+    grid->addWidget(PairProgress, 5, 0, 1, 3);
+    grid->addWidget(PairSummaryText, 6, 0, 1, 3);
+    grid->addWidget(SavePairProfileButton, 7, 0);
+
+    poll_ = new QTimer(this);
+    poll_->setInterval(100);
+    connect(poll_, &QTimer::timeout, this, [this] { PollPair(); });
+    connect(PairGenerateKeyButton, &QPushButton::clicked, this, [this] {
+        const QString key = GenerateKey();
+        if (key.isEmpty()) Dialogs().Beep();
+        else PairKeyEdit->setText(key);
+    });
+    connect(RunPairButton, &QPushButton::clicked, this, [this] { StartPair(); });
+    connect(AbortPairButton, &QPushButton::clicked, this, [this] { abort_ = true; });
+    connect(SavePairProfileButton, &QPushButton::clicked, this, [this] { SavePairProfile(); });
+    resize(520, 380);
+}
+
+TProgramPairDialog::~TProgramPairDialog()
+{
+    // A run in progress stops where it safely can; its thread is never left.
+    abort_ = true;
+    if (worker_.joinable()) worker_.join();
+}
+
+void TProgramPairDialog::reject()
+{
+    if (Running()) {
+        abort_ = true;
+        return;
+    }
+    QDialog::reject();
+}
+
+TConfigValues TProgramPairDialog::PairValues() const
+{
+    TConfigValues v = values_;
+    v.key = PairKeyEdit->text();
+    return v;
+}
+
+void TProgramPairDialog::StartPair()
+{
+    if (Running()) return;
+    const QString a = PortA->currentText().trimmed(), b = PortB->currentText().trimmed();
+    if (a.isEmpty() || b.isEmpty() || a == b) {
+        Dialogs().MessageBox(this, QStringLiteral("Choose two different ports: one for Point A, one for Point B."),
+                             QStringLiteral("Program Pair"), mb::Ok | mb::IconExclamation);
+        return;
+    }
+    if (PairKeyEdit->text().size() != 32) {
+        Dialogs().MessageBox(this, QStringLiteral("The key needs 32 hex digits."), QStringLiteral("Program Pair"),
+                             mb::Ok | mb::IconExclamation);
+        return;
+    }
+    ran_ = PairValues();
+    hasRun_ = true;
+    abort_ = false;
+    done_ = false;
+    for (auto& o : observers_) o = std::make_unique<TPairObserver>(abort_);
+    TPairRequest request;
+    request.ports = {a, b};
+    request.values = ran_;
+    request.audience = TAdviceAudience::Panel;
+    request.observers = {observers_[0].get(), observers_[1].get()};
+    request.setUpPort = [](TCustomComPort& port, const QString& path) {
+        TPortChoices c;  // the module's command-mode line
+        c.port = path;
+        ApplyPortChoices(port, c);
+    };
+    PairSummaryText->clear();
+    PairProgress->setValue(0);
+    RunPairButton->setEnabled(false);
+    SavePairProfileButton->setEnabled(false);
+    AbortPairButton->setEnabled(true);
+    worker_ = std::thread([this, request] {
+        result_ = ProgramPair(request);
+        done_ = true;
+    });
+    poll_->start();
+}
+
+void TProgramPairDialog::PollPair()
+{
+    const int percent = std::min(observers_[0]->percent_.load(), observers_[1]->percent_.load());
+    PairProgress->setValue(std::min(percent, 100));
+    if (!done_.load()) return;
+    poll_->stop();
+    worker_.join();
+    PairProgress->setValue(100);
+    PairSummaryText->setPlainText(PairSummary(result_, ran_).join(QLatin1Char('\n')));
+    RunPairButton->setEnabled(true);
+    AbortPairButton->setEnabled(false);
+    SavePairProfileButton->setEnabled(true);
+}
+
+void TProgramPairDialog::SavePairProfile()
+{
+    const QString path = Dialogs().SaveFileName(this, QStringLiteral("Save Profile"), QStringLiteral("Profiles (*.json)"),
+                                                QStringLiteral("json"));
+    if (path.isEmpty()) return;
+    const int answer = Dialogs().MessageBox(
+        this,
+        QStringLiteral("The profile holds the pair's encryption key. Anyone who reads the file can listen to the "
+                       "link: keep it private. Save it?"),
+        QStringLiteral("Save Profile"), mb::OkCancel | mb::IconExclamation);
+    if (answer != mb::IdOk) return;
+    QString error;
+    if (!WriteFileAtomically(path, WriteConfigProfile(hasRun_ ? ran_ : PairValues()), &error))
+        Dialogs().MessageBox(this, error, QStringLiteral("Save Profile"), mb::Ok | mb::IconError);
+}

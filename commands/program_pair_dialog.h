@@ -1,0 +1,55 @@
+#pragma once
+// Program Pair: two ports, the Config Memory page's configuration with a
+// fresh key proposed, the pair operation run off the GUI thread with a
+// progress bar and Abort, then one summary and "Save Profile…".
+#include <QDialog>
+#include <atomic>
+#include <memory>
+#include <thread>
+
+#include "commands/pair_programming.h"
+
+class QComboBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QTimer;
+
+class TProgramPairDialog : public QDialog {
+public:
+    TProgramPairDialog(const TConfigValues& values, QWidget* parent = nullptr);
+    ~TProgramPairDialog() override;
+
+    QComboBox* PortA;
+    QComboBox* PortB;
+    QLineEdit* PairKeyEdit;
+    QPushButton* PairGenerateKeyButton;
+    QPushButton* RunPairButton;
+    QPushButton* AbortPairButton;
+    QProgressBar* PairProgress;
+    QPlainTextEdit* PairSummaryText;
+    QPushButton* SavePairProfileButton;
+
+    bool Running() const { return worker_.joinable(); }
+    // The values the pair gets (the key as it stands in the dialog).
+    TConfigValues PairValues() const;
+    void SavePairProfile();
+    // Closing while a run goes on asks it to stop first.
+    void reject() override;
+
+private:
+    class TPairObserver;
+    void StartPair();
+    void PollPair();
+
+    TConfigValues values_;
+    std::thread worker_;
+    std::atomic<bool> done_{false};
+    std::atomic<bool> abort_{false};
+    std::unique_ptr<TPairObserver> observers_[2];
+    TPairResult result_;
+    TConfigValues ran_;  // what the last run programmed: the profile saved
+    bool hasRun_ = false;
+    QTimer* poll_;
+};

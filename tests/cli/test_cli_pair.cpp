@@ -1,0 +1,178 @@
+// tarnwick-cli pair against two virtual modules: every exit status, the new
+// key printed once or kept in the profile, and the memories it leaves.
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+
+#include "commands/pair_programming.h"
+#include "settings/config_profile.h"
+#include "settings/key_generator.h"
+#include "tools/vmodule/virtual_module.h"
+
+namespace {
+
+struct TRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+};
+
+TRun RunCli(const QStringList& args)
+{
+    QProcess p;
+    p.start(qEnvironmentVariable("TW_CLI"), args);
+    TRun r;
+    if (!p.waitForStarted(20000)) return r;
+    p.closeWriteChannel();
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+TMemoryBytes ConfigOf(const TVirtualModule& vm)
+{
+    const std::array<uint8_t, 256> m = vm.Memory();
+    TMemoryBytes bytes;
+    std::copy(m.begin() + 128, m.end(), bytes.begin());
+    return bytes;
+}
+
+}  // namespace
+
+class TestCliPair : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<TVirtualModule> a_, b_;
+    QTemporaryDir dir_;
+    QString profile_;
+
+    QStringList Ports()
+    {
+        return {QStringLiteral("-q"), QStringLiteral("--port"), QString::fromStdString(a_->PortPath()),
+                QStringLiteral("--port"), QString::fromStdString(b_->PortPath())};
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir_.isValid());
+        profile_ = dir_.filePath(QStringLiteral("link.json"));
+        QFile f(profile_);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        TConfigValues v;
+        v.channel = 5;
+        f.write(WriteConfigProfile(v));
+    }
+    void init()
+    {
+        a_ = std::make_unique<TVirtualModule>();
+        b_ = std::make_unique<TVirtualModule>();
+        std::string error;
+        QVERIFY2(a_->Start(&error), error.c_str());
+        QVERIFY2(b_->Start(&error), error.c_str());
+    }
+    void cleanup()
+    {
+        a_.reset();
+        b_.reset();
+    }
+
+    void usageErrorsExitTwo()
+    {
+        const QString port = QString::fromStdString(a_->PortPath());
+        TRun r = RunCli({QStringLiteral("--port"), port, QStringLiteral("pair"), profile_});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains("exactly two --port"));
+        r = RunCli(Ports() + QStringList{QStringLiteral("pair"), profile_, QStringLiteral("-o"), dir_.filePath(QStringLiteral("x.json"))});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains("only with --new-key"));
+        r = RunCli(Ports() + QStringList{QStringLiteral("--new-key"), QStringLiteral("probe")});
+        QCOMPARE(r.exitCode, 2);
+        r = RunCli(Ports() + QStringList{QStringLiteral("pair"), dir_.filePath(QStringLiteral("none.json"))});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains("cannot read"));
+        // Nothing reached either module.
+        QCOMPARE(a_->ReceivedCount(), 0L);
+        QCOMPARE(b_->ReceivedCount(), 0L);
+    }
+
+    void newKeyIsPrintedOnceAndProgrammed()
+    {
+        const TRun r = RunCli(Ports() + QStringList{QStringLiteral("pair"), profile_, QStringLiteral("--new-key")});
+        QCOMPARE(r.exitCode, 0);
+        const QRegularExpression keyLine(QStringLiteral("New key: ([0-9A-F]{32})\n"));
+        const QRegularExpressionMatch m = keyLine.match(QString::fromLocal8Bit(r.out));
+        QVERIFY2(m.hasMatch(), r.out.constData());
+        const QString key = m.captured(1);
+        QCOMPARE(r.out.count(key.toLatin1()), 1);
+        QVERIFY(!IsExampleKey(key));
+        QVERIFY(r.out.contains("Point A on "));
+        QVERIFY(r.out.contains("C2.10"));
+        TConfigValues v;
+        v.channel = 5;
+        v.key = key;
+        const std::array<TMemoryBytes, 2> images = PairImages(v);
+        QVERIFY(ConfigOf(*a_) == images[0]);
+        QVERIFY(ConfigOf(*b_) == images[1]);
+    }
+
+    void newKeyGoesIntoTheProfileWithO()
+    {
+        const QString out = dir_.filePath(QStringLiteral("pair.json"));
+        const TRun r = RunCli(Ports() + QStringList{QStringLiteral("--json"), QStringLiteral("pair"), profile_,
+                                                    QStringLiteral("--new-key"), QStringLiteral("-o"), out});
+        QCOMPARE(r.exitCode, 0);
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const TConfigProfileRead read = ReadConfigProfile(f.readAll());
+        QVERIFY(read.check.ok);
+        QCOMPARE(read.values.channel, 5);
+        QVERIFY(!IsExampleKey(read.values.key));
+        // The key is in the file only, never on stdout.
+        QVERIFY(!r.out.contains(read.values.key.toLatin1()));
+        QVERIFY(ConfigOf(*a_) == PairImages(read.values)[0]);
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(QJsonDocument::fromJson(lines[1]).object().value(QStringLiteral("role")).toString(), QStringLiteral("Point B"));
+    }
+
+    void silentModuleExitsOneAndIsNamed()
+    {
+        TVirtualModuleFaults f;
+        f.silent = true;
+        a_->SetFaults(f);
+        const TRun r = RunCli(Ports() + QStringList{QStringLiteral("pair"), profile_});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(r.err.contains("example key"));  // the profile kept it
+        QVERIFY2(r.out.contains("Point A on " + QByteArray::fromStdString(a_->PortPath()) + ": FAILED"), r.out.constData());
+        QVERIFY(r.out.contains("Redo this module"));
+        QVERIFY(r.out.contains("Point B on " + QByteArray::fromStdString(b_->PortPath()) + ": ok"));
+        TConfigValues v;
+        v.channel = 5;
+        QVERIFY(ConfigOf(*b_) == PairImages(v)[1]);
+    }
+
+    void missingDeviceExitsThree()
+    {
+        const TRun r = RunCli({QStringLiteral("-q"), QStringLiteral("--port"), QStringLiteral("/dev/ttyNOSUCH9"),
+                               QStringLiteral("--port"), QString::fromStdString(b_->PortPath()), QStringLiteral("pair"),
+                               profile_});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY(r.err.contains("/dev/ttyNOSUCH9"));
+        QVERIFY(r.out.contains("Point B on " + QByteArray::fromStdString(b_->PortPath()) + ": ok"));
+    }
+};
+
+QTEST_MAIN(TestCliPair)
+#include "test_cli_pair.moc"

@@ -1,0 +1,361 @@
+// tarnwick-cli as a program against virtual modules on pseudo-terminals:
+// every command, every exit status, the JSON form, several modules at once,
+// and what the program links.
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fcntl.h>
+#include <memory>
+#include <vector>
+
+#include "module/config_image.h"
+#include "settings/config_values.h"
+#include "tools/vmodule/virtual_module.h"
+
+namespace {
+
+struct TRun {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    QList<QJsonObject> Json() const
+    {
+        QList<QJsonObject> list;
+        for (const QByteArray& line : out.trimmed().split('\n'))
+            if (!line.isEmpty()) list << QJsonDocument::fromJson(line).object();
+        return list;
+    }
+};
+
+QString CliPath() { return qEnvironmentVariable("TW_CLI"); }
+
+// prefix: a program and its arguments to run the tool under (another user).
+TRun RunCli(const QStringList& args, const QStringList& prefix = {})
+{
+    QProcess p;
+    if (prefix.isEmpty()) {
+        p.start(CliPath(), args);
+    } else {
+        p.start(prefix.first(), prefix.mid(1) + QStringList{CliPath()} + args);
+    }
+    TRun r;
+    if (!p.waitForStarted(20000)) return r;
+    p.closeWriteChannel();
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QByteArray Area(const std::array<uint8_t, 256>& memory, int first)
+{
+    return QByteArray(reinterpret_cast<const char*>(memory.data()) + first, 128);
+}
+
+bool RunningAsRoot() { return geteuid() == 0; }
+// Root ignores permissions and exclusive opens: those cases run the tool
+// as "nobody".
+QStringList AsNobody() { return {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")}; }
+
+}  // namespace
+
+class TestCliTool : public QObject {
+    Q_OBJECT
+
+    std::vector<std::unique_ptr<TVirtualModule>> modules_;
+    QTemporaryDir dir_;
+
+    TVirtualModule& Module(int i = 0)
+    {
+        while (int(modules_.size()) <= i) {
+            modules_.push_back(std::make_unique<TVirtualModule>());
+            std::string error;
+            if (!modules_.back()->Start(&error)) qFatal("virtual module: %s", error.c_str());
+        }
+        return *modules_[size_t(i)];
+    }
+    QString PortOf(int i = 0) { return QString::fromStdString(Module(i).PortPath()); }
+    QStringList On(int i = 0) { return {QStringLiteral("--port"), PortOf(i), QStringLiteral("-q")}; }
+    QString File(const QString& name) { return dir_.filePath(name); }
+    QString WriteFile(const QString& name, const QByteArray& bytes)
+    {
+        QFile f(File(name));
+        if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(f.fileName()));
+        f.write(bytes);
+        return f.fileName();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(QFileInfo(CliPath()).isExecutable(), "TW_CLI names the tool");
+        QVERIFY(dir_.isValid());
+    }
+    void cleanup() { modules_.clear(); }
+
+    void helpVersionAndUsageErrors()
+    {
+        TRun r = RunCli({QStringLiteral("--help")});
+        QCOMPARE(r.exitCode, 0);
+        for (const char* s : {"--port PATH", "--json", "program-config FILE", "send COMMAND", "Exit status"})
+            QVERIFY2(r.out.contains(s), s);
+        r = RunCli({QStringLiteral("--version")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(r.out.startsWith("tarnwick-cli "));
+
+        r = RunCli({QStringLiteral("probe")});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(r.err.contains("needs at least one --port"));
+        QVERIFY(r.err.contains("Usage: tarnwick-cli"));
+        QVERIFY(r.out.isEmpty());
+    }
+
+    void probePrintsTheVersion()
+    {
+        TRun r = RunCli(On() + QStringList{QStringLiteral("probe")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("C2.10\n"));
+
+        r = RunCli(On() + QStringList{QStringLiteral("--json"), QStringLiteral("probe")});
+        QCOMPARE(r.exitCode, 0);
+        const QList<QJsonObject> json = r.Json();
+        QCOMPARE(json.size(), 1);
+        QCOMPARE(json[0].value(QStringLiteral("port")).toString(), PortOf());
+        QCOMPARE(json[0].value(QStringLiteral("command")).toString(), QStringLiteral("probe"));
+        QCOMPARE(json[0].value(QStringLiteral("ok")).toBool(), true);
+        QVERIFY(json[0].value(QStringLiteral("error")).isNull());
+        QVERIFY(json[0].value(QStringLiteral("duration_ms")).toDouble() > 0);
+        QCOMPARE(json[0].value(QStringLiteral("version")).toString(), QStringLiteral("C2.10"));
+    }
+
+    void silentModuleExitsOne()
+    {
+        TVirtualModuleFaults f;
+        f.silent = true;
+        Module().SetFaults(f);
+        const QString out = File(QStringLiteral("silent.bin"));
+        TRun r = RunCli(On() + QStringList{QStringLiteral("read-flash"), QStringLiteral("-o"), out});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("command mode"), r.err.constData());
+        // A failed read leaves no file.
+        QVERIFY(!QFile::exists(out));
+        r = RunCli(On() + QStringList{QStringLiteral("probe")});
+        QCOMPARE(r.exitCode, 1);
+    }
+
+    void missingDeviceExitsThree()
+    {
+        const TRun r = RunCli({QStringLiteral("--port"), QStringLiteral("/dev/ttyNOSUCH9"), QStringLiteral("probe")});
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains("No such device"), r.err.constData());
+        QVERIFY(r.err.contains("tarnwick-cli ports"));
+    }
+
+    void deviceHeldByAnotherProgramExitsThree()
+    {
+        const QByteArray slave = QByteArray::fromStdString(Module().SlavePath());
+        // The other program: holds the line open, exclusively.
+        const int fd = ::open(slave.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        QVERIFY(::ioctl(fd, TIOCEXCL) == 0);
+        QStringList prefix;
+        if (RunningAsRoot()) {
+            ::chmod(slave.constData(), 0666);
+            prefix = AsNobody();
+        }
+        const TRun r = RunCli({QStringLiteral("--port"), QString::fromLatin1(slave), QStringLiteral("probe")}, prefix);
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains("in use by another program"), r.err.constData());
+    }
+
+    void permissionDeniedNamesTheGroup()
+    {
+        if (!RunningAsRoot()) QSKIP("needs root to run the tool as another user");
+        const QByteArray slave = QByteArray::fromStdString(Module().SlavePath());
+        ::chmod(slave.constData(), 0600);
+        const TRun r = RunCli({QStringLiteral("--port"), QString::fromLatin1(slave), QStringLiteral("probe")}, AsNobody());
+        QCOMPARE(r.exitCode, 3);
+        QVERIFY2(r.err.contains("dialout"), r.err.constData());
+    }
+
+    void readFlashDumpsOrWritesTheFile()
+    {
+        std::array<uint8_t, 256> memory;
+        for (int i = 0; i < 256; ++i) memory[size_t(i)] = uint8_t(i ^ 0x5A);
+        Module().SetMemory(memory);
+
+        TRun r = RunCli(On() + QStringList{QStringLiteral("read-flash")});
+        QCOMPARE(r.exitCode, 0);
+        const QList<QByteArray> lines = r.out.trimmed().split('\n');
+        QCOMPARE(lines.size(), 8);
+        QVERIFY2(lines[0].startsWith("00  5A 5B 58 59"), lines[0].constData());
+
+        const QString out = File(QStringLiteral("flash.bin"));
+        r = RunCli(On() + QStringList{QStringLiteral("read-flash"), QStringLiteral("-o"), out});
+        QCOMPARE(r.exitCode, 0);
+        QFile f(out);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), Area(memory, 0));
+    }
+
+    void programFlashWritesAndVerifies()
+    {
+        QByteArray image(128, '\0');
+        for (int i = 0; i < 128; ++i) image[i] = char(0x80 + i);
+        const QString in = WriteFile(QStringLiteral("in.bin"), image);
+        TRun r = RunCli(On() + QStringList{QStringLiteral("--json"), QStringLiteral("program-flash"), in});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.Json().value(0).value(QStringLiteral("verified")).toBool(), true);
+        QCOMPARE(Area(Module().Memory(), 0), image);
+    }
+
+    void badInputFilesSendNothing()
+    {
+        const QString shortBin = WriteFile(QStringLiteral("short.bin"), QByteArray(100, 'A'));
+        Module().ClearReceived();
+        TRun r = RunCli(On() + QStringList{QStringLiteral("program-flash"), shortBin});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains("100 bytes"), r.err.constData());
+
+        const QString broken = WriteFile(QStringLiteral("broken.json"), QByteArray("{\"key\": "));
+        r = RunCli(On() + QStringList{QStringLiteral("program-config"), broken});
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY(!r.err.isEmpty());
+
+        r = RunCli(On() + QStringList{QStringLiteral("send"), QStringLiteral("Set RF Channel"), QStringLiteral("Channel 99")});
+        QCOMPARE(r.exitCode, 2);
+        QCOMPARE(Module().ReceivedCount(), 0L);
+    }
+
+    void corruptedWriteFailsVerification()
+    {
+        TVirtualModuleFaults f;
+        f.corruptWriteAddress = 0x85;
+        Module().SetFaults(f);
+        const QString in = WriteFile(QStringLiteral("config.bin"), QByteArray(128, '\x11'));
+        TRun r = RunCli(On() + QStringList{QStringLiteral("--json"), QStringLiteral("program-config"), in});
+        QCOMPARE(r.exitCode, 1);
+        const QJsonObject o = r.Json().value(0);
+        QVERIFY2(o.value(QStringLiteral("error")).toString().contains(QStringLiteral("0x85")), r.out.constData());
+        QCOMPARE(o.value(QStringLiteral("differences")).toArray().first().toObject().value(QStringLiteral("address")).toInt(), 0x85);
+        QVERIFY(r.err.contains("0x85"));
+        // Without the read-back the same run passes: the check is what caught it.
+        r = RunCli(On() + QStringList{QStringLiteral("--no-verify"), QStringLiteral("program-config"), in});
+        QCOMPARE(r.exitCode, 0);
+    }
+
+    void configRoundTripIntoABlankModule()
+    {
+        // Module 0 holds a configuration the page can express.
+        TConfigValues values;
+        values.key = QStringLiteral("00112233445566778899AABBCCDDEEFF");
+        values.mode = 1;
+        values.channel = 7;
+        values.address = QStringLiteral("1234");
+        std::array<uint8_t, 256> memory;
+        memory.fill(0xFF);
+        const TConfigImage image = ConfigImage(values);
+        std::copy(image.begin(), image.end(), memory.begin() + 128);
+        Module(0).SetMemory(memory);
+        Module(1);  // blank: all 0xFF
+
+        const QString profile = File(QStringLiteral("profile.json"));
+        TRun r = RunCli(On(0) + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), profile});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(QFile::exists(profile));
+        // Without -o the profile goes to stdout.
+        r = RunCli(On(0) + QStringList{QStringLiteral("read-config")});
+        QCOMPARE(r.exitCode, 0);
+        QFile f(profile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(QJsonDocument::fromJson(r.out), QJsonDocument::fromJson(f.readAll()));
+
+        r = RunCli(On(1) + QStringList{QStringLiteral("program-config"), profile});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(Area(Module(1).Memory(), 128), Area(Module(0).Memory(), 128));
+
+        // The raw image goes the same way.
+        const QString raw = File(QStringLiteral("config.bin"));
+        r = RunCli(On(0) + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), raw});
+        QCOMPARE(r.exitCode, 0);
+        QFile b(raw);
+        QVERIFY(b.open(QIODevice::ReadOnly));
+        QCOMPARE(b.readAll(), Area(Module(0).Memory(), 128));
+    }
+
+    void sendPrintsTheLogLine()
+    {
+        TRun r = RunCli(On() + QStringList{QStringLiteral("send"), QStringLiteral("Set RF Channel"), QStringLiteral("Channel 3")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.out, QByteArray("1. <20><50><0C>[6B]\n"));
+
+        r = RunCli(On() + QStringList{QStringLiteral("--json"), QStringLiteral("send"), QStringLiteral("Read Version")});
+        QCOMPARE(r.exitCode, 0);
+        const QJsonObject o = r.Json().value(0);
+        QCOMPARE(o.value(QStringLiteral("reply")).toString(), QStringLiteral("43322E3130"));
+
+        TVirtualModuleFaults f;
+        f.silent = true;
+        Module().SetFaults(f);
+        r = RunCli(On() + QStringList{QStringLiteral("send"), QStringLiteral("Read Version")});
+        QCOMPARE(r.exitCode, 1);
+    }
+
+    void fourModulesAtOnce()
+    {
+        QStringList args{QStringLiteral("-q"), QStringLiteral("--json")};
+        for (int i = 0; i < 4; ++i) args << QStringLiteral("--port") << PortOf(i);
+        // One of them cannot be opened: the others still run.
+        args << QStringLiteral("--port") << QStringLiteral("/dev/ttyNOSUCH8");
+        const QString in = WriteFile(QStringLiteral("four.bin"), QByteArray(128, 'Q'));
+        const TRun r = RunCli(args + QStringList{QStringLiteral("program-flash"), in});
+        QCOMPARE(r.exitCode, 3);
+        const QList<QJsonObject> json = r.Json();
+        QCOMPARE(json.size(), 5);
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(json[i].value(QStringLiteral("port")).toString(), PortOf(i));
+            QVERIFY2(json[i].value(QStringLiteral("ok")).toBool(), qPrintable(json[i].value(QStringLiteral("error")).toString()));
+            QCOMPARE(Area(Module(i).Memory(), 0), QByteArray(128, 'Q'));
+        }
+        QCOMPARE(json[4].value(QStringLiteral("ok")).toBool(), false);
+        QCOMPARE(json[4].value(QStringLiteral("exit_status")).toInt(), 3);
+    }
+
+    void toolLinksNeitherWidgetsNorGui()
+    {
+        QProcess p;
+        p.start(QStringLiteral("readelf"), {QStringLiteral("-d"), CliPath()});
+        QVERIFY(p.waitForFinished(30000));
+        const QByteArray dynamic = p.readAllStandardOutput();
+        QVERIFY2(dynamic.contains("libQt6Core"), dynamic.constData());
+        QVERIFY2(!dynamic.contains("libQt6Widgets"), "the tool must not need the widget library");
+        QVERIFY2(!dynamic.contains("libQt6Gui"), "the tool must not need the GUI library");
+    }
+
+    void portsListsWithoutError()
+    {
+        const TRun r = RunCli({QStringLiteral("ports")});
+        QCOMPARE(r.exitCode, 0);
+        const TRun j = RunCli({QStringLiteral("ports"), QStringLiteral("--json")});
+        QCOMPARE(j.exitCode, 0);
+        for (const QJsonObject& o : j.Json()) QVERIFY(o.value(QStringLiteral("port")).toString().startsWith("/dev/"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliTool)
+#include "test_cli_tool.moc"

@@ -1,0 +1,494 @@
+#include "tools/cli/cli_commands.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <atomic>
+#include <cstring>
+
+#include "commands/command_catalogue.h"
+#include "commands/command_exchange.h"
+#include "commands/command_log.h"
+#include "commands/pair_programming.h"
+#include "module/memory_operations.h"
+#include "module/port_error_advice.h"
+#include "module/port_setup.h"
+#include "module/session.h"
+#include "serial/com_port.h"
+#include "settings/config_profile.h"
+#include "settings/key_generator.h"
+#include "tools/cli/cli_profile.h"
+#include "tools/cli/port_listing.h"
+#include "tools/cli/port_runner.h"
+#include "module/program_runs.h"
+#include "tools/cli/progress_display.h"
+#include "tools/cli/result_output.h"
+#include "tools/cli/send_params.h"
+
+namespace {
+
+std::atomic<bool> g_abort{false};
+
+void OnInterrupt(int)
+{
+    // The second Ctrl-C does not wait for a safe point.
+    if (g_abort.exchange(true)) _exit(130);
+}
+
+QString HexString(const uint8_t* bytes, int count)
+{
+    QString s;
+    for (int i = 0; i < count; ++i) s += QStringLiteral("%1").arg(bytes[i], 2, 16, QLatin1Char('0')).toUpper();
+    return s;
+}
+
+QString PhaseText(TOperationPhase phase)
+{
+    switch (phase) {
+    case TOperationPhase::Checking: return QStringLiteral("checking");
+    case TOperationPhase::Handshake: return QStringLiteral("handshake");
+    case TOperationPhase::Erasing: return QStringLiteral("erasing");
+    case TOperationPhase::Writing: return QStringLiteral("writing");
+    case TOperationPhase::Reading: return QStringLiteral("reading");
+    case TOperationPhase::Sending: return QStringLiteral("sending");
+    case TOperationPhase::Receiving: return QStringLiteral("receiving");
+    }
+    return {};
+}
+
+// The tool's side of an operation: progress to the port's line, pauses that
+// block this port's thread, Ctrl-C heard where the operation can stop.
+class TCliObserver : public TBlockingObserver {
+public:
+    TCliObserver(TProgressDisplay& display, int slot) : display_(display), slot_(slot) {}
+    void SetOperation(const QString& operation)
+    {
+        operation_ = operation;
+        display_.Update(slot_, 0, operation_);
+    }
+    void Progress(int percent, TOperationPhase phase) override
+    {
+        display_.Update(slot_, percent, QStringLiteral("%1 (%2)").arg(operation_, PhaseText(phase)));
+    }
+    bool AbortRequested() override { return AbortWasRequested(); }
+
+private:
+    TProgressDisplay& display_;
+    int slot_;
+    QString operation_;
+};
+
+TBaudRate BaudRateFor(int baud)
+{
+    static const struct {
+        int baud;
+        TBaudRate rate;
+    } kRates[] = {{110, br110},     {300, br300},     {600, br600},       {1200, br1200},     {2400, br2400},
+                  {4800, br4800},   {9600, br9600},   {14400, br14400},   {19200, br19200},   {38400, br38400},
+                  {56000, br56000}, {57600, br57600}, {115200, br115200}, {128000, br128000}, {256000, br256000}};
+    for (const auto& r : kRates)
+        if (r.baud == baud) return r.rate;
+    return brCustom;
+}
+
+// The line settings the Com Port page would apply for the same choices.
+void SetUpPort(TCustomComPort& port, const TCliOptions& o, const QString& path)
+{
+    // No event thread: nothing here listens for line events, and the
+    // operations read by polling the queue.
+    port.SetEvents(0);
+    TPortChoices c;
+    c.port = path;
+    c.dataItem = o.dataItem;
+    c.parityItem = o.parityItem;
+    c.stopItem = o.stopItem;
+    c.flowItem = o.flowItem;
+    ApplyPortChoices(port, c);
+    const TBaudRate rate = BaudRateFor(o.baud);
+    if (rate == brCustom) port.SetCustomBaudRate(o.baud);
+    port.SetBaudRate(rate);
+}
+
+QString PortErrorText(const EComPort& e, const QString& path)
+{
+    QString text = e.PortError() == CError_OpenFailed ? QStringLiteral("cannot open %1").arg(path)
+                                                      : EComPort::ErrorText(e.PortError());
+    if (e.SystemError() > 0) text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(e.SystemError())));
+    const QString advice = PortErrorAdvice(e.PortError(), e.SystemError(), TAdviceAudience::CommandLine);
+    if (!advice.isEmpty()) text += QStringLiteral(". ") + advice;
+    return text;
+}
+
+QString OperationFailure(TOperationError e)
+{
+    QString text = QString::fromLatin1(OperationErrorText(e));
+    switch (e) {
+    case TOperationError::NoModule:
+        return text + QStringLiteral(". Is the module powered and jumpered for command mode, and are --baud and "
+                                     "--flow those of the module?");
+    case TOperationError::NoReply:
+    case TOperationError::BlockData:
+        return text + QStringLiteral(". Check the cable and the line settings, then run the command again.");
+    case TOperationError::TransmitStuck:
+        return text + QStringLiteral(". The line holds the data back: check the flow control (--flow) and the "
+                                     "cable's handshake lines.");
+    default:
+        return text;
+    }
+}
+
+void Fail(TPortResult& r, int code, const QString& error)
+{
+    r.exitCode = code;
+    r.error = error;
+}
+
+// ---------------------------------------------------------------- commands
+
+// Bytes waiting before a command, logged as the Command page logs them.
+void DrainInput(TCustomComPort& port, TLogLine& line, const QString& startText)
+{
+    line.Start(startText);
+    while (port.Connected() && port.InQueueCount() != 0) {
+        QByteArray b;
+        if (port.ReadText(b, 1) != 1) break;
+        line.AppendReceived(uint8_t(b.at(0)));
+    }
+    line.Flush();
+}
+
+// The printable part of a reply, as the version text.
+QString ReplyText(const std::vector<uint8_t>& reply)
+{
+    QString text;
+    for (uint8_t b : reply) text += (b >= 0x20 && b < 0x7F) ? QChar(b) : QLatin1Char('.');
+    return text;
+}
+
+void RunProbe(TModuleSession& session, TCliObserver& observer, TPortResult& r)
+{
+    observer.SetOperation(QStringLiteral("Probing"));
+    if (!session.Communication_Check(observer)) return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::NoModule));
+    // The check reads the version reply without keeping it: ask once more,
+    // as the Command page's "Read Version" row does.
+    TCommandRowValues row;
+    row.command = cmd::ReadVersion;
+    TLogLine line([](const QString&) {});
+    DrainInput(session.Port(), line, QString());
+    const TExchangeResult x = SendCommandFrame(session, observer, EncodeCommand(row), line, QStringLiteral("1. "), false, 0);
+    if (!x.complete) return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::NoReply));
+    const QString version = ReplyText(x.reply);
+    r.data.insert(QStringLiteral("version"), version);
+    r.data.insert(QStringLiteral("version_hex"), HexString(x.reply.data(), int(x.reply.size())));
+    r.text << version;
+}
+
+void RunSend(const TCliPlan& plan, TModuleSession& session, TCliObserver& observer, TPortResult& r)
+{
+    QStringList log;
+    TLogLine line([&log](const QString& s) { log << s; });
+    TCustomComPort& port = session.Port();
+    const int command = plan.row.command;
+    observer.SetOperation(QStringLiteral("Sending command"));
+
+    // As a single send of the Command page: waiting input first, the
+    // presence check (not for "NOP"), the frame, its reply; a status row
+    // with "repeat" again until its byte comes (or Ctrl-C).
+    DrainInput(port, line, QStringLiteral("Peripheral "));
+    bool repeat = true;
+    bool answered = true;
+    std::vector<uint8_t> reply;
+    while (repeat && !AbortWasRequested()) {
+        repeat = false;
+        if ((NeedsPresenceCheck(command) && !session.Communication_Check(observer)) || !port.Connected()) {
+            r.text = log;
+            r.data.insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
+            return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::NoModule));
+        }
+        const TEncodedCommand e = EncodeCommand(plan.row);
+        repeat = e.RepeatFlag;
+        DrainInput(port, line, QString());
+        const TExchangeResult x = SendCommandFrame(session, observer, e, line, QStringLiteral("1. "), true, 100);
+        answered = e.ReplyLength == 0 || x.complete;
+        reply = x.reply;
+        if (x.complete && RepeatSatisfied(command, x.firstReplyByte)) repeat = false;
+    }
+    r.text = log;
+    r.data.insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
+    r.data.insert(QStringLiteral("reply"), HexString(reply.data(), int(reply.size())));
+    if (AbortWasRequested() && repeat) return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::Aborted));
+    if (!answered)
+        return Fail(r, cli_exit::ModuleFailed,
+                    QStringLiteral("the module did not answer the command in time. Check the cable and the line "
+                                   "settings, then send it again."));
+}
+
+void ReadArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& observer, TPortResult& r, bool config)
+{
+    observer.SetOperation(QStringLiteral("Reading"));
+    const TMemoryRead read =
+        ReadMemoryBlocks(session, observer, config ? kConfigFirstBlock : kFlashFirstBlock);
+    if (!read.Ok()) return Fail(r, cli_exit::ModuleFailed, OperationFailure(read.error));
+    r.data.insert(config ? QStringLiteral("config") : QStringLiteral("flash"),
+                  HexString(read.bytes.data(), int(read.bytes.size())));
+
+    const QString out = plan.options.output.isEmpty() ? QString() : OutputPathFor(plan.options.output, r.port);
+    QByteArray fileBytes;
+    if (!config) {
+        if (out.isEmpty()) r.text = HexDump(read.bytes.data(), int(read.bytes.size()));
+        fileBytes = QByteArray(reinterpret_cast<const char*>(read.bytes.data()), qsizetype(read.bytes.size()));
+    } else {
+        const TProfileFromImage profile = ProfileFromImage(read.bytes);
+        r.data.insert(QStringLiteral("profile"), profile.json);
+        if (!profile.notInProfile.isEmpty()) r.data.insert(QStringLiteral("not_in_profile"), profile.notInProfile);
+        const bool raw = !out.isEmpty() && QFileInfo(out).suffix().compare(QLatin1String("bin"), Qt::CaseInsensitive) == 0;
+        if (raw) {
+            fileBytes = QByteArray(reinterpret_cast<const char*>(read.bytes.data()), qsizetype(read.bytes.size()));
+        } else {
+            fileBytes = profile.bytes;
+            // A profile that cannot hold every byte says so.
+            r.warnings << profile.warnings;
+        }
+        if (out.isEmpty()) r.text = QString::fromUtf8(profile.bytes).trimmed().split(QLatin1Char('\n'));
+    }
+    if (!out.isEmpty()) {
+        QString error;
+        // Only now, with the whole read in hand.
+        if (!WriteFileAtomically(out, fileBytes, &error)) return Fail(r, cli_exit::ModuleFailed, error);
+        r.data.insert(QStringLiteral("file"), out);
+    }
+}
+
+void ProgramArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& observer, TPortResult& r, bool config)
+{
+    const TMemoryBytes& image = config ? plan.config : plan.flash;
+    const int firstBlock = config ? kConfigFirstBlock : kFlashFirstBlock;
+    observer.SetOperation(QStringLiteral("Programming"));
+    const TOperationError e = config ? ProgramConfigRun(session, observer, image, plan.options.flowItem)
+                                     : ProgramFlashRun(session, observer, image);
+    if (e != TOperationError::None) return Fail(r, cli_exit::ModuleFailed, OperationFailure(e));
+    r.data.insert(QStringLiteral("verified"), false);
+    if (!plan.options.verify) {
+        r.text << QStringLiteral("programmed (not verified)");
+        return;
+    }
+    observer.SetOperation(QStringLiteral("Verifying"));
+    const TVerifyResult v = VerifyMemory(session, observer, firstBlock, image);
+    if (v.error != TOperationError::None)
+        return Fail(r, cli_exit::ModuleFailed, QStringLiteral("programmed, but the read-back failed: ") + OperationFailure(v.error));
+    if (!v.differences.empty()) {
+        QJsonArray list;
+        for (size_t i = 0; i < v.differences.size() && i < 8; ++i) {
+            const TByteDifference& d = v.differences[i];
+            list.append(QJsonObject{{QStringLiteral("address"), d.address},
+                                    {QStringLiteral("written"), int(d.written)},
+                                    {QStringLiteral("read"), int(d.read)}});
+        }
+        r.data.insert(QStringLiteral("differences"), list);
+        r.data.insert(QStringLiteral("differing_bytes"), int(v.differences.size()));
+        return Fail(r, cli_exit::ModuleFailed,
+                    QStringLiteral("verification failed: ") + DifferenceReport(v.differences, 4).replace(QLatin1Char('\n'), QStringLiteral("; ")));
+    }
+    r.data.insert(QStringLiteral("verified"), true);
+    r.text << QStringLiteral("programmed and verified");
+}
+
+TPortResult RunOnOnePort(const TCliPlan& plan, int slot, const QString& path, TProgressDisplay& display)
+{
+    TPortResult r;
+    r.port = path;
+    r.command = plan.options.commandName;
+    TCliObserver observer(display, slot);
+    observer.SetOperation(QStringLiteral("opening"));
+
+    TComPort port;
+    try {
+        SetUpPort(port, plan.options, path);
+        port.OpenPort();
+    } catch (const EComPort& e) {
+        Fail(r, cli_exit::PortFailed, PortErrorText(e, path));
+        return r;
+    }
+    if (!port.Connected()) {
+        Fail(r, cli_exit::PortFailed, QStringLiteral("cannot open %1").arg(path));
+        return r;
+    }
+
+    TModuleSession session(port);
+    try {
+        switch (plan.options.command) {
+        case TCliCommand::Probe: RunProbe(session, observer, r); break;
+        case TCliCommand::ReadFlash: ReadArea(plan, session, observer, r, false); break;
+        case TCliCommand::ReadConfig: ReadArea(plan, session, observer, r, true); break;
+        case TCliCommand::ProgramFlash: ProgramArea(plan, session, observer, r, false); break;
+        case TCliCommand::ProgramConfig: ProgramArea(plan, session, observer, r, true); break;
+        case TCliCommand::Send: RunSend(plan, session, observer, r); break;
+        default: break;
+        }
+    } catch (const EComPort& e) {
+        // The device went away or refused mid-run.
+        Fail(r, cli_exit::ModuleFailed, PortErrorText(e, path));
+    }
+    if (r.Ok()) observer.Progress(100, TOperationPhase::Receiving), observer.SetOperation(QStringLiteral("done"));
+    else observer.SetOperation(QStringLiteral("FAILED"));
+    try {
+        port.ClosePort();
+    } catch (const EComPort&) {
+    }
+    return r;
+}
+
+bool PreparePair(const TCliOptions& options, TCliPlan* plan, QString* error)
+{
+    const QString path = options.args[0];
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
+        return false;
+    }
+    const TConfigProfileRead read = ReadConfigProfile(f.readAll());
+    if (!read.check.ok) {
+        *error = QStringLiteral("%1 is not a usable profile: %2").arg(path, read.check.problems.join(QStringLiteral("; ")));
+        return false;
+    }
+    for (const QString& name : read.check.unknown)
+        plan->warnings << QStringLiteral("%1: member %2 is not part of the profile and was ignored").arg(path, name);
+    plan->pair = read.values;
+    if (!options.newKey) {
+        if (IsExampleKey(plan->pair.key))
+            plan->warnings << QStringLiteral("%1 holds the example key, which anyone can know; --new-key makes a "
+                                             "private one").arg(path);
+        return true;
+    }
+    plan->pair.key = GenerateKey();
+    if (plan->pair.key.isEmpty()) {
+        *error = QStringLiteral("no new key: the system's random source failed");
+        return false;
+    }
+    // The key is kept before any module gets it: a pair is never left with a
+    // key that exists nowhere else.
+    if (!options.output.isEmpty() && !WriteFileAtomically(options.output, WriteConfigProfile(plan->pair), error))
+        return false;
+    return true;
+}
+
+TCliOutcome RunPair(const TCliPlan& plan, bool showProgress)
+{
+    TProgressDisplay display(plan.options.ports, showProgress);
+    TCliObserver first(display, 0), second(display, 1);
+    first.SetOperation(QStringLiteral("Pairing (Point A)"));
+    second.SetOperation(QStringLiteral("Pairing (Point B)"));
+    TPairRequest request;
+    request.ports = {plan.options.ports[0], plan.options.ports[1]};
+    request.values = plan.pair;
+    request.flowItem = plan.options.flowItem;
+    request.observers = {&first, &second};
+    request.setUpPort = [&plan](TCustomComPort& port, const QString& path) { SetUpPort(port, plan.options, path); };
+    QElapsedTimer timer;
+    timer.start();
+    const TPairResult pair = ProgramPair(request);
+    for (int i = 0; i < 2; ++i) {
+        TCliObserver& o = i == 0 ? first : second;
+        o.SetOperation(pair.modules[size_t(i)].Ok() ? QStringLiteral("done") : QStringLiteral("FAILED"));
+    }
+    display.Finish();
+
+    const bool keyPrinted = plan.options.newKey && plan.options.output.isEmpty();
+    const QStringList summary = PairSummary(pair, plan.pair);
+    std::vector<TPortResult> results;
+    for (int i = 0; i < 2; ++i) {
+        const TPairModule& m = pair.modules[size_t(i)];
+        TPortResult r;
+        r.port = m.port;
+        r.command = plan.options.commandName;
+        r.durationMs = timer.elapsed();
+        r.exitCode = m.Ok() ? cli_exit::Ok : m.failure == TPairFailure::Port ? cli_exit::PortFailed : cli_exit::ModuleFailed;
+        r.error = m.error;
+        r.data.insert(QStringLiteral("role"), i == 0 ? QStringLiteral("Point A") : QStringLiteral("Point B"));
+        r.data.insert(QStringLiteral("verified"), m.verified);
+        r.data.insert(QStringLiteral("version"), m.version);
+        // Not the image: it holds the key, which goes out once at most.
+        r.data.insert(QStringLiteral("key_hint"), KeyHint(plan.pair.key));
+        if (i == 0 && keyPrinted) r.data.insert(QStringLiteral("new_key"), plan.pair.key);
+        results.push_back(r);
+    }
+    TCliOutcome outcome;
+    const TPrintedResults printed = PrintResults(results, plan.options.json);
+    if (plan.options.json) {
+        outcome.out = printed.out;
+    } else {
+        if (keyPrinted) outcome.out += QStringLiteral("New key: %1\n").arg(plan.pair.key).toLocal8Bit();
+        if (plan.options.newKey && !keyPrinted)
+            outcome.out += QStringLiteral("New key written to %1 (the file holds the key: keep it private)\n")
+                               .arg(plan.options.output)
+                               .toLocal8Bit();
+        outcome.out += summary.join(QLatin1Char('\n')).toLocal8Bit() + '\n';
+    }
+    outcome.err = printed.err;
+    outcome.exitCode = WorstExitCode(results);
+    return outcome;
+}
+
+}  // namespace
+
+void InstallAbortOnInterrupt()
+{
+    struct sigaction sa {};
+    sa.sa_handler = OnInterrupt;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+}
+
+void RequestAbort() { g_abort = true; }
+bool AbortWasRequested() { return g_abort.load(); }
+
+bool PrepareRun(const TCliOptions& options, TCliPlan* plan, QString* error)
+{
+    plan->options = options;
+    switch (options.command) {
+    case TCliCommand::ProgramFlash:
+        return LoadRawImage(options.args[0], &plan->flash, error);
+    case TCliCommand::ProgramConfig: {
+        const QString path = options.args[0];
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        if (suffix == QLatin1String("bin")) return LoadRawImage(path, &plan->config, error);
+        if (suffix == QLatin1String("json")) return LoadProfileImage(path, &plan->config, error, &plan->warnings);
+        *error = QStringLiteral("program-config takes a profile (.json) or a raw image (.bin), not %1").arg(path);
+        return false;
+    }
+    case TCliCommand::Send:
+        return ParseSendCommand(options.args, &plan->row, error);
+    case TCliCommand::Pair:
+        return PreparePair(options, plan, error);
+    default:
+        return true;
+    }
+}
+
+TCliOutcome RunPlan(const TCliPlan& plan, bool showProgress)
+{
+    TCliOutcome outcome;
+    if (plan.options.command == TCliCommand::Ports) {
+        const TPortsListing l = ListPorts(plan.options.json);
+        outcome.out = l.out;
+        outcome.err = l.err;
+        outcome.exitCode = l.exitCode;
+        return outcome;
+    }
+    if (plan.options.command == TCliCommand::Pair) return RunPair(plan, showProgress);
+    TProgressDisplay display(plan.options.ports, showProgress);
+    const std::vector<TPortResult> results = RunOnPorts(
+        plan.options.ports, [&](int slot, const QString& port) { return RunOnOnePort(plan, slot, port, display); });
+    display.Finish();
+    const TPrintedResults printed = PrintResults(results, plan.options.json);
+    outcome.out = printed.out;
+    outcome.err = printed.err;
+    outcome.exitCode = WorstExitCode(results);
+    return outcome;
+}

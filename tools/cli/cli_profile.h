@@ -1,0 +1,23 @@
+#pragma once
+// The configuration memory as the panel's profile, both ways: an image read
+// from a module decoded into the Config Memory page's values and written as
+// a profile, and a profile file checked with the page's rules and built
+// into the image "Program Config" writes.
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QStringList>
+
+#include "tools/cli/cli_files.h"
+
+struct TProfileFromImage {
+    QByteArray bytes;         // the profile file
+    QJsonObject json;         // the same, parsed
+    QJsonArray notInProfile;  // bytes the page cannot express: {offset, address, found, written, why}
+    QStringList warnings;     // what to tell the user about those bytes
+};
+TProfileFromImage ProfileFromImage(const TMemoryBlock& image);
+
+// False with *error listing every problem of the file; *warnings gets the
+// members it ignored.
+bool LoadProfileImage(const QString& path, TMemoryBlock* image, QString* error, QStringList* warnings);
