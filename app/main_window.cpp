@@ -20,6 +20,7 @@
 #include "module/config_programming.h"
 #include "module/error_report.h"
 #include "module/flash_transfer.h"
+#include "module/read_back.h"
 #include "module/session.h"
 #include "module/status_form.h"
 #include "serial/com_combo_box.h"
@@ -142,6 +143,10 @@ void TTarnwickForm::WireOperations()
             [this] { Guarded(this, [this] { ReadFlashButtonClick(*session_, *FlashMemorySheet); }); });
     connect(FlashMemorySheet->ProgramFlashButton, &QPushButton::clicked, this,
             [this] { Guarded(this, [this] { ProgramFlashButtonClick(*session_, *FlashMemorySheet); }); });
+    connect(FlashConfigSheet->ReadConfigButton, &QPushButton::clicked, this,
+            [this] { Guarded(this, [this] { ReadConfigButtonClick(*session_, *FlashConfigSheet); }); });
+    connect(FlashMemorySheet->CompareFlashButton, &QPushButton::clicked, this,
+            [this] { Guarded(this, [this] { CompareFlashButtonClick(*session_, *FlashMemorySheet); }); });
     connect(FlashConfigSheet->ProgramConfigButton, &QPushButton::clicked, this, [this] {
         Guarded(this, [this] {
             ProgramConfigButtonClick(*session_, *FlashConfigSheet, ComPortSheet->FlowControlItem());

@@ -1,5 +1,6 @@
 #include "flash_page.h"
 
+#include <QCheckBox>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QLabel>
@@ -18,6 +19,10 @@ namespace {
 
 const QString kFileFilter = QStringLiteral("Binary (*.bin)");
 const QString kDefaultExt = QStringLiteral("bin");
+
+// A cell that differs from the module: a light red that both light and dark
+// palettes keep readable with the window text.
+const QColor kMarkColor(255, 170, 170);
 
 QColor Background(const QPalette& pal, TCellColor c)
 {
@@ -103,6 +108,18 @@ TFlashPage::TFlashPage(TPortControls& controls, QWidget* parent) : QWidget(paren
     NoteLabel->setObjectName(QStringLiteral("NoteLabel"));
     NoteLabel->setGeometry(6, buttonsTop + 44, 620, 20);
 
+    CompareSummaryLabel = new QLabel(this);
+    CompareSummaryLabel->setObjectName(QStringLiteral("CompareSummaryLabel"));
+    CompareSummaryLabel->setGeometry(6, FlashMemory->geometry().bottom() + 3, 620, 16);
+    CompareFlashButton = MakeButton(this, "CompareFlashButton", QStringLiteral("Compare with Module"),
+                                    QRect(6, buttonsTop + 72, 150, 27));
+    CompareFlashButton->setEnabled(false);
+    controls.AddOperation(CompareFlashButton, TPortControlOrder::ProgramFlash);
+    VerifyFlashCheckBox = new QCheckBox(QStringLiteral("Verify after programming"), this);
+    VerifyFlashCheckBox->setObjectName(QStringLiteral("VerifyFlashCheckBox"));
+    VerifyFlashCheckBox->setGeometry(172, buttonsTop + 76, 220, 20);
+    VerifyFlashCheckBox->setChecked(true);
+
     FlashMemory->OnDrawCell = [this](QPainter& p, int c, int r, const QRect& rect) {
         FlashMemoryDrawCell(p, c, r, rect);
     };
@@ -140,6 +157,8 @@ TFlashPage::TFlashPage(TPortControls& controls, QWidget* parent) : QWidget(paren
         FlashMemoryS->update();
     };
     connect(&image_, &TFlashImage::Changed, this, repaint);
+    // An edit, a read or a load: the marks no longer say anything.
+    connect(&image_, &TFlashImage::Changed, this, [this] { ClearMarks(); });
     connect(&grid_, &TFlashGridController::CursorChanged, this, repaint);
 
     connect(FlashMemoryLoad, &QPushButton::clicked, this, [this] { FlashMemoryLoadClick(); });
@@ -162,6 +181,12 @@ void TFlashPage::FlashMemoryDrawCell(QPainter& p, int col, int row, const QRect&
     const TCellLook look = grid_.HexCellLook(col, row);
     const QString text = grid_.HexCellText(col, row);
     if (!look.split) {
+        if (col > 0 && row > 0 && look.background == TCellColor::Window && IsMarked((row - 1) * 16 + col - 1)) {
+            QPalette marked = pal;
+            marked.setColor(QPalette::Base, kMarkColor);
+            DrawCentred(p, rect, text, look.background, marked);
+            return;
+        }
         DrawCentred(p, rect, text, look.background, pal);
         return;
     }
@@ -189,7 +214,10 @@ void TFlashPage::FlashMemoryMouseDown(Qt::MouseButton, Qt::KeyboardModifiers, in
 void TFlashPage::FlashMemorySDrawCell(QPainter& p, int col, int row, const QRect& rect)
 {
     const TCellLook look = grid_.CharCellLook(col, row);
-    DrawCentred(p, rect, grid_.CharCellText(col, row), look.background, FlashMemoryS->palette());
+    QPalette pal = FlashMemoryS->palette();
+    if (row > 0 && look.background == TCellColor::Window && IsMarked((row - 1) * 16 + col))
+        pal.setColor(QPalette::Base, kMarkColor);
+    DrawCentred(p, rect, grid_.CharCellText(col, row), look.background, pal);
 }
 
 bool TFlashPage::FlashMemorySKeyDown(int key, Qt::KeyboardModifiers shift) { return grid_.CharKeyDown(key, shift); }
@@ -223,6 +251,40 @@ void TFlashPage::FlashMemorySaveClick()
         Dialogs().ErrorBox(this, QStringLiteral("Could not save \"%1\": %2").arg(name, error),
                            QStringLiteral("Any earlier file of that name was left intact."));
 }
+
+void TFlashPage::MarkDifferences(const std::vector<int>& addresses, const QString& summary)
+{
+    marks_.reset();
+    for (int a : addresses)
+        if (a >= 0 && a < TFlashImage::Size) marks_.set(size_t(a));
+    CompareSummaryLabel->setText(summary);
+    FlashMemory->update();
+    FlashMemoryS->update();
+}
+
+void TFlashPage::ClearMarks()
+{
+    if (marks_.none() && CompareSummaryLabel->text().isEmpty()) return;
+    marks_.reset();
+    CompareSummaryLabel->clear();
+    FlashMemory->update();
+    FlashMemoryS->update();
+}
+
+bool TFlashPage::IsMarked(int address) const
+{
+    return address >= 0 && address < TFlashImage::Size && marks_.test(size_t(address));
+}
+
+std::vector<int> TFlashPage::MarkedAddresses() const
+{
+    std::vector<int> out;
+    for (int a = 0; a < TFlashImage::Size; ++a)
+        if (marks_.test(size_t(a))) out.push_back(a);
+    return out;
+}
+
+bool TFlashPage::VerifyAfterProgramming() const { return VerifyFlashCheckBox->isChecked(); }
 
 TFlashPage::~TFlashPage()
 {

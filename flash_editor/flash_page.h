@@ -3,10 +3,13 @@
 // image, "Read Flash"/"Program Flash" (wired by the main window to the module
 // transfer) and "Load Binary File"/"Save Binary File".
 #include <QWidget>
+#include <bitset>
+#include <vector>
 
 #include "flash_editor/flash_grid_controller.h"
 #include "flash_editor/flash_image.h"
 
+class QCheckBox;
 class QLabel;
 class QPainter;
 class QPushButton;
@@ -28,6 +31,18 @@ public:
     QPushButton* FlashMemoryLoad;
     QPushButton* FlashMemorySave;
     QLabel* NoteLabel;
+    QPushButton* CompareFlashButton;     // "Compare with Module"
+    QCheckBox* VerifyFlashCheckBox;      // "Verify after programming"
+    QLabel* CompareSummaryLabel;         // under the grids
+
+    // Cells marked as differing from the module (by address, in both
+    // grids) with a summary line; they stay until the next edit, read or
+    // load changes the image, or ClearMarks.
+    void MarkDifferences(const std::vector<int>& addresses, const QString& summary);
+    void ClearMarks();
+    bool IsMarked(int address) const;
+    std::vector<int> MarkedAddresses() const;
+    bool VerifyAfterProgramming() const;
 
     TFlashImage& Image() { return image_; }
     TFlashGridController& Grid() { return grid_; }
@@ -52,6 +67,7 @@ public:
     void FlashMemorySaveClick();
 
 private:
+    std::bitset<TFlashImage::Size> marks_;
     TFlashImage image_;
     TFlashGridController grid_;
 };

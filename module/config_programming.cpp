@@ -8,6 +8,7 @@
 #include "module/operation_guard.h"
 #include "module/panel_observer.h"
 #include "module/port_setup.h"
+#include "module/read_back.h"
 #include "module/session.h"
 #include "module/status_form.h"
 #include "serial/com_port.h"
@@ -79,7 +80,11 @@ void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int fl
 
         const bool failed = ProgramMemory(session, kEraseConfig, kConfigFirstBlock, image);
         observer.Pause(100);
-        if (failed) ShowCommunicationError(&page, QStringLiteral("Error Programming Config Memory"));
+        if (failed)
+            ShowCommunicationError(&page, QStringLiteral("Error Programming Config Memory"));
+        else if (page.VerifyAfterProgramming())
+            // After the specified bytes, still with the programming's flow control.
+            VerifyAfterProgramming(session, &page, QStringLiteral("Config Memory"), kConfigFirstBlock, image);
     }
 
     restore.Restore();

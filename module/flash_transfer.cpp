@@ -5,6 +5,7 @@
 #include "module/memory_operations.h"
 #include "module/operation_guard.h"
 #include "module/panel_observer.h"
+#include "module/read_back.h"
 #include "module/session.h"
 #include "module/status_form.h"
 
@@ -17,6 +18,7 @@ bool ProgramMemory(TModuleSession& session, uint8_t eraseByte, int firstBlock, c
 void ReadFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
     TOperationGuard guard(&page);
+    page.ClearMarks();
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Reading"));
 
     TPanelObserver observer;
@@ -32,6 +34,7 @@ void ProgramFlashButtonClick(TModuleSession& session, TFlashPage& page)
     TOperationGuard guard(&page);
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Programming"));
 
+    page.ClearMarks();
     TPanelObserver observer;
     if (!session.Communication_Check(observer)) {
         ShowCommunicationError(&page);
@@ -40,5 +43,14 @@ void ProgramFlashButtonClick(TModuleSession& session, TFlashPage& page)
     const TFlashImage::Bytes image = page.Image().Data();
     const bool failed = ProgramMemory(session, kEraseFlash, kFlashFirstBlock, image);
     observer.Pause(100);
-    if (failed) ShowCommunicationError(&page, QStringLiteral("Error Programming Config Memory"));
+    if (failed) {
+        ShowCommunicationError(&page, QStringLiteral("Error Programming Config Memory"));
+    } else if (page.VerifyAfterProgramming()) {
+        // After the specified bytes: the four blocks read back and compared.
+        const std::vector<TByteDifference> differences =
+            VerifyAfterProgramming(session, &page, QStringLiteral("Flash Memory"), kFlashFirstBlock, image);
+        std::vector<int> marks;
+        for (const TByteDifference& d : differences) marks.push_back(d.address);
+        if (!marks.empty()) page.MarkDifferences(marks, DifferenceSummary(differences));
+    }
 }

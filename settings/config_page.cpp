@@ -71,6 +71,16 @@ TConfigPage::TConfigPage(TPortControls& controls, QWidget* parent) : QWidget(par
     ProgramConfigButton->setEnabled(false);
     controls.AddOperation(ProgramConfigButton, TPortControlOrder::ProgramConfig);
 
+    ReadConfigButton = new QPushButton(QStringLiteral("Read Config"), this);
+    ReadConfigButton->setObjectName(QStringLiteral("ReadConfigButton"));
+    ReadConfigButton->setGeometry(404, 276, 110, 25);
+    ReadConfigButton->setEnabled(false);
+    controls.AddOperation(ReadConfigButton, TPortControlOrder::ProgramConfig);
+    VerifyConfigCheckBox = new QCheckBox(QStringLiteral("Verify after programming"), this);
+    VerifyConfigCheckBox->setObjectName(QStringLiteral("VerifyConfigCheckBox"));
+    VerifyConfigCheckBox->setGeometry(420, 252, 210, 20);
+    VerifyConfigCheckBox->setChecked(true);
+
     Note1 = MakeLabel(this, "Note1",
                       QStringLiteral("NOTE 1: The Tarnwick RF Module must be jumpered for Command Mode to program Config "
                                      "Memory."),
@@ -305,6 +315,8 @@ TConfigValues TConfigPage::Values() const
     v.address = PowerUpAddressEdit->text();
     return v;
 }
+
+bool TConfigPage::VerifyAfterProgramming() const { return VerifyConfigCheckBox->isChecked(); }
 
 void TConfigPage::SetValues(const TConfigValues& v)
 {

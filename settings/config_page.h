@@ -73,6 +73,9 @@ public:
     QLineEdit* PowerUpAddressEdit;
 
     QPushButton* ProgramConfigButton;
+    QPushButton* ReadConfigButton;       // "Read Config"
+    QCheckBox* VerifyConfigCheckBox;     // "Verify after programming"
+    bool VerifyAfterProgramming() const;
     QLabel* Note1;
     QLabel* Note2;
     QLabel* MasterSlaveNote3;

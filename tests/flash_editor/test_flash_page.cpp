@@ -70,9 +70,11 @@ private slots:
         QVERIFY(!page->ReadFlashButton->isEnabled());
         QVERIFY(!page->ProgramFlashButton->isEnabled());
         const auto ops = controls->Operations();
-        QCOMPARE(int(ops.size()), 2);
+        // "Compare with Module" follows the port too, after the two specified buttons.
+        QCOMPARE(int(ops.size()), 3);
         QCOMPARE(ops[0], page->ReadFlashButton);
         QCOMPARE(ops[1], page->ProgramFlashButton);
+        QCOMPARE(ops[2], page->CompareFlashButton);
         QCOMPARE(page->FlashMemory->contentsRect().size(), QSize(HexGridWidth(), GridHeight()));
         QCOMPARE(page->FlashMemoryS->contentsRect().size(), QSize(CharGridWidth(), GridHeight()));
         QCOMPARE(page->FlashMemoryS->font(), page->FlashMemory->font());

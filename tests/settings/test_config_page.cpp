@@ -98,8 +98,10 @@ private slots:
 
         // The button waits for "Open Port".
         QVERIFY(!page->ProgramConfigButton->isEnabled());
-        QCOMPARE(controls->Operations().size(), size_t(1));
+        // "Read Config" follows the port too, after "Program Config".
+        QCOMPARE(controls->Operations().size(), size_t(2));
         QCOMPARE(controls->Operations().front(), (QWidget*)page->ProgramConfigButton);
+        QCOMPARE(controls->Operations().back(), (QWidget*)page->ReadConfigButton);
 
         // Cable Link rows.
         QVERIFY(Shown(page->PowerUpMasterSlave) && Shown(page->PowerUpAddressEdit) && Shown(page->MasterSlaveNote3));
