@@ -20,7 +20,10 @@ if [ "${TW_IN_XVFB:-}" != 1 ]; then
   exec env TW_IN_XVFB=1 xvfb-run -a -s '-screen 0 1280x900x24' bash "$0" "$build"
 fi
 
-# Inside the virtual display from here on.
+# Inside the virtual display from here on. The panel's start values, and
+# the user's remembered settings untouched: a settings folder of its own.
+XDG_CONFIG_HOME=$(mktemp -d)
+export XDG_CONFIG_HOME
 "$build/tarnwick-panel" --simulate &
 panel=$!
 trap 'kill "$panel" 2>/dev/null || true' EXIT

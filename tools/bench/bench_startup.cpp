@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -49,10 +50,17 @@ std::vector<std::string> ChildEnvironment(long long t0)
         const std::string v = *e;
         if (v.rfind("TW_STARTUP_", 0) == 0) continue;
         if (v.rfind("QT_QPA_PLATFORM=", 0) == 0) platform = true;
+        if (v.rfind("XDG_CONFIG_HOME=", 0) == 0) continue;
         env.push_back(v);
     }
     if (!platform) env.push_back("QT_QPA_PLATFORM=offscreen");
     env.push_back("TW_STARTUP_PROBE=1");
+    // The panel remembers its settings at exit: never in the user's folder.
+    static std::string configHome = [] {
+        char dir[] = "/tmp/tw-bench-config-XXXXXX";
+        return std::string(mkdtemp(dir) ? dir : "/tmp");
+    }();
+    env.push_back("XDG_CONFIG_HOME=" + configHome);
     env.push_back("TW_STARTUP_T0_NS=" + std::to_string(t0));
     return env;
 }
