@@ -25,6 +25,9 @@ TRememberedSettings CaptureSettings(TTarnwickForm& form)
     TRememberedSettings s;
     TComPortPage& com = *form.ComPortSheet;
     s.port = StableDeviceName(com.ComComboBox1->Text());
+    // A pseudo-terminal (the built-in virtual module's among them) gets a new
+    // name each time; the same name later may be someone else's terminal.
+    if (s.port.startsWith(QLatin1String("/dev/pts/"))) s.port.clear();
     s.choices = com.Choices();
     s.page = form.PageControl1->currentIndex();
     s.geometry = form.saveGeometry();

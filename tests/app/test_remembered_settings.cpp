@@ -197,6 +197,9 @@ private slots:
         ApplySettings(form, s);
         QCOMPARE(form.ComPortSheet->ComComboBox1->Text(), chosen);
         QVERIFY(dialogs.messages.empty());
+        // A pseudo-terminal's name is not remembered.
+        form.AddPort(QStringLiteral("/dev/pts/0"));
+        QCOMPARE(CaptureSettings(form).port, QString());
     }
 
     void fileMenuEntries()

@@ -9,7 +9,7 @@ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTW_FUZZ=ON
   -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_CXX_FLAGS="-fsanitize=address,undefined -fno-omit-frame-pointer" >/dev/null
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(fuzz_terminal fuzz_conversions fuzz_command_encoder fuzz_flash_file fuzz_vmodule_protocol fuzz_config_profile)
+[ ${#targets[@]} -eq 0 ] && targets=(fuzz_terminal fuzz_conversions fuzz_command_encoder fuzz_flash_file fuzz_vmodule_protocol fuzz_config_profile fuzz_command_script)
 built=()
 for t in "${targets[@]}"; do
   if cmake --build build-fuzz --target "$t" >/dev/null 2>&1; then built+=("$t"); else echo "skip $t (does not build)"; fi
