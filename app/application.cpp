@@ -9,7 +9,8 @@
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
 {
     setApplicationName(QStringLiteral("Tarnwick Control Panel"));
-    setApplicationDisplayName(QStringLiteral("Tarnwick Control Panel"));
+    // No display name: Qt would append it to every title the window manager
+    // shows, and the titles must read exactly as set.
     setApplicationVersion(QStringLiteral("1.17"));
 }
 

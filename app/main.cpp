@@ -1,5 +1,5 @@
 // tarnwick-panel: program entry.
-#include <QCommandLineParser>
+#include <QStringList>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/app_icon.h"
+#include "app/command_line.h"
 #include "app/application.h"
 #include "app/main_window.h"
 #include "app/startup_probe.h"
@@ -45,35 +46,24 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--write-icon") == 0) return WriteIcon(argc, argv, i);
 
-    TApplication app(argc, argv);
+    // Read the options before the application object connects to a display.
+    QStringList args;
+    for (int i = 0; i < argc; ++i) args << QString::fromLocal8Bit(argv[i]);
+    const PanelCommandLine options = ParsePanelCommandLine(args);
+    if (options.action == PanelCommandLine::Action::Exit) {
+        std::fputs(options.out.toLocal8Bit().constData(), stdout);
+        std::fputs(options.err.toLocal8Bit().constData(), stderr);
+        return options.exitCode;
+    }
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Configures the Tarnwick RF module and its carrier board."));
-    parser.addHelpOption();
-    parser.addVersionOption();
-    QCommandLineOption portOpt(QStringLiteral("port"),
-                               QStringLiteral("Adds a serial device (a path or a name like ttyUSB0) to the port "
-                                              "list and selects it."),
-                               QStringLiteral("PATH"));
-    QCommandLineOption simOpt(QStringLiteral("simulate"),
-                              QStringLiteral("Starts a virtual module on a pseudo-terminal and selects its port."));
-    QCommandLineOption resetOpt(QStringLiteral("reset-settings"),
-                                QStringLiteral("Starts with the start values and forgets the remembered settings."));
-    QCommandLineOption profileOpt(QStringLiteral("profile"),
-                                  QStringLiteral("Loads a configuration profile onto the Config Memory page."),
-                                  QStringLiteral("FILE"));
-    parser.addOption(portOpt);
-    parser.addOption(simOpt);
-    parser.addOption(resetOpt);
-    parser.addOption(profileOpt);
-    parser.process(app);
+    TApplication app(argc, argv);
 
     TTarnwickForm form;
     const QString settingsFile = SettingsFilePath();
-    RestoreWindowSettings(form, settingsFile, parser.isSet(resetOpt));
+    RestoreWindowSettings(form, settingsFile, options.resetSettings);
 
     std::unique_ptr<TVirtualModule> vmodule;
-    if (parser.isSet(simOpt)) {
+    if (options.simulate) {
         vmodule = std::make_unique<TVirtualModule>();
         std::string error;
         if (vmodule->Start(&error)) {
@@ -86,13 +76,13 @@ int main(int argc, char** argv)
             vmodule.reset();
         }
     }
-    if (parser.isSet(portOpt)) form.AddPort(parser.value(portOpt));
+    if (!options.port.isEmpty()) form.AddPort(options.port);
 
     InstallStartupProbe(&form);
     form.show();
     // After the window shows, so that a bad profile's message has its parent.
-    if (parser.isSet(profileOpt))
-        QTimer::singleShot(0, &form, [&] { LoadProfileFile(*form.FlashConfigSheet, parser.value(profileOpt)); });
+    if (!options.profile.isEmpty())
+        QTimer::singleShot(0, &form, [&] { LoadProfileFile(*form.FlashConfigSheet, options.profile); });
     const int rc = app.exec();
     SaveWindowSettings(form, settingsFile);
     if (vmodule) vmodule->Stop();

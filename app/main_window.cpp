@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -20,7 +21,9 @@
 #include "module/config_programming.h"
 #include "module/error_report.h"
 #include "module/flash_transfer.h"
+#include "module/operation_state.h"
 #include "module/read_back.h"
+#include "module/port_reconnect.h"
 #include "module/session.h"
 #include "module/status_form.h"
 #include "serial/com_combo_box.h"
@@ -120,6 +123,7 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
 
 TTarnwickForm::~TTarnwickForm()
 {
+    TOperationState::SetObserver(nullptr);
     // Pages hold links to the port: close it while they still exist.
     try {
         ComPort1->ClosePort();
@@ -152,14 +156,50 @@ void TTarnwickForm::WireOperations()
             ProgramConfigButtonClick(*session_, *FlashConfigSheet, ComPortSheet->FlowControlItem());
         });
     });
+    TOperationState::SetObserver([this](bool running) { OperationRunningChanged(running); });
     // The terminal's port errors (a lost line among them) get the same box
     // and advice as the operations'.
     TerminalSheet->ComTerminal->OnPortError = [this](TCustomComTerminal*, const EComPort& e) {
+        // A lost line that is being reconnected is shown on the Com Port
+        // page and by the lamps, not by a box per cable wiggle.
+        if (ComPortSheet->Reconnector().Waiting()) return;
         ReportPortError(this, e);
+    };
+    // The terminal let go of the lost line; it takes the reopened one back
+    // when it holds the focus, as it would on entering it.
+    ComPortSheet->OnPortReopened = [this] {
+        if (TerminalSheet->ComTerminal->hasFocus()) TerminalSheet->ComTerminal->SetComPort(ComPort1);
     };
 }
 
 void TTarnwickForm::FormShow() { FlashMemorySheet->ResetNibble(); }
+
+void TTarnwickForm::OperationRunningChanged(bool running)
+{
+    portControls_.HoldOperations(running);
+    // A modal box from the Help menu would hold the operation in its pause.
+    menuBar()->setEnabled(!running);
+    if (!running && TOperationState::Quitting()) {
+        // The window was closed during the operation: the port goes now.
+        try {
+            ComPort1->SetConnected(false);
+        } catch (const EComPort&) {
+        }
+    }
+}
+
+void TTarnwickForm::closeEvent(QCloseEvent* e)
+{
+    QMainWindow::closeEvent(e);
+    if (!e->isAccepted() || !TOperationState::Running()) return;
+    // The progress window, parentless and showing, would keep the program
+    // alive without a window. The operation stops at its next wait and ends
+    // without a message box; the event loop ends once it has returned. Not
+    // quit(): it asks every window to close first, and the progress window
+    // refuses.
+    TOperationState::RequestQuit();
+    QCoreApplication::exit(0);
+}
 
 void TTarnwickForm::showEvent(QShowEvent* e)
 {

@@ -55,9 +55,14 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
+    // Closing the window during an operation stops it at its next wait and
+    // quits the program when it has returned, with the port closed.
+    void closeEvent(QCloseEvent* e) override;
 
 private:
     void WireOperations();
+    // One operation at a time: the others and "Open Port" are held meanwhile.
+    void OperationRunningChanged(bool running);
     TPortControls portControls_;
     TModuleSession* session_;
     TAboutBox* aboutBox_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include "app/main_window.h"
 #include "commands/command_page.h"
+#include "flash_editor/flash_page.h"
 #include "common/dialogs.h"
 #include "common/radio_group.h"
 #include "module/com_port_page.h"
@@ -17,6 +18,10 @@ QList<QPair<QString, QCheckBox*>> RememberedCheckBoxes(TTarnwickForm& form)
 {
     return {
         {QStringLiteral("localEcho"), form.TerminalSheet->CheckBox1},
+        {QStringLiteral("verifyFlash"), form.FlashMemorySheet->VerifyFlashCheckBox},
+        {QStringLiteral("verifyConfig"), form.FlashConfigSheet->VerifyConfigCheckBox},
+        {QStringLiteral("reconnect"), form.ComPortSheet->ReconnectCheckBox},
+        {QStringLiteral("findAllRates"), form.ComPortSheet->AllRatesCheckBox},
     };
 }
 

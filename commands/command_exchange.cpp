@@ -4,6 +4,7 @@
 
 #include "commands/command_log.h"
 #include "module/operation_observer.h"
+#include "module/operation_state.h"
 #include "module/session.h"
 #include "serial/com_port.h"
 
@@ -21,6 +22,7 @@ bool WaitInput(TModuleSession& s, TOperationObserver& observer, int32_t count, i
 {
     TCustomComPort& port = s.Port();
     for (;;) {
+        if (TOperationState::StopRequested()) return false;  // the port may be closed
         if (port.InQueueCount() >= count) return true;
         if (s.DeadlineReached()) return false;
         int32_t ms = s.RemainingMs();
@@ -34,6 +36,7 @@ bool WaitOutputEmpty(TModuleSession& s, TOperationObserver& observer, int32_t sl
 {
     TCustomComPort& port = s.Port();
     for (;;) {
+        if (TOperationState::StopRequested()) return false;  // the port may be closed
         if (port.OutQueueCount() == 0) return true;
         if (s.DeadlineReached()) return false;
         int32_t ms = s.RemainingMs();
@@ -58,6 +61,8 @@ TExchangeResult SendCommandFrame(TModuleSession& session, TOperationObserver& ob
         line.Start(lineStart);
         for (int i = 0; i < kFrameEntries; ++i) {
             if (frame[size_t(i)] == kFrameEnd) break;
+            // Stopped ("Close Port", the window closed): nothing more goes out.
+            if (TOperationState::StopRequested()) break;
             // The module has started to talk: the rest of the frame stays unsent.
             if (port.InQueueCount() != 0) break;
             const uint8_t b = uint8_t(frame[size_t(i)] & 0xFF);
@@ -81,22 +86,28 @@ TExchangeResult SendCommandFrame(TModuleSession& session, TOperationObserver& ob
         waited = true;
         const int32_t want = std::min(e.ReplyLength, kReplyBuffer);
         session.SetDeadline(kReplyMs);
-        while (!result.complete && WaitInput(session, observer, want, slice)) {
-            char reply[kReplyBuffer];
-            const int32_t got = port.ReadBytes(reply, want);
+        char reply[kReplyBuffer];
+        int32_t have = 0;
+        // A read may bring less than it was asked for: what came counts, and
+        // only the rest is waited for, so the reply's first byte stays first
+        // and nothing after the reply is taken for it.
+        while (have < want && WaitInput(session, observer, want - have, slice)) {
+            const int32_t got = port.ReadBytes(reply + have, want - have);
+            if (got <= 0) break;  // counted but not readable: never spin on it
             for (int32_t i = 0; i < got; ++i) {
-                line.AppendReceived(uint8_t(reply[i]));
-                result.reply.push_back(uint8_t(reply[i]));
+                line.AppendReceived(uint8_t(reply[have + i]));
+                result.reply.push_back(uint8_t(reply[have + i]));
             }
-            if (got == want) {
-                result.complete = true;
-                result.firstReplyByte = uint8_t(reply[0]);
-            }
+            have += got;
+        }
+        if (have == want) {
+            result.complete = true;
+            result.firstReplyByte = uint8_t(reply[0]);
         }
     }
     // No complete reply in time: one waiting byte is shown, the rest waits
     // for the next drain.
-    if (!result.complete && (timedOut || waited) && port.InQueueCount() >= 1) {
+    if (!result.complete && (timedOut || waited) && !TOperationState::StopRequested() && port.InQueueCount() >= 1) {
         QByteArray b;
         if (port.ReadText(b, 1) == 1) {
             line.AppendReceived(uint8_t(b.at(0)));

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -22,9 +23,11 @@
 #include "module/communication_error.h"
 #include "module/error_report.h"
 #include "module/operation_guard.h"
+#include "module/operation_state.h"
 #include "module/panel_observer.h"
 #include "module/session.h"
 #include "module/status_form.h"
+#include "module/xon_xoff_suspend.h"
 #include "serial/com_port.h"
 
 namespace {
@@ -37,6 +40,8 @@ void SetTag(QObject* o, int n) { o->setProperty(kTag, n); }
 int RowTop(int n) { return 24 * n + 10; }
 
 constexpr int kEditHeight = 21;
+// A drain of waiting input stops after this long (see kDrainMaxBytes).
+constexpr int64_t kDrainMaxMs = 250;
 
 QComboBox* ListCombo(QWidget* parent, const QStringList& items, int selected)
 {
@@ -373,8 +378,14 @@ void TCommandPage::DrainInput(const QString& startText)
     TCustomComPort& port = session_.Port();
     line_.Start(startText);
     // A closed port has nothing waiting; the send that follows reports it.
-    if (port.Connected()) {
-        while (port.InQueueCount() != 0) {
+    // A stopped operation reads nothing more.
+    if (port.Connected() && !TOperationState::StopRequested()) {
+        // Bounded, as nothing else runs meanwhile: a device that keeps
+        // sending would hold the window here for good. What is left stays
+        // queued for the next drain.
+        QElapsedTimer clock;
+        clock.start();
+        for (int32_t n = 0; n < kDrainMaxBytes && !clock.hasExpired(kDrainMaxMs) && port.InQueueCount() != 0; ++n) {
             QByteArray b;
             if (port.ReadText(b, 1) == 1) line_.AppendReceived(uint8_t(b.at(0)));
             else break;
@@ -413,7 +424,11 @@ void TCommandPage::SendCommandClick(QObject* Sender)
         RunRow(button, true);
         return;
     }
+    // One operation at a time: another one may be in a pause.
+    if (TOperationState::Busy()) return;
+    TOperationScope operation(this);
     try {
+        TXonXoffSuspend xonXoff(session_.Port());
         RunRow(button, false);
     } catch (const EComPort& e) {
         // The guard of the exchange has given the page, the cursor and the
@@ -442,7 +457,7 @@ void TCommandPage::RunRowPasses(QPushButton* sender, bool sendAll)
     SetAbortRequested(false);
     DrainInput(QStringLiteral("Peripheral "));
 
-    while (repeat && !AbortRequested()) {
+    while (repeat && !AbortRequested() && !TOperationState::StopRequested()) {
         repeat = false;
         const int n = Tag(sender);
         const QComboBox* combo = CommandCombo(n);
@@ -488,17 +503,20 @@ void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool s
 
 void TCommandPage::SendAllClick()
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     SetAbortRequested(false);
     try {
         TOperationGuard guard(this);
+        TXonXoffSuspend xonXoff(session_.Port());
         ShowStatus(QStringLiteral("Send Command"), QStringLiteral("Sending command"));
         if (session_.Communication_Check()) {
             for (int n = 1; n <= kRows; ++n) {
                 UpdateStatus(n * 100 / kRows);
                 SetTag(SendAllButton, n);
                 SendCommandClick(SendAllButton);
-                // A row found the port gone and said so; the others would only repeat it.
-                if (!session_.Port().Connected()) break;
+                // A row found the port gone and said so; the others would only
+                // repeat it. A stopped run ends with one message (the guard's).
+                if (!session_.Port().Connected() || TOperationState::StopRequested()) break;
             }
         }
         SetTag(SendAllButton, 0);

@@ -64,6 +64,9 @@ public:
     // Slice in which waits of a repeating row give the window a turn, so
     // the progress window's Abort button is always reachable.
     static constexpr int kResponsiveSliceMs = 50;
+    // Bytes one drain of waiting input reads at most (it also stops after
+    // a quarter second).
+    static constexpr int32_t kDrainMaxBytes = 1024;
 
 private:
     struct TRow {

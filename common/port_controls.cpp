@@ -27,9 +27,36 @@ std::vector<QWidget*> TPortControls::Settings() const
     return out;
 }
 
-void TPortControls::EnableOperations(bool on) const
+void TPortControls::AddStarter(QWidget* w) { starters_.push_back({w, true}); }
+
+std::vector<QWidget*> TPortControls::Starters() const
 {
-    for (QWidget* w : Operations()) w->setEnabled(on);
+    std::vector<QWidget*> out;
+    for (const auto& s : starters_)
+        if (s.w) out.push_back(s.w);
+    return out;
+}
+
+void TPortControls::EnableOperations(bool on)
+{
+    opsEnabled_ = on;
+    for (QWidget* w : Operations()) w->setEnabled(on && !held_);
+}
+
+void TPortControls::HoldOperations(bool on)
+{
+    if (on == held_) return;
+    held_ = on;
+    for (QWidget* w : Operations()) w->setEnabled(opsEnabled_ && !held_);
+    for (Starter& s : starters_) {
+        if (!s.w) continue;
+        if (held_) {
+            s.enabled = s.w->isEnabled();
+            s.w->setEnabled(false);
+        } else {
+            s.w->setEnabled(s.enabled);
+        }
+    }
 }
 
 void TPortControls::EnableSettings(bool on) const

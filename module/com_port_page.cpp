@@ -1,5 +1,6 @@
 #include "module/com_port_page.h"
 
+#include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
@@ -7,9 +8,14 @@
 #include "common/port_controls.h"
 #include "common/radio_group.h"
 #include "module/error_report.h"
+#include "module/operation_state.h"
+#include "module/find_module_run.h"
+#include "module/operation_guard.h"
+#include "module/port_reconnect.h"
 #include "serial/com_combo_box.h"
 #include "serial/com_led.h"
 #include "serial/com_port.h"
+#include "serial/port_watcher.h"
 
 namespace {
 
@@ -31,9 +37,12 @@ TComPortPage::TComPortPage(TCustomComPort& port, TPortControls& controls, QWidge
 
     auto* portLabel = new QLabel(QStringLiteral("Com Port"), this);
     portLabel->setGeometry(16, 16, 120, 16);
+    // The list follows adapters being plugged and pulled.
+    watcher_ = new TPortWatcher(DefaultPortRoots(), this);
     ComComboBox1 = new TComComboBox(this);
     ComComboBox1->setObjectName(QStringLiteral("ComComboBox1"));
-    ComComboBox1->setGeometry(16, 34, 200, 24);
+    ComComboBox1->setGeometry(16, 34, 384, 24);
+    ComComboBox1->Select().PortLister = [this] { return watcher_->Ports(); };
     ComComboBox1->SetComProperty(cpPort);
     ComComboBox1->SetText(QStringLiteral("COM1"));
     if (ComComboBox1->count() > 0) ComComboBox1->setCurrentIndex(0);
@@ -63,6 +72,25 @@ TComPortPage::TComPortPage(TCustomComPort& port, TPortControls& controls, QWidge
     CloseComPort = new QPushButton(QStringLiteral("Close Port"), this);
     CloseComPort->setObjectName(QStringLiteral("CloseComPort"));
     CloseComPort->setGeometry(120, 264, 90, 27);
+    // Reopening in the middle of an operation would cut its exchange;
+    // "Close Port" stays usable and stops the operation.
+    controls_.AddStarter(OpenComPort);
+
+    FindModuleButton = new QPushButton(QStringLiteral("Find Module"), this);
+    FindModuleButton->setObjectName(QStringLiteral("FindModuleButton"));
+    FindModuleButton->setGeometry(224, 264, 100, 27);
+    AllRatesCheckBox = new QCheckBox(QStringLiteral("all rates"), this);
+    AllRatesCheckBox->setObjectName(QStringLiteral("AllRatesCheckBox"));
+    AllRatesCheckBox->setGeometry(332, 268, 80, 20);
+    AllRatesCheckBox->setAccessibleName(QStringLiteral("Find Module tries all rates"));
+    ReconnectCheckBox = new QCheckBox(QStringLiteral("Reconnect automatically"), this);
+    ReconnectCheckBox->setObjectName(QStringLiteral("ReconnectCheckBox"));
+    ReconnectCheckBox->setGeometry(16, 300, 200, 20);
+    ReconnectCheckBox->setChecked(false);
+    LineStateLabel = new QLabel(this);
+    LineStateLabel->setObjectName(QStringLiteral("LineStateLabel"));
+    LineStateLabel->setGeometry(16, 324, 620, 34);
+    LineStateLabel->setWordWrap(true);
 
     auto* lamps = new QGroupBox(QStringLiteral("Signals"), this);
     lamps->setObjectName(QStringLiteral("SignalGroup"));
@@ -95,6 +123,23 @@ TComPortPage::TComPortPage(TCustomComPort& port, TPortControls& controls, QWidge
         y += 29;
     }
     for (TComLed* led : {ComLed1, ComLed6, ComLed5, ComLed2, ComLed3, ComLed4}) led->SetComPort(&port_);
+
+    connect(watcher_, &TPortWatcher::PortsChanged, this,
+            [this](const QList<TPortInfo>& ports) { ComComboBox1->Select().UpdatePorts(ports); });
+    reconnector_ = new TPortReconnector(port_, this);
+    reconnector_->SetRoots(watcher_->Roots());
+    reconnector_->Busy = [] { return TOperationGuard::Active() > 0; };
+    reconnector_->OnStateChange = [this](TPortReconnector::TState st, const QString& name) {
+        ShowLineState(int(st), name);
+    };
+    connect(ReconnectCheckBox, &QCheckBox::toggled, this, [this](bool on) { reconnector_->SetEnabled(on); });
+    connect(FindModuleButton, &QPushButton::clicked, this, [this] {
+        try {
+            FindModuleClick();
+        } catch (const EComPort& e) {
+            ReportPortError(this, e);
+        }
+    });
 
     // A port error ends in the error box, as an exception reaching the top would.
     connect(OpenComPort, &QPushButton::clicked, this, [this] {
@@ -134,12 +179,16 @@ QList<QWidget*> TComPortPage::SettingControls() const
 
 void TComPortPage::OpenComPortClick()
 {
+    if (TOperationState::Busy()) return;  // an operation is in a pause
     for (QWidget* g : {static_cast<QWidget*>(BaudRateGroup), static_cast<QWidget*>(DataLengthGroup),
                        static_cast<QWidget*>(ParityGroup), static_cast<QWidget*>(StopBitGroup),
                        static_cast<QWidget*>(FlowControlGroup)})
         g->setEnabled(false);
+    reconnector_->Cancel();  // opened by hand: nothing is awaited any more
     port_.SetConnected(false);
     ComComboBox1->setEnabled(false);
+    FindModuleButton->setEnabled(false);
+    AllRatesCheckBox->setEnabled(false);
     controls_.EnableSettings(false);
     ApplyPortChoices(port_, Choices());
     port_.OpenPort();  // EComPort propagates: the groups stay locked until "Close Port"
@@ -148,6 +197,9 @@ void TComPortPage::OpenComPortClick()
 
 void TComPortPage::CloseComPortClick()
 {
+    // An operation in a pause ends at its next wait, through its failure
+    // path, without another byte.
+    TOperationState::RequestStop();
     if (port_.Connected()) {
         // A line that hung up cannot be purged, and closing it is just what
         // the user needs then: the purge may fail, the close goes on.
@@ -156,6 +208,7 @@ void TComPortPage::CloseComPortClick()
         } catch (const EComPort&) {
         }
     }
+    reconnector_->Cancel();
     port_.SetConnected(false);
     const bool on = window()->isEnabled();
     for (QWidget* g : {static_cast<QWidget*>(BaudRateGroup), static_cast<QWidget*>(DataLengthGroup),
@@ -163,6 +216,26 @@ void TComPortPage::CloseComPortClick()
                        static_cast<QWidget*>(FlowControlGroup)})
         g->setEnabled(on);
     ComComboBox1->setEnabled(true);
+    FindModuleButton->setEnabled(true);
+    AllRatesCheckBox->setEnabled(true);
     controls_.EnableOperations(false);
     controls_.EnableSettings(true);
+}
+
+void TComPortPage::FindModuleClick() { RunFindModule(*this, port_); }
+
+void TComPortPage::ShowLineState(int state, const QString& name)
+{
+    switch (state) {
+    case TPortReconnector::rsWaiting:
+        LineStateLabel->setText(QStringLiteral("The line was lost. Waiting for %1 to come back ...").arg(name));
+        break;
+    case TPortReconnector::rsReopened:
+        LineStateLabel->setText(QStringLiteral("Reconnected to %1.").arg(port_.Port()));
+        // The chooser shows the port that is open now (another tty name, maybe).
+        ComComboBox1->SetText(port_.Port());
+        if (OnPortReopened) OnPortReopened();
+        break;
+    default: LineStateLabel->clear(); break;
+    }
 }

@@ -1,5 +1,6 @@
 #pragma once
-// The shared "Communication Error" box (OK button, exclamation icon).
+// The shared "Communication Error" box (OK button, exclamation icon); none
+// while the program quits.
 #include <QString>
 
 class QWidget;

@@ -6,6 +6,7 @@
 #include "module/flash_transfer.h"
 #include "module/memory_operations.h"
 #include "module/operation_guard.h"
+#include "module/operation_state.h"
 #include "module/panel_observer.h"
 #include "module/port_setup.h"
 #include "module/read_back.h"
@@ -34,7 +35,8 @@ public:
     // The run changes the flow control only while the port is open.
     void Arm() { armed_ = true; }
 
-    // As "Open Port" applies the item; reopens the port when it is open.
+    // As "Open Port" applies the item; reopens the port when it is open,
+    // unless the run was stopped (the window closed: the port goes).
     void Restore()
     {
         if (!armed_) return;
@@ -42,7 +44,7 @@ public:
         const bool open = port_.Connected();
         if (open) port_.SetConnected(false);
         ApplyFlowControlItem(port_, flowItem_);
-        if (open) port_.OpenPort();
+        if (open && !TOperationState::StopRequested()) port_.OpenPort();
     }
 
 private:
@@ -55,6 +57,7 @@ private:
 
 void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int flowItem)
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     TOperationGuard guard(&page);
     ShowStatus(QStringLiteral("Config Memory"), QStringLiteral("Programming"));
 

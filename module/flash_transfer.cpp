@@ -4,10 +4,12 @@
 #include "module/communication_error.h"
 #include "module/memory_operations.h"
 #include "module/operation_guard.h"
+#include "module/operation_state.h"
 #include "module/panel_observer.h"
 #include "module/read_back.h"
 #include "module/session.h"
 #include "module/status_form.h"
+#include "module/xon_xoff_suspend.h"
 
 bool ProgramMemory(TModuleSession& session, uint8_t eraseByte, int firstBlock, const std::array<uint8_t, 128>& bytes)
 {
@@ -17,7 +19,9 @@ bool ProgramMemory(TModuleSession& session, uint8_t eraseByte, int firstBlock, c
 
 void ReadFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     TOperationGuard guard(&page);
+    TXonXoffSuspend xonXoff(session.Port());
     page.ClearMarks();
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Reading"));
 
@@ -31,7 +35,9 @@ void ReadFlashButtonClick(TModuleSession& session, TFlashPage& page)
 
 void ProgramFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     TOperationGuard guard(&page);
+    TXonXoffSuspend xonXoff(session.Port());
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Programming"));
 
     page.ClearMarks();

@@ -12,9 +12,9 @@ class TFlashPage;
 bool ProgramMemory(TModuleSession& session, uint8_t eraseByte, int firstBlock,
                    const std::array<uint8_t, 128>& bytes);
 
-// "Read Flash" and "Program Flash" of the Flash Memory page. Failed exchanges
-// end in the "Communication Error" box; a port error (EComPort) propagates
-// to the caller after the page, the cursor and the progress window have been
-// restored.
+// "Read Flash" and "Program Flash" of the Flash Memory page, with XON/XOFF
+// off for their run. Failed exchanges end in the "Communication Error" box;
+// a port error (EComPort) propagates to the caller after the flow control,
+// the page, the cursor and the progress window have been restored.
 void ReadFlashButtonClick(TModuleSession& session, TFlashPage& page);
 void ProgramFlashButtonClick(TModuleSession& session, TFlashPage& page);

@@ -7,8 +7,10 @@
 #include "module/communication_error.h"
 #include "module/config_decoder.h"
 #include "module/operation_guard.h"
+#include "module/operation_state.h"
 #include "module/panel_observer.h"
 #include "module/status_form.h"
+#include "module/xon_xoff_suspend.h"
 #include "settings/config_page.h"
 
 namespace {
@@ -40,7 +42,9 @@ QString ShortenedDecodeMessage(const std::vector<TConfigDifference>& differences
 
 void ReadConfigButtonClick(TModuleSession& session, TConfigPage& page)
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     TOperationGuard guard(&page);
+    TXonXoffSuspend xonXoff(session.Port());  // the blocks may hold 0x11 and 0x13
     ShowStatus(QStringLiteral("Config Memory"), QStringLiteral("Reading"));
 
     TPanelObserver observer;
@@ -58,7 +62,9 @@ void ReadConfigButtonClick(TModuleSession& session, TConfigPage& page)
 
 void CompareFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
+    if (TOperationState::Busy()) return;  // one operation at a time
     TOperationGuard guard(&page);
+    TXonXoffSuspend xonXoff(session.Port());  // the blocks may hold 0x11 and 0x13
     page.ClearMarks();
     ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Reading"));
 

@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "module/operation_observer.h"
+#include "module/operation_state.h"
 #include "serial/com_port.h"
 
 namespace {
@@ -34,10 +35,13 @@ public:
 
 void TModuleSession::SetDeadline(int32_t ms) { deadlineNs_ = NowNs() + int64_t(ms) * 1000000; }
 
-bool TModuleSession::DeadlineReached() const { return NowNs() >= deadlineNs_; }
+// A stopped operation finds every deadline passed, so each of its waits
+// ends at once.
+bool TModuleSession::DeadlineReached() const { return TOperationState::StopRequested() || NowNs() >= deadlineNs_; }
 
 int32_t TModuleSession::RemainingMs() const
 {
+    if (TOperationState::StopRequested()) return 0;
     const int64_t left = deadlineNs_ - NowNs();
     if (left <= 0) return 0;
     return static_cast<int32_t>((left + 999999) / 1000000);
@@ -47,21 +51,31 @@ void TModuleSession::PauseWithMessages(int32_t ms)
 {
     const int64_t end = NowNs() + int64_t(ms) * 1000000;
     // A nested loop that sleeps until either an event or the end arrives,
-    // so the window stays alive without burning the processor.
-    while (NowNs() < end) {
+    // so the window stays alive without burning the processor. A stopped
+    // operation does not pause.
+    while (!TOperationState::StopRequested() && NowNs() < end) {
         const int64_t leftMs = (end - NowNs() + 999999) / 1000000;
         QEventLoop loop;
         QTimer timer;
+        bool timedOut = false;
         timer.setSingleShot(true);
         timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
+            timedOut = true;
+            loop.quit();
+        });
         timer.start(static_cast<int>(std::max<int64_t>(leftMs, 1)));
         loop.exec();
+        // Only an exit of the application ends the loop before its timer,
+        // and from then on every nested loop returns at once: pausing on
+        // would spin. The program is quitting, so the operation stops.
+        if (!timedOut) TOperationState::RequestQuit();
     }
 }
 
 void TModuleSession::WriteByte(uint8_t b)
 {
+    if (TOperationState::StopRequested()) return;  // nothing more goes out
     port_.WriteText(QByteArray(1, static_cast<char>(b)));
 }
 
@@ -69,6 +83,7 @@ uint8_t TModuleSession::WaitforChar(int32_t ms)
 {
     SetDeadline(ms);
     for (;;) {
+        if (TOperationState::StopRequested()) return 0x00;
         if (port_.InQueueCount() >= 1) {
             char c = 0;
             if (port_.ReadBytes(&c, 1) == 1) return static_cast<uint8_t>(c);
@@ -86,11 +101,14 @@ bool TModuleSession::Communication_Check()
 
 bool TModuleSession::Communication_Check(TOperationObserver& observer)
 {
-    if (!port_.Connected()) return false;
+    if (TOperationState::StopRequested() || !port_.Connected()) return false;
 
     if (port_.CommStatusFlags() != kRlsdHoldOnly) {
         WriteByte(kNop);
         observer.Pause(300);
+        // Stopped during the pause ("Close Port", the window closed): the
+        // port must not be opened again.
+        if (TOperationState::StopRequested()) return false;
     }
     port_.PurgeBuffers(true, true);
     port_.SetConnected(false);

@@ -21,7 +21,9 @@ public:
     // Milliseconds left until the deadline (0 when reached).
     int32_t RemainingMs() const;
 
-    // Returns after ms milliseconds, processing Qt events meanwhile.
+    // Returns after ms milliseconds, processing Qt events meanwhile. Waits,
+    // pauses and writes end at once when the running operation was stopped
+    // (TOperationState); an exit of the event loop during a pause stops it.
     static void PauseWithMessages(int32_t ms);
 
     // One received byte within ms, or 0x00. Blocks on the device, processes

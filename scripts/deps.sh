@@ -2,7 +2,10 @@
 # Installs the Debian packages the panel and its tests need, when missing.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth fonts-dejavu-core)
+# The package check of the test suite: dpkg-shlibdeps, validators, man.
+pkgs+=(dpkg-dev file desktop-file-utils appstream man-db)
 [ "${TW_WITH_BENCH:-0}" = 1 ] && pkgs+=(libvterm-dev)
+[ "${TW_WITH_PACKAGE:-0}" = 1 ] && pkgs+=(lintian)
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -29,6 +29,9 @@ constexpr uint32_t CE_MODE = 0x8000;
 
 constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
+// How often a write held by DSR output flow looks at the line again.
+constexpr int64_t kDsrSampleMs = 5;
+
 using Clock = std::chrono::steady_clock;
 
 uint32_t RateOf(TBaudRate b, int32_t custom)
@@ -158,6 +161,8 @@ void TCustomComPort::SetSyncMethod(TSyncMethod v)
 
 void TCustomComPort::SetDeviceFactory(DeviceFactory f) { factory_ = std::move(f); }
 
+void TCustomComPort::SetWakeFdFactory(WakeFdFactory f) { wakeFdFactory_ = std::move(f); }
+
 QString TCustomComPort::DevicePath(const QString& port)
 {
     if (port.startsWith(QLatin1Char('/'))) return port;
@@ -242,8 +247,7 @@ void TCustomComPort::OpenPort()
     device_ = std::move(dev);
     ++openSerial_;
     rxConsumed_.store(0);
-    txPending_.store(false);
-    writeActive_.store(false);
+    txSeq_.store(0);
     try {
         ApplyAllSettings();
     } catch (...) {
@@ -287,8 +291,15 @@ void TCustomComPort::ClosePort()
 
 void TCustomComPort::StartThread()
 {
-    thread_ = std::make_unique<TComThread>(this, events_, syncMethod_, buffer_.InputSize());
-    thread_->Start();
+    thread_ = std::make_unique<TComThread>(this, events_, syncMethod_, buffer_.InputSize(), wakeFdFactory_);
+    if (const int e = thread_->Start()) {
+        // Without its wake-up the thread could never be stopped on a device
+        // without modem lines: the open fails instead.
+        thread_.reset();
+        device_->Close();
+        device_.reset();
+        throw EComPort(CError_OpenFailed, e);
+    }
 }
 
 void TCustomComPort::StopThread()
@@ -302,6 +313,8 @@ void TCustomComPort::StopThread()
 }
 
 bool TCustomComPort::EventThreadRunning() const { return thread_ && thread_->Running(); }
+
+bool TCustomComPort::HandOverWaiting() const { return thread_ && thread_->HandOverWaiting(); }
 
 void TCustomComPort::RunPendingHandOver()
 {
@@ -350,14 +363,10 @@ int32_t TCustomComPort::WriteText(const QByteArray& bytes)
 
     struct TWriting {
         TCustomComPort* port;
-        explicit TWriting(TCustomComPort* p) : port(p)
-        {
-            port->txPending_.store(true);
-            port->writeActive_.store(true);
-        }
+        explicit TWriting(TCustomComPort* p) : port(p) { port->txSeq_.fetch_add(1); }
         ~TWriting()
         {
-            port->writeActive_.store(false);
+            port->txSeq_.fetch_add(1);
             if (port->thread_) port->thread_->Wake();
         }
     };
@@ -366,11 +375,36 @@ int32_t TCustomComPort::WriteText(const QByteArray& bytes)
         TWriting writing(this);
         SignalLinks(6, true);
         if (!device_) throw EComPort(CError_WriteFailed, kInvalidHandle);  // a link closed the port
-        if (const int e = device_->Write(copy.constData(), count, WriteTimeoutMs(count), &written))
-            throw EComPort(CError_WriteFailed, e);
+        int32_t timeoutMs = WriteTimeoutMs(count);
+        if (WaitForDsr(&timeoutMs)) {
+            if (const int e = device_->Write(copy.constData(), count, timeoutMs, &written))
+                throw EComPort(CError_WriteFailed, e);
+        }
     }
     PassTxToLinks(copy.constData(), count);
     return written;
+}
+
+bool TCustomComPort::WaitForDsr(int32_t* timeoutMs)
+{
+    // Termios has no DSR output flow control: the port holds the write back
+    // itself while DSR is low, sampling the line within the write's time-out.
+    // A device without modem lines (a pseudo-terminal) cannot tell: it sends.
+    if (!flowControl_.OutDSRFlow()) return true;
+    const auto start = Clock::now();
+    for (;;) {
+        uint8_t m = 0;
+        bool present = false;
+        if (const int e = device_->ModemStatus(&m, &present)) throw EComPort(CError_WriteFailed, e);
+        const int64_t waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        const int64_t left = *timeoutMs < 0 ? INT32_MAX : *timeoutMs - waited;
+        if (!present || (m & ms::Dsr)) {
+            if (*timeoutMs >= 0) *timeoutMs = static_cast<int32_t>(std::max<int64_t>(left, 0));
+            return true;
+        }
+        if (left <= 0) return false;
+        SleepMs(std::min<int64_t>(left, kDsrSampleMs));
+    }
 }
 
 int32_t TCustomComPort::ReadWithTimeouts(char* buffer, int32_t count)

@@ -233,6 +233,10 @@ public:
 
     // Tests put a scripted device behind the port; nullptr restores termios.
     void SetDeviceFactory(DeviceFactory f);
+    // Tests make the event thread's wake-up descriptor fail (return -1 with
+    // errno set); nullptr restores the eventfd.
+    using WakeFdFactory = std::function<int()>;
+    void SetWakeFdFactory(WakeFdFactory f);
 
     // --- events (each optional) ---
     std::function<void(TCustomComPort*)> OnAfterOpen, OnAfterClose, OnBeforeOpen, OnBeforeClose;
@@ -255,8 +259,10 @@ public:
     // True while the event thread runs its loop (it ends early when a
     // handler raised or the device went away).
     bool EventThreadRunning() const;
+    // True while the event thread waits with a batch for this thread.
+    bool HandOverWaiting() const;
     // Runs an event batch that the event thread has handed over and waits
-    // for; the event thread posts this, ClosePort runs it while it waits.
+    // for; the event thread posts this (ClosePort drops a batch still waiting).
     void RunPendingHandOver();
     // The event thread of open number openSerial found the device gone;
     // tells the links when that open is still the current one.
@@ -274,6 +280,9 @@ private:
     };
     TCommState ClearCommError(bool withStatus);
     int32_t WriteTimeoutMs(int32_t count) const;
+    // DSR output flow: false when DSR stayed low for the whole time-out;
+    // otherwise *timeoutMs is what is left of it for the write.
+    bool WaitForDsr(int32_t* timeoutMs);
     int32_t ReadWithTimeouts(char* buffer, int32_t count);
     void HandleRxChar();
     void ReportSignal(int code);
@@ -306,6 +315,7 @@ private:
     int handOverDepth_ = 0;                            // hand-overs running on this stack
     std::vector<std::unique_ptr<TComThread>> retired_;  // threads stopped from inside one
     DeviceFactory factory_;
+    WakeFdFactory wakeFdFactory_;
     // Counter values at the last ClearCommError (line errors are deltas).
     struct TCounterBase;
     std::unique_ptr<TCounterBase> counterBase_;
@@ -315,8 +325,10 @@ private:
     // a read or purge is changing the two.
     std::atomic<uint32_t> rxSeq_{0};
     std::atomic<uint64_t> rxConsumed_{0};
-    std::atomic<bool> txPending_{false};   // a write happened; evTxEmpty not yet given
-    std::atomic<bool> writeActive_{false};
+    // Odd while a write runs, up by two per write: the event thread gives
+    // evTxEmpty for the value it saw drained, so a write that slips in
+    // between its look at the queue and its report is never lost.
+    std::atomic<uint64_t> txSeq_{0};
     uint64_t openSerial_ = 0;  // counts opens, so a late notice finds its own open
 };
 

@@ -73,19 +73,26 @@ int IndexOfText(const QStringList& items, const QString& text)
 
 // ---------------------------------------------------------------- TComSelect
 
-TComSelect::TComSelect(TComItemList& list) : PortLister(ListComPorts), list_(list) {}
+TComSelect::TComSelect(TComItemList& list) : PortLister([] { return ListPortInfos(); }), list_(list) {}
 
 TComSelect::~TComSelect() = default;
 
-QStringList TComSelect::Fill() const
+QStringList TComSelect::Fill()
 {
     switch (property_) {
     case cpPort: {
-        QStringList ports;
-        if (PortLister) PortLister(ports);
-        for (const QString& extra : extraPorts_)
-            if (IndexOfText(ports, extra) < 0) ports << extra;
-        return ports;
+        QList<TPortInfo> ports = PortLister ? PortLister() : QList<TPortInfo>();
+        QStringList paths;
+        for (const TPortInfo& p : ports) paths << p.path;
+        for (const QString& extra : extraPorts_) {
+            if (IndexOfText(paths, extra) >= 0) continue;
+            TPortInfo info;
+            info.path = extra;
+            ports << info;
+            paths << extra;
+        }
+        infos_ = ports;
+        return paths;
     }
     case cpBaudRate: return BaudRateTexts();
     case cpDataBits: return DataBitsTexts();
@@ -97,17 +104,53 @@ QStringList TComSelect::Fill() const
     return {};
 }
 
+void TComSelect::ShowValues(const QStringList& values, const QStringList& display)
+{
+    values_ = values;
+    list_.SetItems(display);
+}
+
+namespace {
+
+QStringList DisplayTexts(const QList<TPortInfo>& infos)
+{
+    QStringList l;
+    for (const TPortInfo& p : infos) l << p.DisplayText();
+    return l;
+}
+
+}  // namespace
+
 void TComSelect::SetComProperty(TComProperty v)
 {
     property_ = v;
+    infos_.clear();
     // Listing may raise code 23; the list is left as it was then.
     const QStringList items = Fill();
-    list_.SetItems(items);
+    ShowValues(items, property_ == cpPort ? DisplayTexts(infos_) : items);
     if (items.isEmpty()) return;
     if (!port_)
         list_.SetItemIndex(0);
     else
         SelectPortValue();
+}
+
+int TComSelect::IndexOfValue(const QString& text) const
+{
+    int i = IndexOfText(values_, text);
+    if (i >= 0 || property_ != cpPort || text.isEmpty()) return i;
+    // A stable name (by-id) or a kernel name stands for the listed path.
+    for (int k = 0; k < infos_.size() && k < values_.size(); ++k)
+        if (infos_[k].byId == text || (!infos_[k].name.isEmpty() && infos_[k].name == text)) return k;
+    const QString resolved = ResolvePortPath(text);
+    if (!resolved.isEmpty() && resolved != text) i = IndexOfText(values_, resolved);
+    return i;
+}
+
+const TPortInfo* TComSelect::FindPort(const QString& pathOrById) const
+{
+    const int i = IndexOfValue(pathOrById);
+    return (i >= 0 && i < infos_.size()) ? &infos_[i] : nullptr;
 }
 
 void TComSelect::SelectPortValue()
@@ -123,10 +166,9 @@ void TComSelect::SelectPortValue()
     case cpFlowControl: value = FlowControlToStr(port_->FlowControl().FlowControl()); break;
     case cpNone: return;
     }
-    const QStringList items = list_.Items();
-    const int i = IndexOfText(items, value);
+    const int i = property_ == cpPort ? IndexOfValue(value) : IndexOfText(values_, value);
     list_.SetItemIndex(i);
-    if (i >= 0) StorePending(items[i]);
+    if (i >= 0) StorePending(values_[i]);
 }
 
 void TComSelect::SetComPort(TCustomComPort* port)
@@ -139,20 +181,21 @@ void TComSelect::SetComPort(TCustomComPort* port)
 void TComSelect::PortDestroyed()
 {
     port_ = nullptr;
-    if (!list_.Items().isEmpty()) list_.SetItemIndex(0);
+    if (!values_.isEmpty()) list_.SetItemIndex(0);
 }
 
 QString TComSelect::Text() const
 {
     const int i = list_.ItemIndex();
-    const QStringList items = list_.Items();
-    return (i >= 0 && i < items.size()) ? items[i] : QString();
+    return (i >= 0 && i < values_.size()) ? values_[i] : QString();
 }
 
 void TComSelect::SetText(const QString& text)
 {
-    const int i = IndexOfText(list_.Items(), text);
-    if (i >= 0) list_.SetItemIndex(i);
+    const int i = IndexOfValue(text);
+    if (i < 0) return;
+    list_.SetItemIndex(i);
+    if (property_ == cpPort) choice_ = values_[i];
 }
 
 void TComSelect::StorePending(const QString& text)
@@ -171,6 +214,7 @@ void TComSelect::StorePending(const QString& text)
 void TComSelect::Change()
 {
     StorePending(Text());
+    if (property_ == cpPort && !Text().isEmpty()) choice_ = Text();
     if (autoApply_ && port_) ApplySettings();
 }
 
@@ -191,12 +235,60 @@ void TComSelect::ApplySettings()
 void TComSelect::RefreshPorts()
 {
     if (property_ != cpPort) return;
+    UpdatePorts(PortLister ? PortLister() : QList<TPortInfo>());
+}
+
+void TComSelect::UpdatePorts(const QList<TPortInfo>& machine)
+{
+    if (property_ != cpPort) return;
     const QString current = Text();
-    const QStringList items = Fill();
-    list_.SetItems(items);
-    if (items.isEmpty()) return;
-    const int i = IndexOfText(items, current);
-    list_.SetItemIndex(i >= 0 ? i : 0);
+    const QStringList before = values_;
+
+    QList<TPortInfo> infos = machine;
+    QStringList paths;
+    for (const TPortInfo& p : infos) paths << p.path;
+    for (const QString& extra : extraPorts_) {
+        if (IndexOfText(paths, extra) >= 0) continue;
+        TPortInfo info;
+        info.path = extra;
+        infos << info;
+        paths << extra;
+    }
+    const QList<TPortInfo> oldInfos = infos_;
+    infos_ = infos;
+    ShowValues(paths, DisplayTexts(infos_));
+    if (paths.isEmpty()) return;
+
+    // The choice, also when it came back under its stable name.
+    int i = IndexOfText(paths, choice_);
+    if (i < 0) {
+        for (const TPortInfo& old : oldInfos)
+            if (old.path == choice_ && !old.byId.isEmpty())
+                for (int k = 0; k < infos_.size(); ++k)
+                    if (infos_[k].byId == old.byId) i = k;
+        if (i < 0)
+            for (int k = 0; k < infos_.size(); ++k)
+                if (!infos_[k].byId.isEmpty() && infos_[k].byId == lostById_) i = k;
+    }
+    if (i >= 0) {
+        choice_ = paths[i];
+        lostById_.clear();
+    } else {
+        // The choice is gone (or there was none): remember its stable name,
+        // and take a newly plugged port when one appeared.
+        for (const TPortInfo& old : oldInfos)
+            if (old.path == choice_ && !old.byId.isEmpty()) lostById_ = old.byId;
+        for (int k = 0; k < paths.size() && i < 0; ++k)
+            if (IndexOfText(before, paths[k]) < 0) i = k;
+        if (i >= 0)
+            choice_ = paths[i];
+        else if (choice_.isEmpty() && IndexOfText(paths, current) >= 0)
+            i = IndexOfText(paths, current);  // nobody chose: the shown item stays
+        else
+            i = 0;  // shown, not chosen: a later plug may replace it
+    }
+    list_.SetItemIndex(i);
+    StorePending(paths[i]);
 }
 
 void TComSelect::AddExtraPort(const QString& name)
@@ -206,15 +298,19 @@ void TComSelect::AddExtraPort(const QString& name)
         if (IndexOfText(extraPorts_, name) < 0) extraPorts_ << name;
         return;
     }
-    QStringList items = list_.Items();
-    int i = IndexOfText(items, name);
+    int i = IndexOfValue(name);
     if (i < 0) {
         extraPorts_ << name;
-        items << name;
+        TPortInfo info;
+        info.path = name;
+        infos_ << info;
+        QStringList values = values_;
+        values << name;
         const int keep = list_.ItemIndex();
-        list_.SetItems(items);
+        ShowValues(values, DisplayTexts(infos_));
         if (keep >= 0) list_.SetItemIndex(keep);
-        i = items.size() - 1;
+        i = values.size() - 1;
     }
     list_.SetItemIndex(i);
+    choice_ = values_[i];
 }

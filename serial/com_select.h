@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "serial/com_types.h"
+#include "serial/port_list.h"
 
 class TCustomComPort;
 
@@ -73,8 +74,8 @@ public:
     // Writes the pending value of the current kind to the port.
     void ApplySettings();
 
-    // Fills the port list; tests replace it. Default: ListComPorts.
-    std::function<void(QStringList&)> PortLister;
+    // The machine's ports for the list; tests replace it. Default: ListPortInfos.
+    std::function<QList<TPortInfo>()> PortLister;
 
     // Pending values.
     QString PendingPort() const { return pendingPort_; }
@@ -84,15 +85,26 @@ public:
     TParityBits PendingParity() const { return parity_; }
     TFlowControl PendingFlowControl() const { return flowControl_; }
 
-    // Re-reads the machine's ports (cpPort only), keeps the extra entries at
-    // the end and the selection when it is still listed.
+    // Re-reads the machine's ports (cpPort only) and shows them with
+    // UpdatePorts.
     void RefreshPorts();
+    // Shows this list of the machine's ports (cpPort only), the extra entries
+    // at the end. The choice stays selected while it is listed (a lost
+    // choice is selected again when it comes back); otherwise a newly
+    // listed port is selected, else the first item.
+    void UpdatePorts(const QList<TPortInfo>& machine);
+    // What the list shows now (machine ports, then the extra paths).
+    const QList<TPortInfo>& PortInfos() const { return infos_; }
+    // The listed port of a path or by-id name, or nullptr.
+    const TPortInfo* FindPort(const QString& pathOrById) const;
     // Adds a port path that the kernel list does not show (a simulator's pty,
     // a --port option) unless listed, and selects it.
     void AddExtraPort(const QString& name);
 
 private:
-    QStringList Fill() const;
+    QStringList Fill();
+    int IndexOfValue(const QString& text) const;
+    void ShowValues(const QStringList& values, const QStringList& display);
     void SelectPortValue();
     void StorePending(const QString& text);
 
@@ -101,6 +113,10 @@ private:
     TComProperty property_ = cpNone;
     bool autoApply_ = false;
     QStringList extraPorts_;
+    QList<TPortInfo> infos_;   // cpPort: what each item stands for
+    QStringList values_;       // each item's value (for ports the path, not the shown text)
+    QString choice_;           // the port chosen last (by the user or the program)
+    QString lostById_;         // stable name of a choice that went away
     QString pendingPort_;
     TBaudRate baudRate_ = br9600;
     TDataBits dataBits_ = dbEight;

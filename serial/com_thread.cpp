@@ -5,6 +5,7 @@
 
 #include <QMetaObject>
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 
 #include "serial/com_port.h"
@@ -50,14 +51,16 @@ TComEvents MaskToEvents(uint32_t mask)
     return events;
 }
 
-TComThread::TComThread(TCustomComPort* port, TComEvents events, TSyncMethod sync, int32_t inputSize)
+TComThread::TComThread(TCustomComPort* port, TComEvents events, TSyncMethod sync, int32_t inputSize,
+                       const std::function<int()>& makeWakeFd)
     : port_(port),
       events_(events),
       sync_(sync),
       rx80Threshold_(std::max<int32_t>(1, inputSize * 8 / 10)),
       baseCounters_(std::make_unique<TSerialCounters>())
 {
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    wakeFd_ = makeWakeFd ? makeWakeFd() : ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd_ < 0) wakeFdError_ = errno != 0 ? errno : EMFILE;
 }
 
 TComThread::~TComThread()
@@ -66,16 +69,19 @@ TComThread::~TComThread()
     if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
-void TComThread::Start()
+int TComThread::Start()
 {
+    if (wakeFd_ < 0) return wakeFdError_;
     deviceMask_ = EventsToMask(events_);
     openSerial_ = port_->openSerial_;
+    txReported_ = port_->txSeq_.load();
     // The baseline is taken before OpenPort returns, so a change right
     // after the open is an event even if the thread starts late.
     TSerialDevice* dev = port_->Device();
     if (dev->ModemStatus(&baseModem_, &hasModem_) != 0) hasModem_ = false;
     if (dev->Counters(baseCounters_.get(), &hasCounters_) != 0) hasCounters_ = false;
     thread_ = std::thread([this] { Run(); });
+    return 0;
 }
 
 void TComThread::Wake()
@@ -89,6 +95,12 @@ bool TComThread::Running() const
 {
     std::lock_guard<std::mutex> lock(m_);
     return thread_.joinable() && !finished_;
+}
+
+bool TComThread::HandOverWaiting() const
+{
+    std::lock_guard<std::mutex> lock(m_);
+    return pending_;
 }
 
 void TComThread::Stop()
@@ -106,12 +118,12 @@ void TComThread::Stop()
             std::unique_lock<std::mutex> lock(m_);
             cv_.wait(lock, [this] { return pending_ || finished_; });
             if (!pending_) break;
+            // Dropped, not run: it would light lamps the close has just
+            // reported off.
+            pending_ = false;
+            done_ = true;
         }
-        try {
-            RunPendingHandOver();
-        } catch (...) {
-            // A window-style handling that fails while closing has nobody left to tell.
-        }
+        cv_.notify_all();
     }
     thread_.join();
 }
@@ -249,12 +261,15 @@ void TComThread::Run()
                 rxAbove80 = above;
             }
         }
-        if (watchTx && !gone && port_->txPending_.load() && !port_->writeActive_.load()) {
+        const uint64_t txSeq = port_->txSeq_.load();
+        if (watchTx && !gone && txSeq != txReported_ && !(txSeq & 1u)) {
             int32_t out = 0;
             if (dev->OutQueue(&out) != 0) {
                 gone = true;
-            } else if (out == 0) {
-                port_->txPending_.store(false);
+            } else if (out == 0 && port_->txSeq_.load() == txSeq) {
+                // Another write meanwhile: its bytes may not have been
+                // counted, so look again rather than report.
+                txReported_ = txSeq;
                 occurred |= 0x0004;
             }
         }
@@ -314,7 +329,7 @@ void TComThread::Run()
         } else {
             rxQueuedWaitMs = kRxQueuedMinMs;
         }
-        if (watchTx && port_->txPending_.load()) shorten(kTxDrainSampleMs);
+        if (watchTx && port_->txSeq_.load() != txReported_) shorten(kTxDrainSampleMs);
         if (hasModem || hasCounters) shorten(kModemSampleMs);
 
         TDeviceWaitResult r;

@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -23,22 +24,28 @@ TComEvents MaskToEvents(uint32_t mask);
 
 class TComThread {
 public:
-    TComThread(TCustomComPort* port, TComEvents events, TSyncMethod sync, int32_t inputSize);
+    TComThread(TCustomComPort* port, TComEvents events, TSyncMethod sync, int32_t inputSize,
+               const std::function<int()>& makeWakeFd = nullptr);
     ~TComThread();
     TComThread(const TComThread&) = delete;
     TComThread& operator=(const TComThread&) = delete;
 
-    void Start();
+    // 0, or the errno of the wake-up descriptor that could not be made
+    // (the thread is then not started).
+    int Start();
     // Something changed that poll cannot see (a write started or ended).
     void Wake();
-    // Signals stop and waits for the thread to end; hand-overs that arrive
-    // meanwhile run here, so a thread blocked in one can finish it.
+    // Signals stop and waits for the thread to end. A batch still waiting
+    // for its hand-over is dropped: the close has already reported the
+    // lines off, and the thread blocked in it is released.
     void Stop();
     // User-interface thread: runs the batch a hand-over is waiting with.
     void RunPendingHandOver();
     // False once the thread left its loop (stopped, device gone, or a
     // handler raised).
     bool Running() const;
+    // True while a batch waits for the user-interface thread.
+    bool HandOverWaiting() const;
 
     uint32_t DeviceMask() const { return deviceMask_; }
 
@@ -58,6 +65,8 @@ private:
     bool hasCounters_ = false;
     std::unique_ptr<TSerialCounters> baseCounters_;
     int wakeFd_ = -1;
+    int wakeFdError_ = 0;
+    uint64_t txReported_ = 0;  // the port's write sequence last reported drained
     uint64_t openSerial_ = 0;  // which open of the port this thread watches
     std::thread thread_;
 

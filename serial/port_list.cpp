@@ -6,14 +6,16 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
-#include <fcntl.h>
-#include <linux/serial.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 #include "serial/com_types.h"
 
 namespace {
+
+TPortRoots& Roots()
+{
+    static TPortRoots roots;
+    return roots;
+}
 
 // The 8250 driver registers ports that may have no UART behind them.
 bool IsUart8250Name(const QString& name)
@@ -21,39 +23,89 @@ bool IsUart8250Name(const QString& name)
     return name.startsWith(QLatin1String("ttyS")) && name.size() > 4 && name.at(4).isDigit();
 }
 
+QString ReadAttribute(const QString& file)
+{
+    QFile f(file);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(f.read(512)).trimmed();
+}
+
 // Reads <entry>/type: the UART type the serial core reports; -1 when absent.
 int SysfsUartType(const QString& entry)
 {
-    QFile f(entry + QLatin1String("/type"));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
     bool ok = false;
-    const int t = QString::fromLatin1(f.readAll()).trimmed().toInt(&ok);
+    const int t = ReadAttribute(entry + QLatin1String("/type")).toInt(&ok);
     return ok ? t : -1;
+}
+
+// The driver bound to a device directory, skipping the serial core's own
+// "port"/"ctrl" layers (newer kernels put them between the tty and its UART).
+QString DriverOf(const QString& deviceDir)
+{
+    QString dir = QFileInfo(deviceDir).canonicalFilePath();
+    for (int up = 0; up < 4 && !dir.isEmpty(); ++up) {
+        const QFileInfo link(dir + QLatin1String("/driver"));
+        if (link.isSymLink()) {
+            const QString target = link.symLinkTarget();
+            if (!target.contains(QLatin1String("/serial-base/"))) return QFileInfo(target).fileName();
+        }
+        dir = QFileInfo(dir).path();
+    }
+    return {};
+}
+
+// The USB device above a tty's device directory (the one with idVendor).
+QString UsbDeviceDir(const QString& deviceDir)
+{
+    QString dir = QFileInfo(deviceDir).canonicalFilePath();
+    for (int up = 0; up < 4 && !dir.isEmpty() && dir != QLatin1String("/"); ++up) {
+        if (QFileInfo::exists(dir + QLatin1String("/idVendor"))) return dir;
+        dir = QFileInfo(dir).path();
+    }
+    return {};
 }
 
 char UpperAscii(char c) { return (c >= 'a' && c <= 'z') ? char(c - 'a' + 'A') : c; }
 
+QString ByIdDir(const TPortRoots& roots) { return roots.dev + QLatin1String("/serial/by-id"); }
+
 }  // namespace
 
-int ProbeUartType(const QString& devicePath)
+const TPortRoots& DefaultPortRoots() { return Roots(); }
+
+void SetDefaultPortRoots(const TPortRoots& roots) { Roots() = roots; }
+
+QString TPortInfo::Description() const
 {
-    const int fd = ::open(devicePath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    serial_struct ss{};
-    const int rc = ::ioctl(fd, TIOCGSERIAL, &ss);
-    ::close(fd);
-    return rc == 0 ? ss.type : -1;
+    QString text = product.isEmpty() ? maker : product;
+    if (!text.isEmpty()) {
+        if (!serial.isEmpty()) text += QStringLiteral(" (") + serial + QLatin1Char(')');
+        return text;
+    }
+    return driver;
 }
 
-bool IsSerialPortEntry(const QString& sysRoot, const QString& name, const TUartTypeProbe& probe)
+QString TPortInfo::DisplayText() const
+{
+    const QString d = Description();
+    return d.isEmpty() ? path : path + QStringLiteral(" \u2014 ") + d;
+}
+
+bool IsSerialPortEntry(const QString& sysRoot, const QString& name)
 {
     const QString entry = sysRoot + QLatin1String("/class/tty/") + name;
     if (name.startsWith(QLatin1String("rfcomm"))) return true;
     // Virtual consoles, ptys, console and ptmx have no device behind them.
     if (!QFileInfo::exists(entry + QLatin1String("/device"))) return false;
-    int type = SysfsUartType(entry);
-    if (type < 0 && IsUart8250Name(name) && probe) type = probe(QLatin1String("/dev/") + name);
-    if (IsUart8250Name(name)) return type > 0;
+    const int type = SysfsUartType(entry);
+    if (IsUart8250Name(name)) {
+        if (type >= 0) return type > 0;
+        // No type from the kernel: the legacy 8250 placeholder device stands
+        // for ports that may not exist; a port found through PnP, ACPI or PCI
+        // has a driver of its own.
+        const QString driver = DriverOf(entry + QLatin1String("/device"));
+        return !driver.isEmpty() && driver != QLatin1String("serial8250");
+    }
     // Other serial-core ports report a type as well; 0 means no UART.
     return type != 0;
 }
@@ -72,7 +124,7 @@ void SortPortNames(QStringList& names)
     });
 }
 
-QStringList EnumerateSerialPorts(const QString& sysRoot, const TUartTypeProbe& probe)
+QStringList EnumerateSerialPorts(const QString& sysRoot)
 {
     const QByteArray dirPath = (sysRoot + QLatin1String("/class/tty")).toLocal8Bit();
     DIR* dir = ::opendir(dirPath.constData());
@@ -83,7 +135,6 @@ QStringList EnumerateSerialPorts(const QString& sysRoot, const TUartTypeProbe& p
         throw EComPort(CError_RegError, errno);
     }
     QStringList names;
-    // The directory is closed also when a probe throws.
     struct Closer {
         DIR* d;
         ~Closer() { ::closedir(d); }
@@ -91,10 +142,72 @@ QStringList EnumerateSerialPorts(const QString& sysRoot, const TUartTypeProbe& p
     while (const dirent* e = ::readdir(dir)) {
         const QString name = QString::fromLocal8Bit(e->d_name);
         if (name.startsWith(QLatin1Char('.'))) continue;
-        if (IsSerialPortEntry(sysRoot, name, probe)) names << name;
+        if (IsSerialPortEntry(sysRoot, name)) names << name;
     }
     SortPortNames(names);
     return names;
 }
 
-void ListComPorts(QStringList& target) { target = EnumerateSerialPorts(); }
+TPortInfo DescribePort(const TPortRoots& roots, const QString& name)
+{
+    TPortInfo info;
+    info.name = name;
+    info.path = roots.dev + QLatin1Char('/') + name;
+    const QString device = roots.sys + QLatin1String("/class/tty/") + name + QLatin1String("/device");
+    info.driver = DriverOf(device);
+    const QString usb = UsbDeviceDir(device);
+    if (!usb.isEmpty()) {
+        info.maker = ReadAttribute(usb + QLatin1String("/manufacturer"));
+        info.product = ReadAttribute(usb + QLatin1String("/product"));
+        info.serial = ReadAttribute(usb + QLatin1String("/serial"));
+    }
+    const QString target = QFileInfo(info.path).canonicalFilePath();
+    const QDir byId(ByIdDir(roots));
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
+        if (!link.isSymLink()) continue;
+        // by-id links are relative (../../ttyUSB0): compare what they point at.
+        const QString to = link.canonicalFilePath();
+        if ((!target.isEmpty() && to == target) || QFileInfo(link.symLinkTarget()).fileName() == name) {
+            info.byId = link.absoluteFilePath();
+            break;
+        }
+    }
+    return info;
+}
+
+QList<TPortInfo> ListPortInfos(const TPortRoots& roots)
+{
+    QList<TPortInfo> out;
+    for (const QString& name : EnumerateSerialPorts(roots.sys)) {
+        // A port whose node is not (or no longer) in /dev cannot be opened.
+        if (!QFileInfo::exists(roots.dev + QLatin1Char('/') + name)) continue;
+        out << DescribePort(roots, name);
+    }
+    return out;
+}
+
+QString ResolvePortPath(const QString& path)
+{
+    const QFileInfo fi(path);
+    if (!fi.isSymLink()) return path;
+    return fi.canonicalFilePath();
+}
+
+QString StablePortName(const QString& path, const TPortRoots& roots)
+{
+    const QString byIdDir = ByIdDir(roots);
+    if (path.startsWith(byIdDir + QLatin1Char('/'))) return path;
+    const QString target = QFileInfo(path).canonicalFilePath();
+    if (target.isEmpty()) return path;
+    const QDir byId(byIdDir);
+    for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
+        if (link.isSymLink() && link.canonicalFilePath() == target) return link.absoluteFilePath();
+    return path;
+}
+
+void ListComPorts(QStringList& target)
+{
+    QStringList paths;
+    for (const TPortInfo& p : ListPortInfos()) paths << p.path;
+    target = paths;
+}

@@ -84,12 +84,20 @@ bool TFieldEvents::eventFilter(QObject* watched, QEvent* event)
     if (watched != edit_ || !qobject_cast<QLineEdit*>(watched)) return false;
     if (event->type() == QEvent::KeyPress && h_.keyPress) {
         auto* e = static_cast<QKeyEvent*>(event);
-        // Alt and Meta combinations are menu and system keys, not typing.
-        if (e->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) return false;
         QString t = e->text();
+        // Alt and Meta combinations are menu and system keys, not typing:
+        // the field inserts nothing, and the event goes on to the parents.
+        if (e->modifiers() & (Qt::AltModifier | Qt::MetaModifier)) {
+            if (t.size() != 1 || !t.at(0).isPrint()) return false;
+            e->ignore();
+            return true;
+        }
         if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) t = QStringLiteral("\r");
         if (t.size() != 1) return false;
         const QChar typed = t.at(0);
+        // Delete arrives with the character 127 on X11: an editing key, not
+        // a character for the filters.
+        if (e->key() == Qt::Key_Delete || typed.unicode() == 0x7F) return false;
         QChar key = typed;
         h_.keyPress(edit_, key);
         if (key.isNull()) return true;

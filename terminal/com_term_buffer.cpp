@@ -1,11 +1,14 @@
 #include "terminal/com_term_buffer.h"
 
 #include <algorithm>
+#include <cstring>
+#include <type_traits>
 
 void TComTermBuffer::AllocateBuffer(int columns, int rows)
 {
     columns_ = std::max(columns, 1);
     rows_ = std::max(rows, 1);
+    top_ = 0;
     cells_.assign(static_cast<std::size_t>(columns_) * rows_, TTermCell{});
     tabs_.assign(static_cast<std::size_t>(columns_), 0);
     for (int x = 1; x <= columns_; x += 8) tabs_[x - 1] = 1;
@@ -21,32 +24,37 @@ TTermCell TComTermBuffer::LoadCell(int x, int y) const
     return Inside(x, y) ? cells_[Index(x, y)] : TTermCell{};
 }
 
+// An empty cell is all zero bytes.
+static_assert(std::is_trivially_copyable_v<TTermCell>);
+
+void TComTermBuffer::ClearRow(int y) { std::memset(static_cast<void*>(MutableRow(y)), 0, sizeof(TTermCell) * columns_); }
+
 void TComTermBuffer::ScrollBufferUp()
 {
     if (cells_.empty()) return;
-    std::move(cells_.begin() + columns_, cells_.end(), cells_.begin());
-    std::fill(cells_.end() - columns_, cells_.end(), TTermCell{});
+    top_ = top_ + 1 == rows_ ? 0 : top_ + 1;
+    ClearRow(rows_);
 }
 
 void TComTermBuffer::ScrollBufferDown()
 {
     if (cells_.empty()) return;
-    std::move_backward(cells_.begin(), cells_.end() - columns_, cells_.end());
-    std::fill(cells_.begin(), cells_.begin() + columns_, TTermCell{});
+    top_ = top_ == 0 ? rows_ - 1 : top_ - 1;
+    ClearRow(1);
 }
 
 void TComTermBuffer::EraseLineFrom(int x, int y)
 {
     if (y < 1 || y > rows_) return;
     x = std::clamp(x, 1, columns_ + 1);
-    std::fill(cells_.begin() + Index(x, y), cells_.begin() + Index(1, y) + columns_, TTermCell{});
+    std::memset(static_cast<void*>(MutableRow(y) + (x - 1)), 0, sizeof(TTermCell) * (columns_ - x + 1));
 }
 
 void TComTermBuffer::EraseScreenFrom(int x, int y)
 {
     if (y < 1 || y > rows_) return;
-    x = std::clamp(x, 1, columns_ + 1);
-    std::fill(cells_.begin() + Index(x, y), cells_.end(), TTermCell{});
+    EraseLineFrom(x, y);
+    for (int r = y + 1; r <= rows_; ++r) ClearRow(r);
 }
 
 void TComTermBuffer::SetTabStop(int x, bool on)

@@ -1,6 +1,7 @@
 #include "terminal/com_term_engine.h"
 
 #include <algorithm>
+#include <typeinfo>
 
 TComTermEngine::TComTermEngine()
 {
@@ -12,6 +13,48 @@ TComTermEngine::TComTermEngine()
 }
 
 TComTermEngine::~TComTermEngine() = default;
+
+// ---------------------------------------------------------------- per character
+// Small steps of every character, defined first so that they inline.
+
+inline void TComTermEngine::MarkDirty(int x1, int y1, int x2, int y2)
+{
+    if (dirty_.Any && x1 >= dirty_.X1 && y1 >= dirty_.Y1 && x2 <= dirty_.X2 && y2 <= dirty_.Y2) return;
+    if (!dirty_.Any) {
+        dirty_ = {true, x1, y1, x2, y2};
+        return;
+    }
+    dirty_.X1 = std::min(dirty_.X1, x1);
+    dirty_.Y1 = std::min(dirty_.Y1, y1);
+    dirty_.X2 = std::max(dirty_.X2, x2);
+    dirty_.Y2 = std::max(dirty_.Y2, y2);
+}
+
+// Field by field into the cell: a whole-cell copy from a local that was
+// just written goes through memory in a way that stalls the store.
+inline void TComTermEngine::FillCell(TTermCell& cell, uint8_t c) const
+{
+    cell.Ch = c;
+    cell.FrontColor = currentAttr_.Bold ? altColor_ : currentAttr_.Inverse ? color_ : fontColor_;
+    cell.BackColor = currentAttr_.Inverse ? fontColor_ : color_;
+    cell.Underline = currentAttr_.Underline ? 1 : 0;
+}
+
+// After a printable character.
+inline void TComTermEngine::Advance()
+{
+    if (caret_.X < columns_) {
+        ++caret_.X;
+    } else if (WrapLines) {
+        if (caret_.Y < rows_) {
+            caret_ = {1, caret_.Y + 1};
+        } else {
+            buffer_.ScrollBufferUp();
+            MarkAll();
+            caret_ = {1, rows_};
+        }
+    }
+}
 
 // ---------------------------------------------------------------- settings
 
@@ -57,6 +100,15 @@ void TComTermEngine::CreateParser()
         if (OnParserWanted) OnParserWanted(parser_);
         break;
     }
+    // Only our own parsers (not one derived from them) have the fast paths.
+    if (!parser_)
+        parserKind_ = pkNone;
+    else if (typeid(*parser_) == typeid(TEscapeCodesVT100))
+        parserKind_ = pkVT100;
+    else if (typeid(*parser_) == typeid(TEscapeCodesVT52))
+        parserKind_ = pkVT52;
+    else
+        parserKind_ = pkOther;
 }
 
 void TComTermEngine::SetFontColor(uint32_t v)
@@ -75,11 +127,21 @@ void TComTermEngine::SetColor(uint32_t v)
 
 void TComTermEngine::ReceivedData(const char* data, int count)
 {
+    const std::size_t n = static_cast<std::size_t>(std::max(count, 0));
+    // Nothing to change and no one to show the text to: no copy.
+    if (!AppendLF && !Force7Bit && !OnStrReceived) {
+        ShowBytes(data, n);
+        return;
+    }
     std::string text;
-    text.reserve(static_cast<std::size_t>(std::max(count, 0)));
-    for (int i = 0; i < count; ++i) {
-        text.push_back(data[i]);
-        if (AppendLF && data[i] == '\r') text.push_back('\n');
+    if (AppendLF) {
+        text.reserve(n + n / 8);
+        for (std::size_t i = 0; i < n; ++i) {
+            text.push_back(data[i]);
+            if (data[i] == '\r') text.push_back('\n');
+        }
+    } else {
+        text.assign(data, n);
     }
     if (Force7Bit)
         for (char& c : text) c = static_cast<char>(c & 0x7F);
@@ -87,29 +149,183 @@ void TComTermEngine::ReceivedData(const char* data, int count)
     ShowText(text);
 }
 
-void TComTermEngine::ShowText(const std::string& text)
+void TComTermEngine::ShowText(const std::string& text) { ShowBytes(text.data(), text.size()); }
+
+// Each byte gives the same cells, caret, attributes, parser state and
+// notifications as going through the parser and ShowChar one by one; the
+// fast paths only skip the work in between. A handler may swap the parser,
+// so it is looked up again after anything that can call one.
+void TComTermEngine::ShowBytes(const char* data, std::size_t count)
 {
-    for (char c : text) {
-        // A handler may swap the parser, so look it up for every byte.
+    std::size_t i = 0;
+    while (i < count) {
         TEscapeCodes* parser = parser_.get();
-        if (!parser) {
-            ShowChar(static_cast<uint8_t>(c));
+        const auto c = static_cast<uint8_t>(data[i]);
+        if (parser && (parserKind_ == pkOther || parser->InEscape)) {
+            FeedParser(parser, data[i++]);
             continue;
         }
-        switch (parser->FeedChar(c)) {
-        case frPlain: ShowChar(static_cast<uint8_t>(parser->LastChar)); break;
-        case frCodeReady: {
-            const TEscapeCode code = parser->LastCode;
-            if (!ApplyCode(code, &parser->ParamList) && OnUnhandledCode) {
-                const std::string seq = parser->SeqText;
-                OnUnhandledCode(code, seq);
+        // An idle parser hands every byte but ESC on as a plain character.
+        if (c >= 0x20 && !OnChar) {
+            const std::size_t taken = PutRun(reinterpret_cast<const uint8_t*>(data + i), count - i);
+            i += taken;
+            if (parser) parser->LastChar = data[i - 1];
+            continue;
+        }
+        if (c == 0x1B && parser) {
+            if (parserKind_ == pkVT100) {
+                const std::size_t taken = TryControlSequence(data + i, count - i);
+                if (taken > 0) {
+                    i += taken;
+                    continue;
+                }
             }
-            if (parser_) parser_->ParamList.clear();
+            FeedParser(parser, data[i++]);
+            continue;
+        }
+        if (parser) parser->LastChar = data[i];
+        ShowChar(c);
+        ++i;
+    }
+}
+
+void TComTermEngine::FeedParser(TEscapeCodes* parser, char c)
+{
+    switch (parser->FeedChar(c)) {
+    case frPlain: ShowChar(static_cast<uint8_t>(parser->LastChar)); break;
+    case frCodeReady: {
+        const TEscapeCode code = parser->LastCode;
+        if (!ApplyCode(code, &parser->ParamList) && OnUnhandledCode) {
+            const std::string seq = parser->SeqText;
+            OnUnhandledCode(code, seq);
+        }
+        if (parser_) parser_->ParamList.clear();
+        break;
+    }
+    case frCollecting: break;
+    }
+}
+
+std::size_t TComTermEngine::TryControlSequence(const char* data, std::size_t count)
+{
+    // ESC [ then decimal numbers of up to nine digits separated by single
+    // semicolons, then the final letter: the parser would give each number
+    // as one parameter of exactly that value. Anything else (other
+    // characters, longer numbers, a sequence cut off by the end of the
+    // block) goes through the parser.
+    constexpr std::size_t kLongest = 64;  // well below MaxSequenceLength
+    constexpr int kMaxParams = 16;
+    auto* parser = static_cast<TEscapeCodesVT100*>(parser_.get());
+    if (count < 3 || data[1] != '[' || parser->InControlSequence) return 0;
+    const std::size_t end = std::min(count, kLongest);
+    const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+    int params[kMaxParams];
+    int np = 0;
+    std::size_t i = 2;
+    if (digit(data[i])) {
+        for (;;) {
+            int v = 0;
+            int digits = 0;
+            while (i < end && digit(data[i])) {
+                if (++digits > 9) return 0;
+                v = v * 10 + (data[i] - '0');
+                ++i;
+            }
+            if (np == kMaxParams) return 0;
+            params[np++] = v;
+            if (i < end && data[i] == ';') {
+                ++i;
+                if (i < end && digit(data[i])) continue;
+                return 0;
+            }
             break;
         }
-        case frCollecting: break;
+    }
+    if (i >= end) return 0;
+    const long long p1 = np >= 1 ? params[0] : 1;
+    const long long p2 = np >= 2 ? params[1] : 1;
+    const char first = np >= 1 ? data[2] : '\0';
+    TEscapeCode code;
+    switch (data[i]) {
+    case 'A': code = ecCursorUp; break;
+    case 'B': code = ecCursorDown; break;
+    case 'C': code = ecCursorRight; break;
+    case 'D': code = ecCursorLeft; break;
+    case 'H': code = ecCursorHome; break;
+    case 'f': code = ecCursorMove; break;
+    case 'm': code = ecAttributes; break;
+    case 'K':
+        if (first == '\0' || first == '0')
+            code = ecEraseLineToEnd;
+        else if (first == '2')
+            code = ecEraseLine;
+        else
+            return 0;
+        break;
+    case 'J':
+        if (first == '\0' || first == '0')
+            code = ecEraseScreenToEnd;
+        else if (first == '2')
+            code = ecEraseScreen;
+        else
+            return 0;
+        break;
+    default: return 0;
+    }
+    // The parser's state as after the same sequence.
+    parser->LastCode = code;
+    parser->SeqText.assign(data + 1, i);
+    parser->ParamList.clear();
+    if (code == ecAttributes) {
+        if (np == 0) ResetAttributes();
+        for (int k = 0; k < np; ++k) SetAttribute(params[k]);
+    } else {
+        ApplyNumbers(code, p1, p2);
+    }
+    return i + 1;
+}
+
+std::size_t TComTermEngine::PutRun(const uint8_t* s, std::size_t count)
+{
+    TTermCell cell;
+    FillCell(cell, 0);
+    const uint32_t front = cell.FrontColor, back = cell.BackColor;
+    const uint8_t underline = cell.Underline;
+    std::size_t done = 0;
+    while (done < count) {
+        const int x = caret_.X, y = caret_.Y;
+        const auto room = static_cast<std::size_t>(columns_ - x + 1);
+        const std::size_t limit = std::min(count - done, room);
+        TTermCell* row = buffer_.MutableRow(y) + (x - 1);
+        std::size_t k = 0;
+        // Field by field, as in FillCell.
+        for (; k < limit && s[done + k] >= 0x20; ++k) {
+            TTermCell& c = row[k];
+            c.Ch = s[done + k];
+            c.FrontColor = front;
+            c.BackColor = back;
+            c.Underline = underline;
+        }
+        if (k == 0) break;
+        MarkDirty(x, y, x + static_cast<int>(k) - 1, y);
+        done += k;
+        if (k < room) {
+            caret_.X = x + static_cast<int>(k);
+            if (k < limit) break;  // a control character
+            continue;
+        }
+        caret_.X = columns_;  // the last character went to the last column
+        if (WrapLines) {
+            Advance();
+        } else {
+            // The caret stays in the last column, where each further
+            // character of the run lands in turn: the last one stays.
+            while (done < count && s[done] >= 0x20) ++done;
+            FillCell(row[k - 1], s[done - 1]);
+            break;
         }
     }
+    return done;
 }
 
 void TComTermEngine::ShowChar(uint8_t c)
@@ -126,24 +342,9 @@ void TComTermEngine::ShowChar(uint8_t c)
     case 0x0D: MoveCaret(1, caret_.Y); break;
     default:
         if (c >= 0x20) {
-            TTermCell cell;
-            cell.Ch = c;
-            cell.FrontColor = currentAttr_.Bold ? altColor_ : currentAttr_.Inverse ? color_ : fontColor_;
-            cell.BackColor = currentAttr_.Inverse ? fontColor_ : color_;
-            cell.Underline = currentAttr_.Underline ? 1 : 0;
-            buffer_.StoreCell(caret_.X, caret_.Y, cell);
+            FillCell(buffer_.MutableRow(caret_.Y)[caret_.X - 1], c);
             MarkDirty(caret_.X, caret_.Y, caret_.X, caret_.Y);
-            if (caret_.X < columns_) {
-                MoveCaret(caret_.X + 1, caret_.Y);
-            } else if (WrapLines) {
-                if (caret_.Y < rows_) {
-                    MoveCaret(1, caret_.Y + 1);
-                } else {
-                    buffer_.ScrollBufferUp();
-                    MarkAll();
-                    MoveCaret(1, rows_);
-                }
-            }
+            Advance();
         }
         break;
     }
@@ -178,9 +379,17 @@ void TComTermEngine::MoveCaret(long long x, long long y)
 
 bool TComTermEngine::ApplyCode(TEscapeCode code, const TParamList* params)
 {
-    const long long n = TEscapeCodes::ParamValue(1, params);
-    const long long p1 = n;
-    const long long p2 = TEscapeCodes::ParamValue(2, params);
+    switch (code) {
+    case ecAttributes: SetAttributes(params); return true;
+    case ecSetMode: SetMode(params, true); return true;
+    case ecResetMode: SetMode(params, false); return true;
+    default: return ApplyNumbers(code, TEscapeCodes::ParamValue(1, params), TEscapeCodes::ParamValue(2, params));
+    }
+}
+
+bool TComTermEngine::ApplyNumbers(TEscapeCode code, long long p1, long long p2)
+{
+    const long long n = p1;
     const int x = caret_.X, y = caret_.Y;
     switch (code) {
     case ecCursorUp:
@@ -223,14 +432,10 @@ bool TComTermEngine::ApplyCode(TEscapeCode code, const TParamList* params)
         SendReply(ecReportCursorPos, &reply);
         return true;
     }
-    case ecAttributes: SetAttributes(params); return true;
-    case ecSetMode: SetMode(params, true); return true;
-    case ecResetMode: SetMode(params, false); return true;
-    case ecResetDevice: {
-        const TParamList reset{"0"};
-        SetAttributes(&reset);
-        return true;
-    }
+    case ecAttributes:
+    case ecSetMode:
+    case ecResetMode: return false;  // they take the parameter list (ApplyCode)
+    case ecResetDevice: ResetAttributes(); return true;  // as attributes "0"
     case ecSaveCaretAndAttr:
         storedCaret_ = caret_;
         storedAttr_ = currentAttr_;
@@ -277,17 +482,21 @@ void TComTermEngine::SetAttributes(const TParamList* params)
         ResetAttributes();
         return;
     }
-    for (std::size_t i = 1; i <= params->size(); ++i) {
-        switch (TEscapeCodes::ParamValue(static_cast<int>(i), params)) {
-        case 0: ResetAttributes(); break;
-        case 1: currentAttr_.Bold = true; break;
-        case 4: currentAttr_.Underline = true; break;
-        case 7: currentAttr_.Inverse = true; break;
-        case 21: currentAttr_.Bold = false; break;
-        case 24: currentAttr_.Underline = false; break;
-        case 27: currentAttr_.Inverse = false; break;
-        default: break;  // colours and the rest are not shown
-        }
+    for (std::size_t i = 1; i <= params->size(); ++i)
+        SetAttribute(TEscapeCodes::ParamValue(static_cast<int>(i), params));
+}
+
+void TComTermEngine::SetAttribute(int value)
+{
+    switch (value) {
+    case 0: ResetAttributes(); break;
+    case 1: currentAttr_.Bold = true; break;
+    case 4: currentAttr_.Underline = true; break;
+    case 7: currentAttr_.Inverse = true; break;
+    case 21: currentAttr_.Bold = false; break;
+    case 24: currentAttr_.Underline = false; break;
+    case 27: currentAttr_.Inverse = false; break;
+    default: break;  // colours and the rest are not shown
     }
 }
 
@@ -301,18 +510,6 @@ void TComTermEngine::SetMode(const TParamList* params, bool on)
         WrapLines = on;
     else if (mode == "?3")
         SetColumns(on ? 132 : 80);
-}
-
-void TComTermEngine::MarkDirty(int x1, int y1, int x2, int y2)
-{
-    if (!dirty_.Any) {
-        dirty_ = {true, x1, y1, x2, y2};
-        return;
-    }
-    dirty_.X1 = std::min(dirty_.X1, x1);
-    dirty_.Y1 = std::min(dirty_.Y1, y1);
-    dirty_.X2 = std::max(dirty_.X2, x2);
-    dirty_.Y2 = std::max(dirty_.Y2, y2);
 }
 
 TTermDirty TComTermEngine::TakeDirty()

@@ -3,6 +3,7 @@
 // modes, the handling of received text and escape codes, and the bytes the
 // terminal sends (typed characters, cursor keys, status replies). The view
 // (com_terminal.h) paints what it marks dirty and moves the caret it keeps.
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -110,7 +111,28 @@ public:
     const TTermDirty& Dirty() const { return dirty_; }
 
 private:
+    // Which parser is in use, for the fast paths: they stand in for the
+    // parser only where it is one of ours and idle.
+    enum TParserKind { pkNone, pkVT100, pkVT52, pkOther };
+
     void AllocateBuffer();
+    // ShowText on bytes in place.
+    void ShowBytes(const char* data, std::size_t count);
+    // One byte through the parser, and what it yields.
+    void FeedParser(TEscapeCodes* parser, char c);
+    // The printable characters (0x20..0xFF) at the start of s when no one
+    // watches each character; returns how many there were (at least one).
+    std::size_t PutRun(const uint8_t* s, std::size_t count);
+    // A whole control sequence of the common kinds (cursor moves, attributes,
+    // erasing) at data[0] == ESC, done without the parser; returns the bytes
+    // taken, or 0 when the parser must deal with them.
+    std::size_t TryControlSequence(const char* data, std::size_t count);
+    // A character with the current attributes.
+    void FillCell(TTermCell& cell, uint8_t c) const;
+    void Advance();
+    void SetAttribute(int value);
+    // ApplyCode for the codes that take at most two numbers.
+    bool ApplyNumbers(TEscapeCode code, long long p1, long long p2);
     void LineFeed();
     void ReverseLineFeed();
     void SetAttributes(const TParamList* params);
@@ -124,6 +146,7 @@ private:
     int rows_ = 24;
     TTermEmulation emulation_ = teVT100orANSI;
     std::unique_ptr<TEscapeCodes> parser_;
+    TParserKind parserKind_ = pkNone;
     TComTermBuffer buffer_;
     uint32_t fontColor_ = 0xFFFFFF;
     uint32_t color_ = 0x000000;

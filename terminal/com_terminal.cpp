@@ -117,7 +117,16 @@ void TCustomComTerminal::SetComPort(TCustomComPort* port)
     if (port == comPort_) return;
     if (comPort_ && comPort_->HasLink(&rxLink_)) comPort_->UnregisterLink(&rxLink_);
     comPort_ = port;
-    if (comPort_) comPort_->RegisterLink(&rxLink_);
+    if (!comPort_) return;
+    comPort_->RegisterLink(&rxLink_);
+    // Bytes that came while detached raise no new event: take them now, the
+    // way the port hands received bytes to its links.
+    if (!comPort_->Connected()) return;
+    try {
+        if (comPort_->InQueueCount() > 0) comPort_->HandleEvents(EventBit(evRxChar));
+    } catch (const EComPort& e) {
+        ReportPortError(e);
+    }
 }
 
 void TCustomComTerminal::ReportPortError(const EComPort& e)
@@ -214,6 +223,24 @@ void TCustomComTerminal::FitFontToScreen(int minPixelSize)
                           Rows() * fm.height() <= client.height();
         if (fits || px <= minPixelSize) break;
         f.setPixelSize(--px);
+    }
+    if (f != font_) SetFont(f);
+}
+
+void TCustomComTerminal::FitFontToColumns(int minPixelSize)
+{
+    const QSize client = contentsRect().size();
+    const bool verticalBar = scrollBars_ == ssVertical || scrollBars_ == ssBoth;
+    const int barWidth = verticalScrollBar()->sizeHint().width();
+    QFont f = font_;
+    // Twice the pixels per column is above any font that fits.
+    int px = std::max(minPixelSize, 2 * client.width() / std::max(Columns(), 1));
+    for (;; --px) {
+        f.setPixelSize(px);
+        const QFontMetrics fm(f);
+        const bool rowsFit = Rows() * fm.height() <= client.height();
+        const int width = client.width() - (rowsFit || !verticalBar ? 0 : barWidth);
+        if (Columns() * fm.horizontalAdvance(QLatin1Char('W')) <= width || px <= minPixelSize) break;
     }
     if (f != font_) SetFont(f);
 }
@@ -400,6 +427,10 @@ void TCustomComTerminal::paintEvent(QPaintEvent* e)
     const QColor background = Color();
     p.fillRect(clip, background);
     p.setFont(font_);
+    // A glyph may be a fraction wider than its cell: nothing is drawn past
+    // the buffer's last column and row, where no repaint would clear it.
+    p.setClipRect(clip & QRect(0, 0, (Columns() - viewOrigin_.X + 1) * cellWidth_,
+                               (Rows() - viewOrigin_.Y + 1) * cellHeight_));
 
     const int firstCol = clip.left() / cellWidth_ + 1;
     const int firstRow = clip.top() / cellHeight_ + 1;
@@ -467,6 +498,7 @@ void TCustomComTerminal::timerEvent(QTimerEvent* e)
 void TCustomComTerminal::focusInEvent(QFocusEvent* e)
 {
     QAbstractScrollArea::focusInEvent(e);
+    exitDeferred_ = false;
     CreateCaret();
     if (OnEnter) OnEnter(this);
 }
@@ -475,7 +507,34 @@ void TCustomComTerminal::focusOutEvent(QFocusEvent* e)
 {
     QAbstractScrollArea::focusOutEvent(e);
     DestroyCaret();
+    // Another window became active or a menu opened: the terminal is still
+    // its window's focus control and keeps the port.
+    if (e->reason() == Qt::ActiveWindowFocusReason || e->reason() == Qt::PopupFocusReason) {
+        exitDeferred_ = true;
+        return;
+    }
+    exitDeferred_ = false;
     if (OnExit) OnExit(this);
+}
+
+void TCustomComTerminal::ExitIfFocusGone()
+{
+    if (!exitDeferred_ || (isVisible() && window()->focusWidget() == this)) return;
+    exitDeferred_ = false;
+    if (OnExit) OnExit(this);
+}
+
+bool TCustomComTerminal::event(QEvent* e)
+{
+    // The focus may have moved while the window was inactive.
+    if (e->type() == QEvent::WindowActivate) ExitIfFocusGone();
+    return QAbstractScrollArea::event(e);
+}
+
+void TCustomComTerminal::hideEvent(QHideEvent* e)
+{
+    QAbstractScrollArea::hideEvent(e);
+    ExitIfFocusGone();
 }
 
 void TCustomComTerminal::mousePressEvent(QMouseEvent* e)

@@ -68,6 +68,9 @@ public:
     // Shrinks the font until Columns x Rows cells fit the client area (a
     // scalable font of a given point size is taller than a bitmap one).
     void FitFontToScreen(int minPixelSize = 8);
+    // The largest font whose Columns fill the client width (beside the
+    // vertical bar when Rows do not fit), never below minPixelSize.
+    void FitFontToColumns(int minPixelSize = 11);
     // Measured: fontconfig calls some monospaced families proportional.
     static bool IsFixedPitch(const QFont& f);
     QColor FontColor() const;
@@ -126,6 +129,8 @@ protected:
     void keyPressEvent(QKeyEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void focusOutEvent(QFocusEvent* e) override;
+    bool event(QEvent* e) override;
+    void hideEvent(QHideEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
     void scrollContentsBy(int dx, int dy) override;
     void timerEvent(QTimerEvent* e) override;
@@ -133,6 +138,9 @@ protected:
 
 private:
     void ReportPortError(const EComPort& e);
+    // Runs OnExit that a deactivation or a popup put off, once it is clear
+    // that the focus has really gone elsewhere.
+    void ExitIfFocusGone();
     // After every engine call: repaint what changed, follow the caret.
     void Sync();
     void UpdateScrollRanges();
@@ -149,6 +157,7 @@ private:
     TTermPoint viewOrigin_;
     TTermPoint shownCaret_;
     bool caretExists_ = false;
+    bool exitDeferred_ = false;
     bool caretVisible_ = true;
     int caretPixelHeight_ = 0;
     QBasicTimer blink_;

@@ -63,8 +63,9 @@ TTerminalPage::TTerminalPage(TCustomComPort& port, TPortControls& controls, QWid
     ComTerminal->SetFontColor(Qt::white);
     ComTerminal->SetOemCharSet(true);
     ComTerminal->SetRows(27);
-    ComTerminal->FitFontToScreen();
     ComTerminal->SetScrollBars(ssBoth);
+    // Legible glyphs across the width; the rows that do not fit scroll.
+    ComTerminal->FitFontToColumns(11);
     ComTerminal->SetSendLF(true);
     ComTerminal->SetWrapLines(true);
     ComTerminal->OnEnter = [this](TCustomComTerminal* s) { ComTerminalEnter(s); };

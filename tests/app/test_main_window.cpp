@@ -46,6 +46,18 @@ private slots:
         QVERIFY(form.PortControls().Operations().size() >= 4 + 9 + 1);
     }
 
+    void titlesGetNoApplicationSuffix()
+    {
+        // Once a display name is set, Qt appends it to every title the window
+        // manager shows (main window, about box, message boxes). Without one
+        // it only follows the application name.
+        const QString name = QCoreApplication::applicationName();
+        QCoreApplication::setApplicationName(QStringLiteral("probe"));
+        const QString display = QGuiApplication::applicationDisplayName();
+        QCoreApplication::setApplicationName(name);
+        QCOMPARE(display, QStringLiteral("probe"));
+    }
+
     void aboutBoxShowsTheSameTextsTwice()
     {
         TTarnwickForm form;

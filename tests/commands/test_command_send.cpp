@@ -16,13 +16,45 @@
 #include "module/status_form.h"
 #include "module_peer_helper.h"
 #include "serial/com_port.h"
+#include "serial/termios_device.h"
 #include "support/scripted_dialogs.h"
+
+#include <atomic>
+#include <memory>
+#include <thread>
 
 namespace {
 
 const QString kNoModule = QStringLiteral("Could not communicate with Tarnwick Module");
 
 QByteArray Hex(const char* h) { return QByteArray::fromHex(h); }
+
+// The real tty, except that a read asking for exactly cutCount bytes gets
+// one byte less, as a driver may hand over less than it counted.
+class TShortReadDevice : public TSerialDevice {
+public:
+    explicit TShortReadDevice(int32_t cutCount) : cut_(cutCount) {}
+    int Open(const std::string& path) override { return tty_.Open(path); }
+    void Close() override { tty_.Close(); }
+    bool IsOpen() const override { return tty_.IsOpen(); }
+    int ApplyLineSettings(const TDCBRecord& dcb) override { return tty_.ApplyLineSettings(dcb); }
+    int SetQueueSizes(int32_t in, int32_t out) override { return tty_.SetQueueSizes(in, out); }
+    int Write(const char* d, int32_t n, int32_t ms, int32_t* written) override { return tty_.Write(d, n, ms, written); }
+    int Read(char* d, int32_t n, int32_t* got) override { return tty_.Read(d, n == cut_ ? n - 1 : n, got); }
+    int InQueue(int32_t* n) override { return tty_.InQueue(n); }
+    int OutQueue(int32_t* n) override { return tty_.OutQueue(n); }
+    int Purge(bool in, bool out) override { return tty_.Purge(in, out); }
+    int ModemStatus(uint8_t* l, bool* p) override { return tty_.ModemStatus(l, p); }
+    int Counters(TSerialCounters* c, bool* p) override { return tty_.Counters(c, p); }
+    int Wait(bool r, bool w, int ms, int fd, TDeviceWaitResult* res) override { return tty_.Wait(r, w, ms, fd, res); }
+
+private:
+    TTermiosDevice tty_;
+    int32_t cut_;
+};
+
+// Counts the "[hh]" items of the log.
+int ReceivedItems(const QStringList& log) { return int(log.join(QString()).count(QLatin1Char('['))); }
 
 }  // namespace
 
@@ -225,6 +257,48 @@ private slots:
         QVERIFY(dialogs->messages.empty());
         QVERIFY(page->LogLines().isEmpty());
         QVERIFY(AfterPresence().isEmpty());
+        VerifyRestored();
+    }
+
+    void shortReadCountsTowardsTheReply()
+    {
+        port->SetConnected(false);
+        port->SetDeviceFactory([] { return std::make_unique<TShortReadDevice>(3); });
+        port->OpenPort();
+        QVERIFY(port->Connected());
+        peer->AnswerPresence();
+        // The three reply bytes and two more arrive together; the first read
+        // of the reply brings two of its three bytes.
+        peer->Answer(Hex("2161"), Hex("010203EEFF"));
+        Choose(2, cmd::ReadAD);
+        page->SendButton(2)->click();
+        // Only the missing byte belongs to the reply; the others wait.
+        QCOMPARE(page->LogLines(), QStringList{QStringLiteral("2. <21><61>[01][02][03]")});
+        page->SendButton(1)->click();
+        QCOMPARE(page->LogLines().last(), QStringLiteral("Peripheral [EE][FF]"));
+        VerifyRestored();
+    }
+
+    void drainOfAStreamingDeviceIsBounded()
+    {
+        // The far end keeps sending; a drain may not follow it for good.
+        std::atomic<bool> stop{false};
+        std::atomic<int> sent{0};
+        std::thread stream([&] {
+            const QByteArray chunk(256, 'S');
+            while (!stop && sent < 256 * 1024) {
+                peer->Send(chunk);
+                sent += int(chunk.size());
+            }
+        });
+        QTRY_VERIFY(port->InQueueCount() > 0);
+        page->SendButton(1)->click();  // a row without a command only drains
+        stop = true;
+        stream.join();
+        const int drained = ReceivedItems(page->LogLines());
+        QVERIFY(drained > 0);
+        QVERIFY2(drained <= TCommandPage::kDrainMaxBytes, qPrintable(QString::number(drained)));
+        QVERIFY(sent > drained);
         VerifyRestored();
     }
 

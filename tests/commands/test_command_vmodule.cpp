@@ -87,6 +87,34 @@ private slots:
         QCOMPARE(Replies(log), 17);
     }
 
+    void xonXoffBytesInAReply()
+    {
+        // "Xon/Xoff" chosen: a reply holding 0x13 and 0x11 still arrives whole.
+        port->FlowControl().SetXonXoffIn(true);
+        port->FlowControl().SetXonXoffOut(true);
+        auto memory = vm->Memory();
+        memory[0] = 0x13;
+        memory[1] = 0x11;
+        memory[2] = 0x13;
+        vm->SetMemory(memory);
+        Choose(1, cmd::ReadFlash);
+        qobject_cast<QLineEdit*>(page->ParamControl(1, 1))->setText(QStringLiteral("0"));
+        qobject_cast<QLineEdit*>(page->ParamControl(1, 2))->setText(QStringLiteral("02"));
+        page->SendButton(1)->click();
+        const QStringList log = page->LogLines();
+        QCOMPARE(log.size(), 1);
+        QVERIFY2(log[0].startsWith(QStringLiteral("1. <31><02>[")) && log[0].endsWith(QStringLiteral("][13][11][13]")),
+                 qPrintable(log[0]));
+        QVERIFY(dialogs->messages.empty());
+        QVERIFY(port->FlowControl().XonXoffIn() && port->FlowControl().XonXoffOut());
+
+        // "Send All" as well.
+        page->ClearLogButtonClick();
+        page->SendAllClick();
+        QVERIFY(page->LogLines().join(QString()).endsWith(QStringLiteral("][13][11][13]")));
+        QVERIFY(port->FlowControl().XonXoffIn() && port->FlowControl().XonXoffOut());
+    }
+
     void silentModule()
     {
         TVirtualModuleFaults f;

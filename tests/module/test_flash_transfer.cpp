@@ -241,6 +241,39 @@ private slots:
         VerifyRestored();
     }
 
+    void xonXoffBytesReadAsData()
+    {
+        // "Xon/Xoff" chosen: the line would take 0x11 and 0x13 for flow control.
+        port->FlowControl().SetXonXoffIn(true);
+        port->FlowControl().SetXonXoffOut(true);
+        auto memory = Pattern(2);
+        for (int i = 0; i < 128; i += 8) {
+            memory[size_t(i)] = 0x13;
+            memory[size_t(i + 1)] = 0x11;
+        }
+        vm->SetMemory(memory);
+        Run(ReadFlashButtonClick);
+        QVERIFY(dialogs->messages.empty());
+        QCOMPARE(ImageBytes(page->Image()), Flash(memory));
+        QVERIFY(port->FlowControl().XonXoffIn());
+        QVERIFY(port->FlowControl().XonXoffOut());
+        VerifyRestored();
+
+        // Programmed back and read again; restored after a failed run too.
+        page->Image().Fill(0x13);
+        Run(ProgramFlashButtonClick);
+        QVERIFY(dialogs->messages.empty());
+        QCOMPARE(Flash(vm->Memory()), QByteArray(128, '\x13'));
+        QVERIFY(port->FlowControl().XonXoffIn() && port->FlowControl().XonXoffOut());
+        TVirtualModuleFaults f;
+        f.silent = true;
+        vm->SetFaults(f);
+        Run(ReadFlashButtonClick);
+        QCOMPARE(int(dialogs->messages.size()), 1);
+        QVERIFY(port->FlowControl().XonXoffIn() && port->FlowControl().XonXoffOut());
+        VerifyRestored();
+    }
+
     void hangUpInMidReadLeavesUsablePage()
     {
         vm->SetMemory(Pattern(3));

@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "module/operation_state.h"
 #include "module/communication_error.h"
 #include "module/session.h"
 #include "scripted_dialogs.h"
@@ -39,6 +40,55 @@ private slots:
         delete session_;
         delete port_;
         delete vm_;
+    }
+
+    void stoppedOperationWaitsAndWritesNoMore()
+    {
+        QVERIFY(TOperationState::Begin());
+        TOperationState::RequestStop();
+        QElapsedTimer t;
+        t.start();
+        session_->WriteByte(0x02);
+        QCOMPARE(session_->WaitforChar(5000), uint8_t(0x00));
+        QVERIFY(!session_->Communication_Check());
+        TModuleSession::PauseWithMessages(5000);
+        const qint64 ms = t.elapsed();
+        TOperationState::End();
+        QVERIFY2(ms < 2500, qPrintable(QString::number(ms)));
+        QTest::qWait(50);
+        QCOMPARE(vm_->ReceivedCount(), 0L);
+        // The next operation starts clear.
+        QVERIFY(TOperationState::Begin());
+        QVERIFY(!TOperationState::StopRequested());
+        TOperationState::End();
+    }
+
+    void pauseEndsWhenTheEventLoopExits()
+    {
+        // After an exit of the event loop every nested loop returns at once:
+        // a pause then ends and stops the operation instead of spinning
+        // through its length.
+        qint64 first = -1;
+        qint64 second = -1;
+        bool quitting = false;
+        QTimer::singleShot(0, [&] {
+            TOperationState::Begin();
+            QTimer::singleShot(20, [] { QCoreApplication::exit(0); });
+            QElapsedTimer t;
+            t.start();
+            TModuleSession::PauseWithMessages(4000);
+            first = t.elapsed();
+            t.restart();
+            TModuleSession::PauseWithMessages(4000);
+            second = t.elapsed();
+            quitting = TOperationState::Quitting();
+            TOperationState::End();
+        });
+        QCoreApplication::exec();
+        TOperationState::Reset();
+        QVERIFY(quitting);
+        QVERIFY2(first >= 0 && first < 2500, qPrintable(QString::number(first)));
+        QVERIFY2(second >= 0 && second < 2500, qPrintable(QString::number(second)));
     }
 
     void checkPassesAgainstAnsweringModule()

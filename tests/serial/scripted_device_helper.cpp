@@ -76,9 +76,11 @@ void TScriptedLine::HangUp()
 void TScriptedLine::SetHasModemLines(bool v) { std::lock_guard<std::mutex> l(m_); hasModemLines_ = v; }
 void TScriptedLine::SetOpenError(int e) { std::lock_guard<std::mutex> l(m_); openError_ = e; }
 void TScriptedLine::SetApplyError(int e) { std::lock_guard<std::mutex> l(m_); applyError_ = e; }
+void TScriptedLine::SetOutQueueHook(std::function<void()> hook) { std::lock_guard<std::mutex> l(m_); outQueueHook_ = std::move(hook); }
 QByteArray TScriptedLine::Sent() const { std::lock_guard<std::mutex> l(m_); return sent_; }
 int32_t TScriptedLine::TxQueued() const { std::lock_guard<std::mutex> l(m_); return static_cast<int32_t>(held_.size()); }
 int TScriptedLine::Opens() const { std::lock_guard<std::mutex> l(m_); return opens_; }
+int TScriptedLine::ModemLooks() const { std::lock_guard<std::mutex> l(m_); return modemLooks_; }
 int TScriptedLine::Closes() const { std::lock_guard<std::mutex> l(m_); return closes_; }
 std::string TScriptedLine::OpenedPath() const { std::lock_guard<std::mutex> l(m_); return path_; }
 std::vector<TDCBRecord> TScriptedLine::Applied() const { std::lock_guard<std::mutex> l(m_); return applied_; }
@@ -180,10 +182,15 @@ int TScriptedDevice::InQueue(int32_t* count)
 
 int TScriptedDevice::OutQueue(int32_t* count)
 {
-    std::lock_guard<std::mutex> l(line_->m_);
-    *count = 0;
-    if (line_->hungUp_) return EIO;
-    *count = static_cast<int32_t>(line_->held_.size());
+    std::function<void()> hook;
+    {
+        std::lock_guard<std::mutex> l(line_->m_);
+        *count = 0;
+        if (line_->hungUp_) return EIO;
+        *count = static_cast<int32_t>(line_->held_.size());
+        hook = line_->outQueueHook_;
+    }
+    if (hook) hook();
     return 0;
 }
 
@@ -204,6 +211,7 @@ int TScriptedDevice::ModemStatus(uint8_t* lines, bool* present)
     std::lock_guard<std::mutex> l(line_->m_);
     *lines = 0;
     *present = false;
+    ++line_->modemLooks_;
     if (line_->hungUp_) return EIO;
     *present = line_->hasModemLines_;
     if (*present) *lines = line_->modem_;

@@ -5,6 +5,7 @@
 // close and reopen.
 #include <QByteArray>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,11 +28,16 @@ public:
     void SetHasModemLines(bool v);
     void SetOpenError(int e);
     void SetApplyError(int e);
+    // Called (outside the line's lock) by every OutQueue after the count is
+    // taken, on whichever thread asks: lets a test act between a look at the
+    // transmit queue and what the caller does with it.
+    void SetOutQueueHook(std::function<void()> hook);
 
     // --- what the test reads back ---
     QByteArray Sent() const;
     int32_t TxQueued() const;
     int Opens() const;
+    int ModemLooks() const;  // ModemStatus calls so far
     int Closes() const;
     std::string OpenedPath() const;
     std::vector<TDCBRecord> Applied() const;
@@ -51,9 +57,10 @@ private:
     TSerialCounters counters_;
     bool hungUp_ = false;
     int openError_ = 0, applyError_ = 0;
-    int opens_ = 0, closes_ = 0;
+    int opens_ = 0, closes_ = 0, modemLooks_ = 0;
     std::string path_;
     std::vector<TDCBRecord> applied_;
+    std::function<void()> outQueueHook_;
 };
 
 class TScriptedDevice : public TSerialDevice {

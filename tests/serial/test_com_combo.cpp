@@ -24,11 +24,23 @@ QStringList Items(const QComboBox& c)
     return l;
 }
 
+// Ports that show as their bare names (no description).
+QList<TPortInfo> Named(const QStringList& names)
+{
+    QList<TPortInfo> l;
+    for (const QString& n : names) {
+        TPortInfo p;
+        p.path = n;
+        l << p;
+    }
+    return l;
+}
+
 // A chooser whose port list is the given names.
 std::unique_ptr<TComComboBox> PortChooser(const QStringList& ports)
 {
     auto c = std::make_unique<TComComboBox>();
-    c->Select().PortLister = [ports](QStringList& t) { t = ports; };
+    c->Select().PortLister = [ports] { return Named(ports); };
     c->SetComProperty(cpPort);
     return c;
 }
@@ -88,9 +100,10 @@ void TestComCombo::fillsPerComProperty()
     QFETCH(QStringList, texts);
     TComComboBox c;
     QVERIFY(!c.isEditable());
-    c.Select().PortLister = [](QStringList& t) {
-        t = S({"COM3", "COM1", "COM10"});
+    c.Select().PortLister = [] {
+        QStringList t = S({"COM3", "COM1", "COM10"});
         std::sort(t.begin(), t.end());  // the lister hands a sorted list
+        return Named(t);
     };
     c.SetComProperty(TComProperty(property));
     QCOMPARE(c.ComProperty(), TComProperty(property));
@@ -249,7 +262,7 @@ void TestComCombo::extraPortsAreAddedSelectedAndKept()
 {
     QStringList machine = S({"ttyS0", "ttyUSB0"});
     TComComboBox c;
-    c.Select().PortLister = [&machine](QStringList& t) { t = machine; };
+    c.Select().PortLister = [&machine] { return Named(machine); };
     c.AddExtraPort(QStringLiteral("/dev/pts/7"));  // before the list is filled: kept for later
     c.SetComProperty(cpPort);
     QCOMPARE(Items(c), S({"ttyS0", "ttyUSB0", "/dev/pts/7"}));

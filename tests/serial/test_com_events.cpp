@@ -1,6 +1,9 @@
 // The event thread and the links: what is reported, in which order, on which
 // thread, and how the hand-over behaves at close and on failures.
 #include <QtTest>
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "pty_pair.h"
@@ -82,6 +85,9 @@ private slots:
     void closeFromInsideAHandler();
     void smNoneRunsHandlersOnTheEventThread();
     void portDestructionTellsLinks();
+    void writeDuringTheDrainCheckKeepsItsTxEmpty();
+    void closeDropsAWaitingBatch();
+    void wakeUpFailureFailsTheOpen();
 };
 
 void TestComEvents::openAndCloseReportInOrder_data()
@@ -450,6 +456,116 @@ void TestComEvents::portDestructionTellsLinks()
     QCOMPARE(told, 1);
     QVERIFY(closedReported);
     QCOMPARE(line.Closes(), 1);
+}
+
+void TestComEvents::writeDuringTheDrainCheckKeepsItsTxEmpty()
+{
+    // The event thread has found the queue empty after one write; a second
+    // write lands before it reports. That report must not be taken for the
+    // second write, whose bytes are still queued.
+    TScriptedLine line;
+    TComPort port;
+    port.SetDeviceFactory(line.Factory());
+    TRecorder rec;
+    rec.Watch(port);
+    int queuedAtTxEmpty = -1;
+    port.OnTxEmpty = [&](TCustomComPort*) {
+        rec.log << QStringLiteral("TxEmpty");
+        queuedAtTxEmpty = line.TxQueued();
+    };
+    port.OpenPort();
+
+    std::mutex m;
+    std::condition_variable cv;
+    int stage = 0;  // 1: the thread holds in its look at the queue; 2: go on
+    std::atomic<int> looks{0};
+    line.SetOutQueueHook([&] {
+        ++looks;
+        std::unique_lock<std::mutex> l(m);
+        if (stage != 0) return;
+        stage = 1;
+        cv.notify_all();
+        cv.wait_for(l, std::chrono::seconds(10), [&] { return stage == 2; });
+    });
+    QCOMPARE(port.WriteText(QByteArray("a")), 1);
+    {
+        std::unique_lock<std::mutex> l(m);
+        QVERIFY(cv.wait_for(l, std::chrono::seconds(10), [&] { return stage == 1; }));
+    }
+    line.SetTxHeld(true);
+    QCOMPARE(port.WriteText(QByteArray("b")), 1);
+    const int looksBefore = looks;
+    {
+        std::lock_guard<std::mutex> l(m);
+        stage = 2;
+    }
+    cv.notify_all();
+    // Either the (wrong) report comes, or the thread goes on looking.
+    QTRY_VERIFY_WITH_TIMEOUT(rec.Count("TxEmpty") > 0 || looks > looksBefore + 3, 5000);
+    QCOMPARE(rec.Count("TxEmpty"), 0);
+    line.ReleaseTx();
+    QTRY_COMPARE_WITH_TIMEOUT(rec.Count("TxEmpty"), 1, 5000);
+    QCOMPARE(queuedAtTxEmpty, 0);
+    QCOMPARE(line.Sent(), QByteArray("ab"));
+    line.SetOutQueueHook(nullptr);
+    port.ClosePort();
+    port.UnregisterLink(&rec.link);
+}
+
+void TestComEvents::closeDropsAWaitingBatch()
+{
+    // DSR rises and its batch waits for the user-interface thread when the
+    // user closes the port: the lamps reported off stay off.
+    TScriptedLine line;
+    TComPort port;
+    port.SetDeviceFactory(line.Factory());
+    TRecorder rec;
+    rec.Watch(port);
+    port.OpenPort();
+    rec.log.clear();
+    line.SetModem(ms::Dsr);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!port.HandOverWaiting() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no event processing here
+    QVERIFY(port.HandOverWaiting());
+    port.ClosePort();
+    QCOMPARE(rec.log, kCloseReports);
+    QCoreApplication::processEvents();
+    QCOMPARE(rec.log, kCloseReports);
+    port.UnregisterLink(&rec.link);
+}
+
+void TestComEvents::wakeUpFailureFailsTheOpen()
+{
+    // Without its wake-up the thread could not be stopped on a line without
+    // modem lines; the open must fail instead of a later close hanging.
+    TScriptedLine line;
+    line.SetHasModemLines(false);
+    TComPort port;
+    port.SetDeviceFactory(line.Factory());
+    port.SetWakeFdFactory([] {
+        errno = EMFILE;
+        return -1;
+    });
+    TRecorder rec;
+    rec.Watch(port);
+    try {
+        port.OpenPort();
+        QFAIL("the open must fail");
+    } catch (const EComPort& e) {
+        QCOMPARE(e.PortError(), int(CError_OpenFailed));
+        QCOMPARE(e.SystemError(), EMFILE);
+    }
+    QVERIFY(!port.Connected());
+    QCOMPARE(line.Opens(), 1);
+    QCOMPARE(line.Closes(), 1);
+    QVERIFY(!rec.log.contains("open:1"));
+    port.SetWakeFdFactory(nullptr);
+    port.OpenPort();
+    QVERIFY(port.EventThreadRunning());
+    port.ClosePort();
+    QVERIFY(!port.Connected());
+    port.UnregisterLink(&rec.link);
 }
 
 QTEST_GUILESS_MAIN(TestComEvents)

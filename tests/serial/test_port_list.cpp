@@ -4,7 +4,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/inotify.h>
+#include <unistd.h>
 
+#include "fake_tree_helper.h"
 #include "serial/com_types.h"
 #include "serial/port_list.h"
 
@@ -35,7 +38,8 @@ class TestPortList : public QObject {
 private slots:
     void sortIsCaseInsensitiveCharacterByCharacter();
     void onlyRealSerialDevicesAreListed();
-    void uartTypeAskedOfTheDeviceWhenSysfsHasNone();
+    void ttySWithoutTypeIsDecidedByDriverWithoutOpening();
+    void usbAdaptersDescribedWithByIdNames();
     void missingTtyClassGivesEmptyList();
     void unreadableTtyClassRaisesCode23();
     void machineListIsSorted();
@@ -79,36 +83,46 @@ void TestPortList::onlyRealSerialDevicesAreListed()
     AddTty(root, QStringLiteral("ttyAMA1"), true, QStringLiteral("0"));
     AddTty(root, QStringLiteral("rfcomm0"), false);
 
-    int probes = 0;
-    const TUartTypeProbe probe = [&](const QString&) {
-        ++probes;
-        return 4;
-    };
-    const QStringList ports = EnumerateSerialPorts(root, probe);
+    const QStringList ports = EnumerateSerialPorts(root);
     QCOMPARE(ports, (QStringList{QStringLiteral("rfcomm0"), QStringLiteral("ttyACM1"), QStringLiteral("ttyAMA0"),
                                  QStringLiteral("ttyS0"), QStringLiteral("ttyS10"), QStringLiteral("ttyUSB0")}));
-    // Every 8250 port reported a type in sysfs: no device was opened.
-    QCOMPARE(probes, 0);
 }
 
-void TestPortList::uartTypeAskedOfTheDeviceWhenSysfsHasNone()
+void TestPortList::ttySWithoutTypeIsDecidedByDriverWithoutOpening()
 {
     QTemporaryDir tmp;
     QVERIFY(tmp.isValid());
-    AddTty(tmp.path(), QStringLiteral("ttyS0"), true);
-    AddTty(tmp.path(), QStringLiteral("ttyS1"), true);
-    AddTty(tmp.path(), QStringLiteral("ttyS2"), true);
-    QStringList asked;
-    const TUartTypeProbe probe = [&](const QString& dev) {
-        asked << dev;
-        if (dev.endsWith(QLatin1Char('0'))) return 4;  // real UART
-        if (dev.endsWith(QLatin1Char('1'))) return 0;  // PORT_UNKNOWN
-        return -1;                                     // cannot be asked
-    };
-    QCOMPARE(EnumerateSerialPorts(tmp.path(), probe), QStringList{QStringLiteral("ttyS0")});
-    asked.sort();
-    QCOMPARE(asked, (QStringList{QStringLiteral("/dev/ttyS0"), QStringLiteral("/dev/ttyS1"),
-                                 QStringLiteral("/dev/ttyS2")}));
+    const QString root = tmp.path();
+    AddTty(root, QStringLiteral("ttyS0"), true);  // found through PnP: driver "serial"
+    AddTty(root, QStringLiteral("ttyS1"), true);  // the legacy 8250 placeholder
+    AddTty(root, QStringLiteral("ttyS2"), true);  // no driver bound
+    QVERIFY(QDir().mkpath(root + QLatin1String("/bus/pnp/drivers/serial")));
+    QVERIFY(QDir().mkpath(root + QLatin1String("/bus/platform/drivers/serial8250")));
+    QVERIFY(QFile::link(root + QLatin1String("/bus/pnp/drivers/serial"),
+                        root + QLatin1String("/devices/ttyS0/driver")));
+    QVERIFY(QFile::link(root + QLatin1String("/bus/platform/drivers/serial8250"),
+                        root + QLatin1String("/devices/ttyS1/driver")));
+    // Device nodes watched for opens: listing must not open any.
+    const QString dev = root + QLatin1String("/dev");
+    QVERIFY(QDir().mkpath(dev));
+    for (const char* n : {"ttyS0", "ttyS1", "ttyS2"}) {
+        QFile f(dev + QLatin1Char('/') + QLatin1String(n));
+        QVERIFY(f.open(QIODevice::WriteOnly));
+    }
+    const int in = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    QVERIFY(in >= 0);
+    QVERIFY(inotify_add_watch(in, dev.toLocal8Bit().constData(), IN_OPEN) >= 0);
+
+    QCOMPARE(EnumerateSerialPorts(root), QStringList{QStringLiteral("ttyS0")});
+    const QList<TPortInfo> infos = ListPortInfos({root, dev});
+    QCOMPARE(infos.size(), 1);
+    QCOMPARE(infos[0].path, dev + QLatin1String("/ttyS0"));
+    QCOMPARE(infos[0].DisplayText(), dev + QString::fromUtf8("/ttyS0 \u2014 serial"));
+
+    char buf[1024];
+    QCOMPARE(::read(in, buf, sizeof buf), ssize_t(-1));  // no open event queued
+    QCOMPARE(errno, EAGAIN);
+    ::close(in);
 }
 
 void TestPortList::missingTtyClassGivesEmptyList()
@@ -149,6 +163,38 @@ void TestPortList::machineListIsSorted()
     QStringList sorted = target;
     SortPortNames(sorted);
     QCOMPARE(target, sorted);
+}
+
+void TestPortList::usbAdaptersDescribedWithByIdNames()
+{
+    QTemporaryDir tmp;
+    QVERIFY(tmp.isValid());
+    const QString root = tmp.path();
+    const TPortRoots roots{root, root + QLatin1String("/dev")};
+    QVERIFY(FakeUsbAdapter(root, QStringLiteral("ttyUSB0"), QStringLiteral("FTDI"), QStringLiteral("FT232R USB UART"),
+                           QStringLiteral("A50285BI"), QStringLiteral("1-1"),
+                           QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0")));
+    QVERIFY(FakeUsbAdapter(root, QStringLiteral("ttyACM0"), QStringLiteral("Acme"), QString(), QString(),
+                           QStringLiteral("1-2"), QStringLiteral("usb-Acme_1-2")));
+    AddTty(root, QStringLiteral("ttyUSB3"), true);  // no node in /dev: not listed
+    const QList<TPortInfo> l = ListPortInfos(roots);
+    QCOMPARE(l.size(), 2);
+    QCOMPARE(l[0].DisplayText(), roots.dev + QString::fromUtf8("/ttyACM0 \u2014 Acme"));
+    QCOMPARE(l[1].DisplayText(), roots.dev + QString::fromUtf8("/ttyUSB0 \u2014 FT232R USB UART (A50285BI)"));
+    QCOMPARE(l[1].maker, QStringLiteral("FTDI"));
+    QCOMPARE(l[1].driver, QStringLiteral("usbdrv-1-1"));
+    const QString byId = roots.dev + QLatin1String("/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+    QCOMPARE(l[1].byId, byId);
+    QCOMPARE(l[1].StableName(), byId);
+    QCOMPARE(l[0].byId, roots.dev + QLatin1String("/serial/by-id/usb-Acme_1-2"));
+
+    // The stable name of a path, and back.
+    QCOMPARE(StablePortName(roots.dev + QLatin1String("/ttyUSB0"), roots), byId);
+    QCOMPARE(StablePortName(byId, roots), byId);
+    QCOMPARE(ResolvePortPath(byId), roots.dev + QLatin1String("/ttyUSB0"));
+    const QString plain = roots.dev + QLatin1String("/ttyS9");
+    QCOMPARE(StablePortName(plain, roots), plain);  // no by-id name: the path itself
+    QCOMPARE(ResolvePortPath(plain), plain);
 }
 
 QTEST_GUILESS_MAIN(TestPortList)

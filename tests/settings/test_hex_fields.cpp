@@ -99,6 +99,31 @@ private slots:
         QCOMPARE(address->text(), QStringLiteral("B1CD"));
     }
 
+    void editingKeysEditAndAltLettersInsertNothing()
+    {
+        // On X11 Delete carries the character 127; Alt+letter carries the letter.
+        for (QLineEdit* e : {key, address, rowField, data, channel}) {
+            const QString before = e->text();
+            Enter(e);
+            e->setCursorPosition(0);
+            QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QStringLiteral("\x7f"));
+            QApplication::sendEvent(e, &del);
+            QCOMPARE(e->text(), before.mid(1));
+            e->end(false);
+            QTest::keyClick(e, Qt::Key_Backspace);
+            QCOMPARE(e->text(), before.mid(1).chopped(1));
+            const QString edited = e->text();
+            for (const Qt::KeyboardModifier m : {Qt::AltModifier, Qt::MetaModifier}) {
+                for (const auto& [k, text] : {std::pair{Qt::Key_G, "g"}, std::pair{Qt::Key_A, "a"}, std::pair{Qt::Key_5, "5"}}) {
+                    QKeyEvent alt(QEvent::KeyPress, k, m, QString::fromLatin1(text));
+                    QApplication::sendEvent(e, &alt);
+                    QCOMPARE(e->text(), edited);
+                }
+            }
+            QCOMPARE(dialogs->beeps, 0);
+        }
+    }
+
     void pasteWithABlankLeavesZeros()
     {
         Enter(address);

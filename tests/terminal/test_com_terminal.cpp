@@ -50,6 +50,8 @@ private slots:
     void keysWithoutPort();
     void portLinkAndReplies();
     void typedKeysReachThePort();
+    void columnsFillTheWidth();
+    void narrowingLeavesNothingBeyondTheBuffer();
 };
 
 void TestComTerminal::defaults()
@@ -348,6 +350,63 @@ void TestComTerminal::typedKeysReachThePort()
 
     t->SetComPort(nullptr);
     port.ClosePort();
+}
+
+void TestComTerminal::columnsFillTheWidth()
+{
+    // The Terminal page's terminal: 649 x 329, 80 x 27 cells.
+    TComTerminal t;
+    t.setGeometry(0, 0, 649, 329);
+    t.SetRows(27);
+    t.FitFontToColumns(11);
+    t.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&t));
+    QVERIFY(QFontInfo(t.Font()).pixelSize() >= 11);
+    QVERIFY(TCustomComTerminal::IsFixedPitch(t.Font()));
+    // 80 columns fit beside the vertical bar, in the widest cells that do.
+    const int width = t.viewport()->width();
+    const QByteArray cells = QStringLiteral("%1 x 80 in %2").arg(t.CellWidth()).arg(width).toLatin1();
+    QVERIFY2(80 * t.CellWidth() <= width, cells.constData());
+    QVERIFY2(80 * (t.CellWidth() + 1) > width || QFontInfo(t.Font()).pixelSize() == 11, cells.constData());
+    QVERIFY2(80 * t.CellWidth() > width * 8 / 10, cells.constData());
+    QCOMPARE(t.horizontalScrollBar()->maximum(), 0);
+    // Rows that do not fit scroll.
+    QVERIFY(t.verticalScrollBar()->maximum() > 0);
+    QVERIFY(t.verticalScrollBar()->isVisible());
+}
+
+void TestComTerminal::narrowingLeavesNothingBeyondTheBuffer()
+{
+    TComTerminal t;
+    t.setGeometry(0, 0, 649, 329);
+    t.SetRows(27);
+    t.SetCaret(tcNone);
+    t.FitFontToColumns(11);
+    t.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&t));
+    // 132 columns full of ink, seen scrolled to the right.
+    t.ShowText(E("[?3h"));
+    std::string full;
+    for (int r = 0; r < 27; ++r) full += std::string(132, '#');
+    t.ShowText(full);
+    t.horizontalScrollBar()->setValue(t.horizontalScrollBar()->maximum());
+    QTRY_VERIFY(t.ViewOrigin().X > 1);
+    QCoreApplication::processEvents();
+    t.ShowText(E("[H") + std::string(132, 'W'));
+    // Back to 80 columns: the screen clears, and beyond column 80 nothing is left.
+    t.ShowText(E("[?3l") + E("[H") + std::string(80, '#'));
+    QTRY_COMPARE(t.ViewOrigin().X, 1);
+    QCoreApplication::processEvents();
+    const QImage img = t.viewport()->grab().toImage();
+    const int right = 80 * t.CellWidth();
+    int stale = 0;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = right; x < img.width(); ++x)
+            if (img.pixelColor(x, y).rgb() != QColor(Qt::black).rgb()) ++stale;
+    QCOMPARE(stale, 0);
+    // Row 1 shows the new text, row 2 is empty.
+    QVERIFY(InkInCell(t, 1, 1) > 0.02);
+    QCOMPARE(InkInCell(t, 1, 2), 0.0);
 }
 
 QTEST_MAIN(TestComTerminal)

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -57,6 +58,8 @@ private slots:
     void lampLabelsFollowFontChanges();
     void localEchoFollowsCheckBox();
     void focusDecidesWhoReadsReceivedBytes();
+    void deactivationAndMenusKeepThePort();
+    void attachingShowsWhatWasQueued();
 };
 
 void TestTerminalPage::layout()
@@ -98,9 +101,12 @@ void TestTerminalPage::layout()
     QCOMPARE(t->Color(), QColor(Qt::black));
     QCOMPARE(t->FontColor(), QColor(Qt::white));
     QVERIFY(TCustomComTerminal::IsFixedPitch(t->Font()));
-    // The whole 80 x 27 screen is visible in the page.
-    QVERIFY(80 * t->CellWidth() <= t->contentsRect().width());
-    QVERIFY(27 * t->CellHeight() <= t->contentsRect().height());
+    // 80 columns fill the width beside the vertical bar, in a legible font;
+    // the rows that do not fit scroll.
+    QVERIFY(QFontInfo(t->Font()).pixelSize() >= 11);
+    const int width = t->contentsRect().width() - t->verticalScrollBar()->sizeHint().width();
+    QVERIFY(80 * t->CellWidth() <= width);
+    QVERIFY(80 * t->CellWidth() > width * 8 / 10);
     QVERIFY(t->ComPort() == nullptr);
 
     QCOMPARE(controls.Settings(), std::vector<QWidget*>{page.CheckBox1});
@@ -226,6 +232,102 @@ void TestTerminalPage::focusDecidesWhoReadsReceivedBytes()
     QTRY_COMPARE_WITH_TIMEOUT(port.InQueueCount(), 1, 5000);
     QCOMPARE(page->ComTerminal->Buffer().LoadCell(1, 1).Ch, uint8_t('a'));
     port.ClosePort();
+}
+
+namespace {
+
+// The page and a control of "another page" in one window, the port open.
+struct TOpenPage {
+    TPtyPair peer;
+    TComPort port;
+    TPortControls controls;
+    QWidget window;
+    TTerminalPage* page = nullptr;
+    QLineEdit* elsewhere = nullptr;
+
+    bool Open()
+    {
+        if (!peer.Ok()) return false;
+        auto* box = new QVBoxLayout(&window);
+        page = new TTerminalPage(port, controls);
+        page->setMinimumSize(657, 370);
+        elsewhere = new QLineEdit;
+        box->addWidget(page);
+        box->addWidget(elsewhere);
+        window.show();
+        if (!QTest::qWaitForWindowActive(&window)) return false;
+        port.SetPort(peer.Path());
+        port.OpenPort();
+        controls.EnableOperations(true);
+        controls.EnableSettings(false);
+        return true;
+    }
+    QString Row1(int n) const
+    {
+        QString s;
+        for (int x = 1; x <= n; ++x) s += QChar(page->ComTerminal->Buffer().LoadCell(x, 1).Ch);
+        return s;
+    }
+};
+
+}  // namespace
+
+void TestTerminalPage::deactivationAndMenusKeepThePort()
+{
+    TOpenPage t;
+    if (!t.Open()) QSKIP("no pseudo-terminal or no active window");
+    TComTerminal* term = t.page->ComTerminal;
+    QTest::mouseClick(term->viewport(), Qt::LeftButton, {}, QPoint(30, 30));
+    QTRY_VERIFY(term->hasFocus());
+    QVERIFY(term->ComPort() == &t.port);
+
+    // A menu opens and closes.
+    QFocusEvent popupOut(QEvent::FocusOut, Qt::PopupFocusReason);
+    QApplication::sendEvent(term, &popupOut);
+    QVERIFY(term->ComPort() == &t.port);
+
+    // The user works in another window: bytes still show.
+    QWidget other;
+    other.show();
+    other.activateWindow();
+    QTRY_VERIFY(!t.window.isActiveWindow());
+    QVERIFY(term->ComPort() == &t.port);
+    t.peer.Write("ab");
+    QTRY_COMPARE_WITH_TIMEOUT(t.Row1(2), QStringLiteral("ab"), 5000);
+    QCOMPARE(t.port.InQueueCount(), 0);
+
+    // Back again: still attached. Another control while inactive detaches it
+    // when the window comes back.
+    t.window.activateWindow();
+    QTRY_VERIFY(t.window.isActiveWindow());
+    QVERIFY(term->hasFocus());
+    QVERIFY(term->ComPort() == &t.port);
+    other.activateWindow();
+    QTRY_VERIFY(!t.window.isActiveWindow());
+    t.elsewhere->setFocus();
+    t.window.activateWindow();
+    QTRY_VERIFY(t.window.isActiveWindow());
+    QTRY_VERIFY(t.elsewhere->hasFocus());
+    QVERIFY(term->ComPort() == nullptr);
+    t.port.ClosePort();
+}
+
+void TestTerminalPage::attachingShowsWhatWasQueued()
+{
+    TOpenPage t;
+    if (!t.Open()) QSKIP("no pseudo-terminal or no active window");
+    TComTerminal* term = t.page->ComTerminal;
+    t.elsewhere->setFocus();
+    QTRY_VERIFY(t.elsewhere->hasFocus());
+    t.peer.Write("queued");
+    QTRY_COMPARE_WITH_TIMEOUT(t.port.InQueueCount(), 6, 5000);
+    QCoreApplication::processEvents();  // the port's report of the bytes has come and gone
+    // Attaching shows them at once, without waiting for one more byte.
+    term->setFocus(Qt::MouseFocusReason);
+    QVERIFY(term->hasFocus());
+    QCOMPARE(t.Row1(6), QStringLiteral("queued"));
+    QCOMPARE(t.port.InQueueCount(), 0);
+    t.port.ClosePort();
 }
 
 QTEST_MAIN(TestTerminalPage)

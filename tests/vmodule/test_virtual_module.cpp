@@ -1,8 +1,14 @@
 // The virtual module on its pseudo-terminal, driven from a plain pty peer.
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -11,6 +17,7 @@
 #include <fstream>
 
 #include "tools/vmodule/virtual_module.h"
+#include "tools/vmodule/vmodule_options.h"
 #include "vmodule_peer_helper.h"
 
 namespace {
@@ -228,9 +235,65 @@ private slots:
         QVERIFY2(used < 240, qPrintable(QString::number(used)));
         QVERIFY(peer->Open(vm->PortPath()));
         QCOMPARE(peer->Exchange({0x02}, 1), Bytes{0x6B});
-        // Non-root users must be able to reopen: the module holds no slave
-        // descriptor of its own, so the panel's exclusive mode ends with it.
         QVERIFY(vm->Running());
+    }
+
+    void exclusiveFlagGoesWithItsPeer()
+    {
+        // A peer that sets the exclusive flag and closes without clearing it,
+        // or dies with the port open, must not lock a non-root user out.
+        const std::string slave = vm->SlavePath();
+        QString setpriv;
+        if (::geteuid() == 0) {
+            setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+            if (setpriv.isEmpty()) QSKIP("root without setpriv: no way to open as another user");
+            QCOMPARE(::chmod(slave.c_str(), 0666), 0);
+        }
+        auto reopenAsUser = [&] {
+            if (setpriv.isEmpty()) {
+                const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+                if (fd >= 0) ::close(fd);
+                return fd >= 0;
+            }
+            QProcess p;
+            p.start(setpriv, {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "sh", "-c",
+                              QStringLiteral("exec 3<>%1").arg(QString::fromStdString(slave))});
+            return p.waitForFinished(5000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        };
+        peer->Close();
+
+        // Closed without clearing the flag.
+        {
+            const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::ioctl(fd, TIOCEXCL), 0);
+            ::close(fd);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(reopenAsUser(), 5000);
+
+        // Killed with the port open.
+        int ready[2];
+        QCOMPARE(::pipe(ready), 0);
+        const pid_t child = ::fork();
+        QVERIFY(child >= 0);
+        if (child == 0) {
+            const int fd = ::open(slave.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            const char ok = fd >= 0 && ::ioctl(fd, TIOCEXCL) == 0 ? 1 : 0;
+            [[maybe_unused]] const ssize_t n = ::write(ready[1], &ok, 1);
+            for (;;) ::pause();
+        }
+        ::close(ready[1]);
+        char ok = 0;
+        const ssize_t got = ::read(ready[0], &ok, 1);
+        ::close(ready[0]);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+        QVERIFY(got == 1 && ok == 1);
+        QTRY_VERIFY_WITH_TIMEOUT(reopenAsUser(), 5000);
+
+        // The module still answers the next peer.
+        QVERIFY(peer->Open(vm->PortPath()));
+        QCOMPARE(peer->Exchange({0x02}, 1), Bytes{0x6B});
     }
 
     void replyDueWhileClosedIsLost()
@@ -306,6 +369,36 @@ private slots:
         QVERIFY(peer->Read(1, 400).empty());
         // The command still took effect.
         QCOMPARE(vm->Registers()[0], uint8_t(0x5A));
+    }
+
+    void answersOnlyAtItsRate()
+    {
+        TVirtualModuleFaults f;
+        f.onlyAtBaud = 57600;
+        vm->SetFaults(f);
+        auto setRate = [&](speed_t rate) {
+            termios t{};
+            QVERIFY(tcgetattr(peer->Fd(), &t) == 0);
+            cfsetispeed(&t, rate);
+            cfsetospeed(&t, rate);
+            QVERIFY(tcsetattr(peer->Fd(), TCSANOW, &t) == 0);
+        };
+        setRate(B9600);
+        QTRY_COMPARE(vm->LineBaud(), 9600L);
+        // At the wrong rate the bytes arrive but mean nothing: no reply, no
+        // half-taken frame left behind.
+        QVERIFY(peer->Send({0x0F, 0x20, 0x00}));
+        QTRY_COMPARE_WITH_TIMEOUT(vm->ReceivedCount(), 3L, 5000);
+        QVERIFY(peer->Read(1, 400).empty());
+        setRate(B57600);
+        QCOMPARE(vm->LineBaud(), 57600L);
+        QCOMPARE(peer->Exchange({0x0F}, 5), (Bytes{0x43, 0x32, 0x2E, 0x31, 0x30}));
+        // The option from the command line.
+        TVModuleOptions o;
+        std::string e;
+        QVERIFY(ParseVModuleOptions({"--only-baud", "57600"}, &o, &e));
+        QCOMPARE(o.faults.onlyAtBaud, 57600L);
+        QVERIFY(!ParseVModuleOptions({"--only-baud", "0"}, &o, &e));
     }
 
     void faultSilentAfterBytes()

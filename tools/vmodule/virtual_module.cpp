@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <deque>
 
+#include "tools/vmodule/line_rate.h"
 #include "tools/vmodule/module_image.h"
 #include "tools/vmodule/module_protocol.h"
 
@@ -90,6 +92,12 @@ struct TVirtualModule::Impl {
     // Owned by the module thread while it runs.
     int master = -1;
     int inotifyFd = -1;
+    // The module's own slave descriptor, held while inotify counts the
+    // peer's opens and closes: through it the exclusive-open flag that a
+    // peer leaves behind (also one that died with the port open) is cleared,
+    // which a non-root module could no longer do by opening the slave anew.
+    int slaveHold = -1;
+    int peerOpens = 0;
     std::deque<Pending> pending;
     Clock::time_point lastByte;
     std::vector<uint8_t> injected;  // guarded by m; moved to pending by the module thread
@@ -137,6 +145,7 @@ struct TVirtualModule::Impl {
     void HangUp();
     bool Process(const uint8_t* data, size_t n);
     bool SlaveClosedNow() const;
+    void CountPeerOpens();
     void DrainFd(int fd) const;
     void SendDue(bool slaveClosed);
     bool MakeLink(std::string* error);
@@ -153,6 +162,7 @@ bool TVirtualModule::Impl::HangUpDue()
 void TVirtualModule::Impl::HangUp()
 {
     CloseFd(master);
+    CloseFd(slaveHold);
     pending.clear();
     running = false;
 }
@@ -174,11 +184,47 @@ bool TVirtualModule::Impl::SlaveClosedNow() const
     return (p.revents & (POLLHUP | POLLERR)) && !(p.revents & POLLIN);
 }
 
+// Reads the slave's open and close events.
+// A real line keeps no exclusive flag once its user is gone, so the flag
+// goes, and so do the bytes the peer left unread.
+void TVirtualModule::Impl::CountPeerOpens()
+{
+    alignas(inotify_event) char buf[4096];
+    bool closed = false;
+    for (;;) {
+        const ssize_t n = ::read(inotifyFd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        for (ssize_t off = 0; off < n;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
+            if (ev->mask & IN_OPEN) ++peerOpens;
+            if (ev->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+                peerOpens = std::max(0, peerOpens - 1);
+                closed = true;
+            }
+            off += ssize_t(sizeof(inotify_event)) + ssize_t(ev->len);
+        }
+    }
+    if (closed && peerOpens == 0) {
+        ::ioctl(slaveHold, TIOCNXCL);
+        ::tcflush(slaveHold, TCIFLUSH);
+    }
+}
+
 // Takes received bytes; true when the module hung up on one of them.
 bool TVirtualModule::Impl::Process(const uint8_t* data, size_t n)
 {
     const auto now = Clock::now();
     bool written = false;
+    // The line's settings belong to the pty: the master reads what the
+    // panel set on its side. At another rate a real module would see only
+    // garbled bytes; here they are recorded and dropped.
+    long onlyAt;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        onlyAt = faults.onlyAtBaud;
+    }
+    const bool wrongRate = onlyAt > 0 && LineRateOf(master) != onlyAt;
     {
         std::lock_guard<std::mutex> lock(m);
         for (size_t i = 0; i < n; ++i) {
@@ -197,6 +243,7 @@ bool TVirtualModule::Impl::Process(const uint8_t* data, size_t n)
                 HangUp();
                 return true;
             }
+            if (wrongRate) continue;
             TModuleProtocol::Result r = proto.Feed(b);
             written = written || r.memoryWritten;
             const bool mute =
@@ -234,7 +281,10 @@ void TVirtualModule::Impl::SendDue(bool slaveClosed)
 void TVirtualModule::Impl::Run()
 {
     uint8_t buf[4096];
-    bool slaveClosed = SlaveClosedNow();
+    // Holding the slave, the master sees no hang-up when the peer closes:
+    // the open count tells instead.
+    const bool holding = slaveHold >= 0;
+    bool slaveClosed = holding ? true : SlaveClosedNow();
     for (;;) {
         if (HangUpDue()) {
             std::lock_guard<std::mutex> lock(m);
@@ -255,11 +305,12 @@ void TVirtualModule::Impl::Run()
         }
         if (slaveClosed && inotifyFd < 0) timeout = timeout < 0 ? kClosedRecheckMs : std::min(timeout, kClosedRecheckMs);
 
-        pollfd fds[2];
+        pollfd fds[3];
         fds[0] = {wakeRead, POLLIN, 0};
         fds[1] = {slaveClosed ? inotifyFd : master, POLLIN, 0};
+        fds[2] = {holding ? inotifyFd : -1, POLLIN, 0};
         const int nfds = fds[1].fd >= 0 ? 2 : 1;
-        const int rc = ::poll(fds, nfds_t(nfds), timeout);
+        const int rc = ::poll(fds, nfds_t(holding && !slaveClosed ? 3 : nfds), timeout);
         if (rc < 0 && errno != EINTR) {
             std::lock_guard<std::mutex> lock(m);
             HangUp();
@@ -268,7 +319,31 @@ void TVirtualModule::Impl::Run()
         if (rc > 0 && (fds[0].revents & POLLIN)) DrainFd(wakeRead);
         if (stopRequested) return;
 
-        if (slaveClosed) {
+        // Reads what the master holds; true when the module hung up on it.
+        bool gone = false;
+        auto takeInput = [&] {
+            for (;;) {
+                const ssize_t n = ::read(master, buf, sizeof buf);
+                if (n > 0) {
+                    if (Process(buf, size_t(n))) return true;
+                    continue;
+                }
+                if (n < 0 && errno == EINTR) continue;
+                if (n < 0 && errno == EAGAIN) return false;
+                gone = true;  // EIO: the slave was closed and its bytes are all read
+                return false;
+            }
+        };
+        if (holding) {
+            const bool events = rc > 0 && (fds[slaveClosed ? 1 : 2].revents & POLLIN);
+            const bool input = rc > 0 && !slaveClosed && (fds[1].revents & POLLIN);
+            // Bytes the peer wrote before it closed are taken first.
+            if ((events || input) && takeInput()) return;
+            if (events) {
+                CountPeerOpens();
+                slaveClosed = peerOpens == 0;
+            }
+        } else if (slaveClosed) {
             // Woken by an open of the slave (or, without inotify, by the
             // re-check interval): look again. Events are drained before the
             // look, so an open after it always wakes us.
@@ -277,18 +352,7 @@ void TVirtualModule::Impl::Run()
                 slaveClosed = SlaveClosedNow();
             }
         } else if (rc > 0 && nfds == 2 && fds[1].revents) {
-            bool gone = false;
-            for (;;) {
-                const ssize_t n = ::read(master, buf, sizeof buf);
-                if (n > 0) {
-                    if (Process(buf, size_t(n))) return;
-                    continue;
-                }
-                if (n < 0 && errno == EINTR) continue;
-                if (n < 0 && errno == EAGAIN) break;
-                gone = true;  // EIO: the slave was closed and its bytes are all read
-                break;
-            }
+            if (takeInput()) return;
             if (gone || (fds[1].revents & (POLLHUP | POLLERR))) {
                 DrainFd(inotifyFd);
                 slaveClosed = SlaveClosedNow();
@@ -350,6 +414,7 @@ bool TVirtualModule::Start(std::string* error)
     if (d.thread.joinable()) d.thread.join();
     CloseFd(d.master);
     CloseFd(d.inotifyFd);
+    CloseFd(d.slaveHold);
     {
         std::lock_guard<std::mutex> lock(d.m);
         d.RemoveLink();
@@ -382,6 +447,7 @@ bool TVirtualModule::Start(std::string* error)
         const int e = errno;
         CloseFd(d.master);
         CloseFd(d.inotifyFd);
+        CloseFd(d.slaveHold);
         if (error) *error = ErrnoText(what, e);
         return false;
     };
@@ -403,12 +469,15 @@ bool TVirtualModule::Start(std::string* error)
             ::cfmakeraw(&t);
             ::tcsetattr(s, TCSANOW, &t);
         }
-        ::close(s);
+        d.slaveHold = s;
     }
-    // Tells the thread when the panel opens the slave again; without it the
-    // thread re-checks at a short interval while the slave is closed.
+    // Tells the thread when the panel opens and closes the slave; without it
+    // the module holds no slave descriptor and re-checks at a short interval
+    // while the slave is closed.
+    d.peerOpens = 0;
     d.inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (d.inotifyFd >= 0 && ::inotify_add_watch(d.inotifyFd, name, IN_OPEN) < 0) CloseFd(d.inotifyFd);
+    if (d.inotifyFd >= 0 && ::inotify_add_watch(d.inotifyFd, name, IN_OPEN | IN_CLOSE) < 0) CloseFd(d.inotifyFd);
+    if (d.inotifyFd < 0) CloseFd(d.slaveHold);
 
     {
         std::lock_guard<std::mutex> lock(d.m);
@@ -416,6 +485,7 @@ bool TVirtualModule::Start(std::string* error)
         if (!d.linkPath.empty() && !d.MakeLink(error)) {
             CloseFd(d.master);
             CloseFd(d.inotifyFd);
+            CloseFd(d.slaveHold);
             return false;
         }
         // A fresh power-up: registers cleared, no frame half-received.
@@ -443,8 +513,9 @@ void TVirtualModule::Stop()
         d.thread.join();
     }
     d.running = false;
-    CloseFd(d.master);
     CloseFd(d.inotifyFd);
+    CloseFd(d.slaveHold);
+    CloseFd(d.master);
     d.pending.clear();
     d.SaveImage();
     std::lock_guard<std::mutex> lock(d.m);
@@ -521,6 +592,14 @@ void TVirtualModule::SetFaults(const TVirtualModuleFaults& f)
     }
     // A hang-up after zero bytes happens now, not at the next byte.
     if (f.hangUpAfterBytes == 0) d_->Wake();
+}
+
+long TVirtualModule::LineBaud() const
+{
+    // Start and Stop change the master under control, a hang-up under m.
+    std::lock_guard<std::mutex> control(d_->control);
+    std::lock_guard<std::mutex> lock(d_->m);
+    return d_->master >= 0 ? LineRateOf(d_->master) : 0;
 }
 
 std::vector<uint8_t> TVirtualModule::Received() const

@@ -21,6 +21,8 @@ struct TVirtualModuleFaults {
                                    // since SetFaults (the last one goes unanswered)
     int versionReplyLength = 5;    // bytes answered to Read Version ("C" + 4)
     uint8_t versionFirstByte = 0x43;
+    long onlyAtBaud = 0;           // > 0: bytes arriving while the line is set to another
+                                   // rate are garbage to the module (ignored, unanswered)
     int corruptWriteAddress = -1;  // 0x00-0xFF: block writes store this address's byte wrongly (bit 0 flipped)
 };
 
@@ -54,6 +56,9 @@ public:
 
     TVirtualModuleFaults Faults() const;
     void SetFaults(const TVirtualModuleFaults& f);
+
+    // The rate the panel set on the line (0 before Start or when unknown).
+    long LineBaud() const;
 
     // Every byte received so far, in order (for protocol assertions).
     std::vector<uint8_t> Received() const;

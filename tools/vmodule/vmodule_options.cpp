@@ -43,6 +43,8 @@ std::string VModuleUsage()
            "  --version-length N  answer Read Version with N bytes (0-64, default 5)\n"
            "  --version-byte HEX  first byte of the Read Version reply (default 43)\n"
            "  --hangup-after N    close the pty after N received bytes\n"
+           "  --only-baud N       answer only while the line is set to N baud (bytes at\n"
+           "                      any other rate are ignored, as a real line garbles them)\n"
            "  --corrupt-write HEX store the byte that block writes put at this address\n"
            "                      (00-FF, configuration memory from 80) with bit 0 flipped\n"
            "  --help              show this text\n";
@@ -106,6 +108,9 @@ bool ParseVModuleOptions(const std::vector<std::string>& args, TVModuleOptions* 
         } else if (name == "--hangup-after") {
             if (!take(&v) || !ParseNumber(v, 10, 0, 1000000000L, &n)) return bad("--hangup-after needs a byte count");
             o.faults.hangUpAfterBytes = n;
+        } else if (name == "--only-baud") {
+            if (!take(&v) || !ParseNumber(v, 10, 1, 4000000, &n)) return bad("--only-baud needs a rate, 1 to 4000000");
+            o.faults.onlyAtBaud = n;
         } else if (name == "--address") {
             if (!take(&v) || !ParseNumber(v, 16, 0, 0xFFFF, &n)) return bad("--address needs 1 to 4 hex digits");
             o.addressSet = true;
