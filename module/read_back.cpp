@@ -9,6 +9,7 @@
 #include "module/operation_guard.h"
 #include "module/operation_state.h"
 #include "module/panel_observer.h"
+#include "module/session.h"
 #include "module/status_form.h"
 #include "module/xon_xoff_suspend.h"
 #include "settings/config_page.h"
