@@ -1,6 +1,7 @@
 // tarnwick-cli as a program against virtual modules on pseudo-terminals:
 // every command, every exit status, the JSON form, several modules at once,
 // and what the program links.
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fcntl.h>
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -334,6 +336,28 @@ private slots:
         }
         QCOMPARE(json[4].value(QStringLiteral("ok")).toBool(), false);
         QCOMPARE(json[4].value(QStringLiteral("exit_status")).toInt(), 3);
+    }
+
+    void interruptStopsBetweenBlocksAndLeavesNoFile()
+    {
+        TVirtualModuleFaults f;
+        f.replyDelayMs = 200;  // a read of several seconds
+        Module().SetFaults(f);
+        const QString out = File(QStringLiteral("interrupted.bin"));
+        QProcess p;
+        p.start(CliPath(), On() + QStringList{QStringLiteral("read-flash"), QStringLiteral("-o"), out});
+        QVERIFY(p.waitForStarted(20000));
+        // Once the first block has been asked for, Ctrl-C.
+        QVERIFY(QTest::qWaitFor([&] {
+            const auto rx = Module().Received();
+            return std::find(rx.begin(), rx.end(), uint8_t(0x31)) != rx.end();
+        }, 20000));
+        ::kill(pid_t(p.processId()), SIGINT);
+        QVERIFY(p.waitForFinished(30000));
+        QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(p.exitCode(), 1);
+        QVERIFY(p.readAllStandardError().contains("aborted"));
+        QVERIFY(!QFile::exists(out));
     }
 
     void toolLinksNeitherWidgetsNorGui()

@@ -69,11 +69,18 @@ public:
     void SetOperation(const QString& operation)
     {
         operation_ = operation;
+        percent_ = 0;
         display_.Update(slot_, 0, operation_);
     }
     void Progress(int percent, TOperationPhase phase) override
     {
+        percent_ = percent;
         display_.Update(slot_, percent, QStringLiteral("%1 (%2)").arg(operation_, PhaseText(phase)));
+    }
+    // The line's last state: a full bar, or the bar where it failed.
+    void Ended(bool ok)
+    {
+        display_.Update(slot_, ok ? 100 : percent_, ok ? QStringLiteral("done") : QStringLiteral("FAILED"));
     }
     bool AbortRequested() override { return AbortWasRequested(); }
 
@@ -81,6 +88,7 @@ private:
     TProgressDisplay& display_;
     int slot_;
     QString operation_;
+    int percent_ = 0;
 };
 
 TBaudRate BaudRateFor(int baud)
@@ -312,10 +320,12 @@ TPortResult RunOnOnePort(const TCliPlan& plan, int slot, const QString& path, TP
         port.OpenPort();
     } catch (const EComPort& e) {
         Fail(r, cli_exit::PortFailed, PortErrorText(e, path));
+        observer.Ended(false);
         return r;
     }
     if (!port.Connected()) {
         Fail(r, cli_exit::PortFailed, QStringLiteral("cannot open %1").arg(path));
+        observer.Ended(false);
         return r;
     }
 
@@ -334,8 +344,7 @@ TPortResult RunOnOnePort(const TCliPlan& plan, int slot, const QString& path, TP
         // The device went away or refused mid-run.
         Fail(r, cli_exit::ModuleFailed, PortErrorText(e, path));
     }
-    if (r.Ok()) observer.Progress(100, TOperationPhase::Receiving), observer.SetOperation(QStringLiteral("done"));
-    else observer.SetOperation(QStringLiteral("FAILED"));
+    observer.Ended(r.Ok());
     try {
         port.ClosePort();
     } catch (const EComPort&) {

@@ -10,23 +10,27 @@
 TPortsListing ListPorts(bool json)
 {
     TPortsListing l;
-    QStringList names;
+    QList<TPortInfo> ports;
     try {
-        names = EnumerateSerialPorts();
+        ports = ListPortInfos();
     } catch (const EComPort& e) {
         l.err = QStringLiteral("tarnwick-cli: cannot list the serial devices: %1\n").arg(e.Message()).toLocal8Bit();
         l.exitCode = cli_exit::ModuleFailed;
         return l;
     }
-    for (const QString& name : names) {
-        const QString path = QStringLiteral("/dev/") + name;
+    for (const TPortInfo& p : ports) {
         if (json) {
-            const QJsonObject o{{QStringLiteral("port"), path},
-                                {QStringLiteral("by_id"), QJsonValue(QJsonValue::Null)},
-                                {QStringLiteral("description"), QString()}};
+            const QJsonObject o{{QStringLiteral("port"), p.path},
+                                {QStringLiteral("by_id"), p.byId.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(p.byId)},
+                                {QStringLiteral("description"), p.Description()},
+                                {QStringLiteral("maker"), p.maker},
+                                {QStringLiteral("product"), p.product},
+                                {QStringLiteral("serial"), p.serial},
+                                {QStringLiteral("driver"), p.driver}};
             l.out += QJsonDocument(o).toJson(QJsonDocument::Compact) + '\n';
         } else {
-            l.out += path.toLocal8Bit() + '\n';
+            // path, stable name, description: tab-separated for scripts.
+            l.out += QStringLiteral("%1\t%2\t%3\n").arg(p.path, p.byId.isEmpty() ? QStringLiteral("-") : p.byId, p.Description()).toLocal8Bit();
         }
     }
     return l;
