@@ -2,8 +2,8 @@
 
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
+#include "common/atomic_file.h"
 #include "flash_editor/flash_image.h"
 
 bool LoadFlashFile(const QString& path, TFlashImage& image, QString* error)
@@ -31,30 +31,7 @@ bool LoadFlashFile(const QString& path, TFlashImage& image, QString* error)
 
 bool SaveFlashFile(const QString& path, const TFlashImage& image, QString* error)
 {
-    QSaveFile file(path);
-    file.setDirectWriteFallback(false);
-    const auto fail = [&](const QString& reason) {
-        if (error) *error = reason.isEmpty() ? QStringLiteral("the file could not be written") : reason;
-        file.cancelWriting();
-        return false;
-    };
-    // Unbuffered, so that a short write (disk full, size limit) shows in the
-    // write's own result: a buffered save that loses its tail while flushing
-    // can still be committed.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) return fail(file.errorString());
-    const char* data = reinterpret_cast<const char*>(image.Data().data());
-    const qint64 written = file.write(data, TFlashImage::Size);
-    if (written != TFlashImage::Size) {
-        if (written >= 0 && file.error() == QFileDevice::NoError)
-            return fail(QStringLiteral("only %1 of %2 bytes could be written (is the disk full?)")
-                            .arg(written)
-                            .arg(TFlashImage::Size));
-        return fail(file.errorString());
-    }
-    if (!file.flush() || file.size() != TFlashImage::Size) return fail(file.errorString());
-    if (!file.commit()) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    return true;
+    // Written whole or not at all: an old file stays until the new one is complete.
+    const QByteArray bytes(reinterpret_cast<const char*>(image.Data().data()), TFlashImage::Size);
+    return WriteFileAtomically(path, bytes, error);
 }

@@ -1,24 +1,13 @@
 #include "module/config_image.h"
 
 #include "common/hex_text.h"
+#include "module/config_layout.h"
 #include "settings/config_values.h"
 #include "settings/conversions.h"
 
 namespace {
 
-constexpr int kOffChannels12 = 0x30;
-constexpr int kOffKey = 0x40;
-constexpr int kOffPinsLow = 0x52;
-constexpr int kOffPinsHigh = 0x53;
-constexpr int kOffChannel = 0x55;
-constexpr int kOffRateRole = 0x56;
-constexpr int kOffUART = 0x57;
-constexpr int kOffFlow = 0x5C;
-constexpr int kOffAddress = 0x5E;
-constexpr int kOffAddressAgain = 0x60;
-constexpr int kOffTemperature = 0x62;
-constexpr int kOffMode = 0x66;
-constexpr int kOffDivisor = 0x7A;
+using namespace config_layout;
 
 constexpr int kModeCount = 5;
 constexpr uint8_t kModeCodes[kModeCount] = {0x01, 0x14, 0x04, 0x09, 0x02};

@@ -25,14 +25,8 @@ void ApplyFlowControlItem(TCustomComPort& port, int item)
         fc.SetControlDTR(dtrEnable);
         fc.SetOutDSRFlow(false);
         break;
-    default:  // None; XON/XOFF cleared for the same reason
-        fc.SetFlowControl(fcCustom);
-        fc.SetControlDTR(dtrEnable);
-        fc.SetControlRTS(rtsEnable);
-        fc.SetOutDSRFlow(false);
-        fc.SetOutCTSFlow(false);
-        fc.SetXonXoffIn(false);
-        fc.SetXonXoffOut(false);
+    default:  // None (XON/XOFF cleared for the same reason): the programming run's line
+        ApplyProgrammingFlowControl(port);
         break;
     }
 }
