@@ -74,7 +74,7 @@ TConfigPage::TConfigPage(TPortControls& controls, QWidget* parent) : QWidget(par
     // Opens its own two ports: usable whether or not the panel's is open.
     ProgramPairButton = new QPushButton(QStringLiteral("Program Pair…"), this);
     ProgramPairButton->setObjectName(QStringLiteral("ProgramPairButton"));
-    ProgramPairButton->setGeometry(404, 276, 110, 25);
+    ProgramPairButton->setGeometry(520, 222, 110, 25);
 
     ReadConfigButton = new QPushButton(QStringLiteral("Read Config"), this);
     ReadConfigButton->setObjectName(QStringLiteral("ReadConfigButton"));
@@ -119,7 +119,9 @@ void TConfigPage::BuildConfigurationGroup()
     connect(GenerateKeyButton, &QPushButton::clicked, this, [this] { GenerateKeyButtonClick(); });
     // Beside the key, not in the way: a module programmed with the example
     // key encrypts with a key that anyone who has the program knows.
-    ExampleKeyNotice = new QLabel(QStringLiteral("Example key: anyone can know it."), g);
+    ExampleKeyNotice = new QLabel(QStringLiteral("Example key: not private"), g);
+    ExampleKeyNotice->setToolTip(QStringLiteral("This is the page's example key, which anyone can know. "
+                                                "Generate Key makes a private one."));
     ExampleKeyNotice->setObjectName(QStringLiteral("ExampleKeyNotice"));
     ExampleKeyNotice->setGeometry(534, 12, 104, 32);
     ExampleKeyNotice->setWordWrap(true);

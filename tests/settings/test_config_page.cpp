@@ -1,5 +1,6 @@
 // The Config Memory page: start state, the power-up panel's rows per mode,
 // and the temperature and custom baud fields.
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -244,6 +245,35 @@ private slots:
         QCOMPARE(b->text(), QStringLiteral("300"));
         QCOMPARE(dialogs->beeps, 3);
         QVERIFY(dialogs->messages.empty());
+    }
+
+    // Every button and check box can be seen and clicked: none lies on
+    // another, none is cut by the edge of its parent.
+    void controlsDoNotCoverEachOther()
+    {
+        QList<QWidget*> controls;
+        for (QAbstractButton* b : page->findChildren<QAbstractButton*>())
+            if (b->isVisibleTo(page)) controls << b;
+        for (QLabel* l : page->findChildren<QLabel*>())
+            if (l->isVisibleTo(page) && !l->text().isEmpty()) controls << l;
+        QVERIFY(controls.contains(page->ProgramPairButton));
+        for (QWidget* w : controls) {
+            const QRect inParent = w->geometry();
+            QVERIFY2(w->parentWidget()->rect().contains(inParent),
+                     qPrintable(w->objectName() + QStringLiteral(" is cut by its parent")));
+        }
+        for (int i = 0; i < controls.size(); ++i)
+            for (int j = i + 1; j < controls.size(); ++j) {
+                QWidget* a = controls[i];
+                QWidget* b = controls[j];
+                const QRect ra(a->mapTo(page, QPoint(0, 0)), a->size());
+                const QRect rb(b->mapTo(page, QPoint(0, 0)), b->size());
+                QVERIFY2(!ra.intersects(rb), qPrintable(a->objectName() + QStringLiteral(" covers ") +
+                                                        b->objectName()));
+            }
+        // The notice's text fits its lines.
+        QLabel* notice = page->ExampleKeyNotice;
+        QVERIFY(notice->heightForWidth(notice->width()) <= notice->height());
     }
 
     void configurationFieldsUseTheSharedRules()
