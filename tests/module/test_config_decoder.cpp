@@ -116,8 +116,9 @@ class TestConfigDecoder : public QObject {
     Q_OBJECT
 
 private slots:
-    // Every mode with every item of every list, the remaining fields random
-    // (fixed seed): the page's image decodes to values that build it again.
+    // All list combinations with random texts in the other fields, the same
+    // random sequence on every run: decoding an image the Config Memory
+    // page builds gives values that build that image byte for byte.
     void everyPageImageRoundTrips()
     {
         Rng rng(20261208);
