@@ -371,6 +371,48 @@ private slots:
         QVERIFY2(!dynamic.contains("libQt6Gui"), "the tool must not need the GUI library");
     }
 
+    void probeScanFindsTheModuleAtItsRate()
+    {
+        TVirtualModuleFaults silent;
+        silent.silent = true;
+        Module(0).SetFaults(silent);
+        TVirtualModuleFaults at9600;
+        at9600.onlyAtBaud = 9600;
+        Module(1).SetFaults(at9600);
+        const QStringList ports{QStringLiteral("--port"), PortOf(0), QStringLiteral("--port"), PortOf(1),
+                                QStringLiteral("-q")};
+
+        TRun r = RunCli(ports + QStringList{QStringLiteral("--all-rates"), QStringLiteral("probe"), QStringLiteral("--scan")});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(QString::fromLocal8Bit(r.out), QStringLiteral("Tarnwick module 2.10 on %1 at 9600 baud\n").arg(PortOf(1)));
+
+        // At the default rate alone nobody answers: what was tried, and the way on.
+        r = RunCli(ports + QStringList{QStringLiteral("--json"), QStringLiteral("probe"), QStringLiteral("--scan")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("no Tarnwick module answered") && r.err.contains("--all-rates"), r.err.constData());
+        const QList<QJsonObject> json = r.Json();
+        QCOMPARE(json.size(), 1);
+        QVERIFY(json[0].value(QStringLiteral("port")).isNull());
+        const QJsonArray tried = json[0].value(QStringLiteral("tried")).toArray();
+        QCOMPARE(tried.size(), 2);
+        for (const QJsonValue& t : tried) {
+            QCOMPARE(t.toObject().value(QStringLiteral("baud")).toInt(), 57600);
+            QCOMPARE(t.toObject().value(QStringLiteral("answered")).toBool(), false);
+        }
+
+        // A device that is not there cannot be opened at any rate.
+        r = RunCli({QStringLiteral("--port"), QStringLiteral("/dev/ttyNOSUCH9"), QStringLiteral("probe"), QStringLiteral("--scan")});
+        QCOMPARE(r.exitCode, 3);
+
+        for (const QStringList& bad : {QStringList{QStringLiteral("--port"), PortOf(1), QStringLiteral("read-flash"), QStringLiteral("--scan")},
+                                       QStringList{QStringLiteral("--port"), PortOf(1), QStringLiteral("probe"), QStringLiteral("--all-rates")},
+                                       QStringList{QStringLiteral("--baud"), QStringLiteral("4800"), QStringLiteral("probe"), QStringLiteral("--scan")}}) {
+            r = RunCli(bad);
+            QCOMPARE(r.exitCode, 2);
+            QVERIFY(r.out.isEmpty());
+        }
+    }
+
     void portsListsWithoutError()
     {
         const TRun r = RunCli({QStringLiteral("ports")});

@@ -28,6 +28,7 @@
 #include "module/program_runs.h"
 #include "tools/cli/progress_display.h"
 #include "tools/cli/result_output.h"
+#include "tools/cli/scan_command.h"
 #include "tools/cli/send_params.h"
 
 namespace {
@@ -491,6 +492,7 @@ TCliOutcome RunPlan(const TCliPlan& plan, bool showProgress)
         return outcome;
     }
     if (plan.options.command == TCliCommand::Pair) return RunPair(plan, showProgress);
+    if (plan.options.scan) return RunScan(plan.options, showProgress);
     TProgressDisplay display(plan.options.ports, showProgress);
     const std::vector<TPortResult> results = RunOnPorts(
         plan.options.ports, [&](int slot, const QString& port) { return RunOnOnePort(plan, slot, port, display); });

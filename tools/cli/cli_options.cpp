@@ -2,6 +2,8 @@
 
 #include <QFileInfo>
 
+#include "tools/cli/scan_command.h"
+
 #ifndef TW_VERSION
 #define TW_VERSION "0"
 #endif
@@ -99,6 +101,12 @@ bool ParseCliOptions(const QStringList& args, TCliOptions* out, QString* error)
         } else if (name == QLatin1String("--new-key")) {
             if (!flag()) return Fail(error, QStringLiteral("--new-key takes no value"));
             o.newKey = true;
+        } else if (name == QLatin1String("--scan")) {
+            if (!flag()) return Fail(error, QStringLiteral("--scan takes no value"));
+            o.scan = true;
+        } else if (name == QLatin1String("--all-rates")) {
+            if (!flag()) return Fail(error, QStringLiteral("--all-rates takes no value"));
+            o.allRates = true;
         } else if (name == QLatin1String("--port")) {
             if (!take(&v) || v.isEmpty()) return Fail(error, QStringLiteral("--port needs a device path"));
             if (o.ports.contains(v)) return Fail(error, QStringLiteral("--port %1 is given twice").arg(v));
@@ -165,6 +173,16 @@ bool ParseCliOptions(const QStringList& args, TCliOptions* out, QString* error)
     o.verify = !noVerify;
 
     if (o.newKey && o.command != TCliCommand::Pair) return Fail(error, QStringLiteral("%1 takes no --new-key").arg(o.commandName));
+    if (o.scan && o.command != TCliCommand::Probe) return Fail(error, QStringLiteral("%1 takes no --scan").arg(o.commandName));
+    if (o.allRates && !o.scan) return Fail(error, QStringLiteral("--all-rates goes with probe --scan"));
+    if (o.scan) {
+        // Without --port every listed serial device is searched.
+        if (BaudItemOfRate(o.baud) < 0)
+            return Fail(error, QStringLiteral("probe --scan tries the rates of the Serial Baud Rate group: --baud "
+                                              "needs 115200, 57600, 38400, 19200, 9600, 2400, 1200 or 300"));
+        *out = o;
+        return true;
+    }
     if (o.command == TCliCommand::Pair) {
         if (o.ports.size() != 2)
             return Fail(error, QStringLiteral("pair needs exactly two --port: Point A first, then Point B"));
@@ -225,6 +243,10 @@ QString CliUsage()
         "  -o FILE             output file of read-flash and read-config; with several\n"
         "                      --port, {port} in FILE becomes each device's name\n"
         "  --no-verify         program-flash, program-config: no read-back\n"
+        "  --scan              probe: look for the module on every listed serial device\n"
+        "                      (or on the --port ones), several at once, at --baud\n"
+        "  --all-rates         probe --scan: then at every other rate of the panel's\n"
+        "                      Serial Baud Rate group\n"
         "  --new-key           pair: a new key from the system's random source; printed\n"
         "                      once on stdout, or written into the profile FILE of -o\n"
         "  --version, --help\n"
@@ -234,6 +256,8 @@ QString CliUsage()
         "                            description\n"
         "  probe                     communication check and \"Read Version\"; prints the\n"
         "                            version text\n"
+        "  probe --scan [--all-rates]  the first port and rate where a module answers:\n"
+        "                            \"Tarnwick module 2.10 on /dev/ttyUSB1 at 57600 baud\"\n"
         "  read-flash [-o FILE]      the 128-byte flash; FILE raw; without -o a hex dump\n"
         "  program-flash FILE        FILE: a 128-byte .bin; reads back and verifies\n"
         "  read-config [-o FILE]     the configuration memory; FILE.json a profile,\n"
