@@ -168,7 +168,11 @@ void TTarnwickForm::WireOperations()
     });
     TOperationState::SetObserver([this](bool running) { OperationRunningChanged(running); });
     connect(FlashConfigSheet->ProgramPairButton, &QPushButton::clicked, this, [this] {
-        TProgramPairDialog dialog(FlashConfigSheet->Values(), this);
+        TPairPortSetup setup;
+        setup.ports = ComPortSheet->ComComboBox1->Select().PortInfos();
+        setup.line = ComPortSheet->Choices();
+        if (ComPort1->Connected()) setup.openPort = ComPort1->Port();
+        TProgramPairDialog dialog(FlashConfigSheet->Values(), setup, this);
         dialog.exec();
     });
     // The terminal's port errors (a lost line among them) get the same box

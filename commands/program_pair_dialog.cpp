@@ -1,6 +1,7 @@
 #include "commands/program_pair_dialog.h"
 
 #include <QComboBox>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -32,31 +33,50 @@ private:
 
 namespace {
 
-QComboBox* PortChooser(QWidget* parent, const QString& name)
+const QString kCaption = QStringLiteral("Program Pair");
+
+// Each entry shows the device and what it is; its data is the path opened.
+QComboBox* PortChooser(QWidget* parent, const QString& name, const QList<TPortInfo>& ports)
 {
     auto* c = new QComboBox(parent);
     c->setObjectName(name);
     c->setEditable(true);  // a device the list does not show can be typed
-    QStringList ports;
-    try {
-        ListComPorts(ports);
-    } catch (const EComPort&) {
-    }
-    for (const QString& p : ports) c->addItem(QStringLiteral("/dev/") + p);
+    c->setInsertPolicy(QComboBox::NoInsert);
+    for (const TPortInfo& p : ports) c->addItem(p.DisplayText(), p.path);
     return c;
+}
+
+QList<TPortInfo> MachinePorts()
+{
+    try {
+        return ListPortInfos();
+    } catch (const EComPort&) {
+        return {};
+    }
+}
+
+// Two names of one device (a by-id link and its node) are the same port.
+bool SameDevice(const QString& a, const QString& b)
+{
+    const QString ca = QFileInfo(a).canonicalFilePath(), cb = QFileInfo(b).canonicalFilePath();
+    return a == b || (!ca.isEmpty() && ca == cb);
 }
 
 }  // namespace
 
-TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, QWidget* parent)
-    : QDialog(parent), values_(values)
+TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, const TPairPortSetup& setup, QWidget* parent)
+    : QDialog(parent), values_(values), setup_(setup)
 {
     setObjectName(QStringLiteral("ProgramPairDialog"));
-    setWindowTitle(QStringLiteral("Program Pair"));
+    setWindowTitle(kCaption);
     auto* grid = new QGridLayout(this);
-    PortA = PortChooser(this, QStringLiteral("PortA"));
-    PortB = PortChooser(this, QStringLiteral("PortB"));
-    if (PortB->count() > 1) PortB->setCurrentIndex(1);
+    const QList<TPortInfo> ports = setup_.ports.isEmpty() ? MachinePorts() : setup_.ports;
+    PortA = PortChooser(this, QStringLiteral("PortA"), ports);
+    PortB = PortChooser(this, QStringLiteral("PortB"), ports);
+    // Point A: the Com Port page's choice; Point B: the next other device.
+    const int chosen = std::max(0, PortA->findData(setup_.line.port));
+    PortA->setCurrentIndex(ports.isEmpty() ? -1 : chosen);
+    if (ports.size() > 1) PortB->setCurrentIndex(chosen == 0 ? 1 : 0);
     PairKeyEdit = new QLineEdit(GenerateKey(), this);
     PairKeyEdit->setObjectName(QStringLiteral("PairKeyEdit"));
     PairKeyEdit->setMaxLength(32);
@@ -84,7 +104,7 @@ TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, QWidget* par
     grid->addWidget(new QLabel(QStringLiteral("Encryption Key"), this), 2, 0);
     grid->addWidget(PairKeyEdit, 2, 1);
     grid->addWidget(PairGenerateKeyButton, 2, 2);
-    grid->addWidget(new QLabel(QStringLiteral("The other settings are the Config Memory page's."), this), 3, 0, 1, 3);
+    grid->addWidget(new QLabel(QStringLiteral("The other settings are the Config Memory page's, the line settings the Com Port page's."), this), 3, 0, 1, 3);
     grid->addWidget(RunPairButton, 4, 0);
     grid->addWidget(AbortPairButton, 4, 1);
     grid->addWidget(PairProgress, 5, 0, 1, 3);
@@ -128,18 +148,33 @@ TConfigValues TProgramPairDialog::PairValues() const
     return v;
 }
 
+QString TProgramPairDialog::ChosenPort(const QComboBox* chooser)
+{
+    const int i = chooser->currentIndex();
+    if (i >= 0 && chooser->currentText() == chooser->itemText(i)) return chooser->itemData(i).toString();
+    return chooser->currentText().trimmed();
+}
+
 void TProgramPairDialog::StartPair()
 {
     if (Running()) return;
-    const QString a = PortA->currentText().trimmed(), b = PortB->currentText().trimmed();
-    if (a.isEmpty() || b.isEmpty() || a == b) {
+    const QString a = ChosenPort(PortA), b = ChosenPort(PortB);
+    if (a.isEmpty() || b.isEmpty() || SameDevice(a, b)) {
         Dialogs().MessageBox(this, QStringLiteral("Choose two different ports: one for Point A, one for Point B."),
-                             QStringLiteral("Program Pair"), mb::Ok | mb::IconExclamation);
+                             kCaption, mb::Ok | mb::IconExclamation);
         return;
     }
+    for (const QString& p : {a, b})
+        if (!setup_.openPort.isEmpty() && SameDevice(p, setup_.openPort)) {
+            Dialogs().MessageBox(this,
+                                 QStringLiteral("%1 is open on the Com Port page. Close it there first: Program Pair "
+                                                "opens both ports itself.")
+                                     .arg(p),
+                                 kCaption, mb::Ok | mb::IconExclamation);
+            return;
+        }
     if (PairKeyEdit->text().size() != 32) {
-        Dialogs().MessageBox(this, QStringLiteral("The key needs 32 hex digits."), QStringLiteral("Program Pair"),
-                             mb::Ok | mb::IconExclamation);
+        Dialogs().MessageBox(this, QStringLiteral("The key needs 32 hex digits."), kCaption, mb::Ok | mb::IconExclamation);
         return;
     }
     ran_ = PairValues();
@@ -152,8 +187,9 @@ void TProgramPairDialog::StartPair()
     request.values = ran_;
     request.audience = TAdviceAudience::Panel;
     request.observers = {observers_[0].get(), observers_[1].get()};
-    request.setUpPort = [](TCustomComPort& port, const QString& path) {
-        TPortChoices c;  // the module's command-mode line
+    request.flowItem = setup_.line.flowItem;
+    request.setUpPort = [line = setup_.line](TCustomComPort& port, const QString& path) {
+        TPortChoices c = line;  // the Com Port page's line settings
         c.port = path;
         ApplyPortChoices(port, c);
     };

@@ -8,6 +8,8 @@
 #include <thread>
 
 #include "commands/pair_programming.h"
+#include "module/port_setup.h"
+#include "serial/port_list.h"
 
 class QComboBox;
 class QLineEdit;
@@ -16,9 +18,16 @@ class QProgressBar;
 class QPushButton;
 class QTimer;
 
+// What the dialog takes from the Com Port page.
+struct TPairPortSetup {
+    QList<TPortInfo> ports;  // the chooser's list; empty: the machine's serial devices
+    TPortChoices line;       // its line settings; line.port is proposed for Point A
+    QString openPort;        // the panel's open port, empty while closed
+};
+
 class TProgramPairDialog : public QDialog {
 public:
-    TProgramPairDialog(const TConfigValues& values, QWidget* parent = nullptr);
+    TProgramPairDialog(const TConfigValues& values, const TPairPortSetup& setup = {}, QWidget* parent = nullptr);
     ~TProgramPairDialog() override;
 
     QComboBox* PortA;
@@ -32,6 +41,8 @@ public:
     QPushButton* SavePairProfileButton;
 
     bool Running() const { return worker_.joinable(); }
+    // The device a chooser names: the chosen entry's path, or what was typed.
+    static QString ChosenPort(const QComboBox* chooser);
     // The values the pair gets (the key as it stands in the dialog).
     TConfigValues PairValues() const;
     void SavePairProfile();
@@ -44,6 +55,7 @@ private:
     void PollPair();
 
     TConfigValues values_;
+    TPairPortSetup setup_;
     std::thread worker_;
     std::atomic<bool> done_{false};
     std::atomic<bool> abort_{false};

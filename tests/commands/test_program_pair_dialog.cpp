@@ -89,6 +89,46 @@ private slots:
         QCOMPARE(read.values.channel, 9);
     }
 
+    // The choosers show what each device is, Point A starts on the Com Port
+    // page's port, and the pair runs with that page's line settings.
+    void portsAndLineComeFromTheComPortPage()
+    {
+        const QString pa = QString::fromStdString(a_->PortPath()), pb = QString::fromStdString(b_->PortPath());
+        TVirtualModuleFaults at9600;
+        at9600.onlyAtBaud = 9600;
+        a_->SetFaults(at9600);
+        b_->SetFaults(at9600);
+        TPairPortSetup setup;
+        TPortInfo other{QStringLiteral("/dev/ttyNOSUCH9"), {}, {}, {}, {}, {}, QStringLiteral("serial8250")};
+        TPortInfo first{pa, {}, {}, QStringLiteral("FTDI"), QStringLiteral("FT232R USB UART"), QStringLiteral("A50285BI"), {}};
+        TPortInfo second{pb, {}, {}, {}, QStringLiteral("CP2102 USB to UART"), {}, {}};
+        setup.ports = {other, first, second};
+        setup.line.port = pa;
+        setup.line.baudItem = 4;  // "9600 baud"
+        TProgramPairDialog d(TConfigValues{}, setup);
+        QCOMPARE(d.PortA->currentText(), pa + QStringLiteral(" \u2014 FT232R USB UART (A50285BI)"));
+        QCOMPARE(TProgramPairDialog::ChosenPort(d.PortA), pa);
+        QCOMPARE(TProgramPairDialog::ChosenPort(d.PortB), QStringLiteral("/dev/ttyNOSUCH9"));
+        d.PortB->setCurrentIndex(2);
+        QCOMPARE(TProgramPairDialog::ChosenPort(d.PortB), pb);
+
+        QTest::mouseClick(d.RunPairButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!d.PairSummaryText->toPlainText().isEmpty(), 60000);
+        const QString summary = d.PairSummaryText->toPlainText();
+        QVERIFY2(summary.contains(QStringLiteral("Point A on %1: ok").arg(pa)), qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral("Point B on %1: ok").arg(pb)), qPrintable(summary));
+
+        // The panel's own open port is not taken from under it.
+        setup.openPort = pb;
+        TProgramPairDialog busy(TConfigValues{}, setup);
+        busy.PortB->setCurrentIndex(2);
+        const long received = b_->ReceivedCount();
+        QTest::mouseClick(busy.RunPairButton, Qt::LeftButton);
+        QVERIFY(!busy.Running());
+        QVERIFY(dialogs_->messages.back().text.contains(QStringLiteral("open on the Com Port page")));
+        QCOMPARE(b_->ReceivedCount(), received);
+    }
+
     void samePortTwiceIsRefused()
     {
         TProgramPairDialog d{TConfigValues{}};
