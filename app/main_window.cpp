@@ -28,6 +28,7 @@
 #include "module/session.h"
 #include "module/status_form.h"
 #include "serial/com_combo_box.h"
+#include "serial/com_led.h"
 #include "serial/com_port.h"
 #include "serial/traffic_window.h"
 #include "settings/config_page.h"
@@ -133,6 +134,7 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
 TTarnwickForm::~TTarnwickForm()
 {
     TOperationState::SetObserver(nullptr);
+    TComLed::SetPaintInNotification(true);
     // Pages hold links to the port: close it while they still exist.
     try {
         ComPort1->ClosePort();
@@ -167,6 +169,7 @@ void TTarnwickForm::WireOperations()
         });
     });
     TOperationState::SetObserver([this](bool running) { OperationRunningChanged(running); });
+    TComLed::SetPaintInNotification(TOperationState::Running());
     connect(FlashConfigSheet->ProgramPairButton, &QPushButton::clicked, this, [this] {
         TPairPortSetup setup;
         setup.ports = ComPortSheet->ComComboBox1->Select().PortInfos();
@@ -195,6 +198,10 @@ void TTarnwickForm::FormShow() { FlashMemorySheet->ResetNibble(); }
 void TTarnwickForm::OperationRunningChanged(bool running)
 {
     portControls_.HoldOperations(running);
+    // Only an operation keeps the event loop from running: the lamps paint
+    // from inside their notifications while one runs. Otherwise the loop
+    // paints them moments later, once per frame however busy the line.
+    TComLed::SetPaintInNotification(running);
     // A modal box from the Help menu would hold the operation in its pause.
     menuBar()->setEnabled(!running);
     if (!running && TOperationState::Quitting()) {

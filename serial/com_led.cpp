@@ -5,8 +5,13 @@
 #include <QPainter>
 #include <QTimer>
 
-TComLed::TComLed(QWidget* parent) : QWidget(parent), ringTimer_(new QTimer(this))
+TComLed::TComLed(QWidget* parent) : QWidget(parent), ringTimer_(new QTimer(this)), holdTimer_(new QTimer(this))
 {
+    holdTimer_->setSingleShot(true);
+    connect(holdTimer_, &QTimer::timeout, this, [this] {
+        holding_ = false;
+        if (state_ != lsOn) update();
+    });
     resize(25, 25);
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     ringTimer_->setInterval(ringDuration_);
@@ -114,7 +119,7 @@ void TComLed::SetGlyphOff(const QImage& image)
 
 const QImage& TComLed::CurrentPicture() const
 {
-    return (isEnabled() && state_ == lsOn) ? glyphOn_ : glyphOff_;
+    return (isEnabled() && Lit()) ? glyphOn_ : glyphOff_;
 }
 
 bool TComLed::RingTimerActive() const { return ringTimer_->isActive(); }
@@ -123,14 +128,37 @@ int TComLed::RingTimeLeft() const { return ringTimer_->remainingTime(); }
 
 void TComLed::ChangeState(TLedState v)
 {
+    const bool wasLit = Lit();
     state_ = v;
+    const bool activity = signal_ == lsRx || signal_ == lsTx;
+    if (v == lsOn) {
+        litAt_.start();
+        holding_ = false;
+        holdTimer_->stop();
+    } else if (activity && port_ && wasLit && litAt_.isValid() && litAt_.elapsed() < ActivityHoldMs) {
+        holding_ = true;
+        if (!holdTimer_->isActive()) holdTimer_->start(ActivityHoldMs - int(litAt_.elapsed()));
+    } else {
+        holding_ = false;
+        holdTimer_->stop();
+    }
     if (OnChange) OnChange(this, v);
-    update();
+    if (Lit() != wasLit) update();
 }
+
+namespace {
+
+bool g_paintInNotification = true;
+
+}  // namespace
+
+void TComLed::SetPaintInNotification(bool on) { g_paintInNotification = on; }
+bool TComLed::PaintInNotification() { return g_paintInNotification; }
 
 void TComLed::SignalHandler(bool onOff)
 {
     ChangeState(onOff ? lsOn : lsOff);
+    if (!g_paintInNotification) return;
     // Paint now: the notification may come from inside a blocking exchange
     // that keeps the event loop from running for a while. User input waits,
     // so that no handler runs in the middle of a transfer. At most every

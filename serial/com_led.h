@@ -21,6 +21,13 @@ public:
     explicit TComLed(QWidget* parent = nullptr);
     ~TComLed() override;
 
+    // Whether a signal notification paints the lamp at once (processing the
+    // pending window messages), for every lamp of the process. On by
+    // default; a window whose blocking exchanges are all known may turn it
+    // off while none runs, when the event loop paints within moments anyway.
+    static void SetPaintInNotification(bool on);
+    static bool PaintInNotification();
+
     TCustomComPort* ComPort() const { return port_; }
     // Registers the lamp's link with the port (unregistering it from the old
     // one) and shows the signal at once when the port is open.
@@ -43,6 +50,14 @@ public:
 
     // The picture drawn now (on picture when enabled and lit).
     const QImage& CurrentPicture() const;
+    // Lit: on, or an activity lamp (receive, transmit) within its hold. A
+    // burst of activity flips the state for every read or write, often
+    // within one handler, where no repaint could ever show it: the picture
+    // of an activity lamp stays lit for ActivityHoldMs after it lit, so a
+    // single byte shows and a busy line shows a steady lamp (and costs no
+    // repaint per read). State() stays exact.
+    bool Lit() const { return state_ == lsOn || holding_; }
+    static constexpr int ActivityHoldMs = 50;
     bool RingTimerActive() const;
     int RingTimeLeft() const;  // ms until the ring lamp goes dark, -1 when not running
     const TComLink& Link() const { return link_; }
@@ -71,5 +86,8 @@ private:
     QImage glyphOn_, glyphOff_;
     TComLink link_;
     QTimer* ringTimer_;
+    QTimer* holdTimer_;
+    QElapsedTimer litAt_;  // an activity lamp last lit
+    bool holding_ = false;
     QElapsedTimer lastForcedPaint_;  // painted from inside a notification
 };

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "common/dialogs.h"
+#include "serial/traffic_line_delegate.h"
 #include "serial/traffic_model.h"
 
 TTrafficWindow::TTrafficWindow(TTrafficLog& log, QWidget* parent)
@@ -46,6 +47,7 @@ TTrafficWindow::TTrafficWindow(TTrafficLog& log, QWidget* parent)
     TrafficList->setEditTriggers(QAbstractItemView::NoEditTriggers);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     TrafficList->setFont(mono);
+    TrafficList->setItemDelegate(new TTrafficLineDelegate(mono, TrafficList));
 
     auto* top = new QHBoxLayout;
     top->addWidget(TrafficFilter);
@@ -114,7 +116,8 @@ void TTrafficWindow::Refresh()
     QScrollBar* bar = TrafficList->verticalScrollBar();
     const bool atEnd = bar->value() >= bar->maximum();
     if (model_->Refresh() && atEnd) TrafficList->scrollToBottom();
-    UpdateStatus();
+    // The counts change with every byte: twice a second is enough for them.
+    if (!statusShown_.isValid() || statusShown_.elapsed() >= StatusMs) UpdateStatus();
 }
 
 void TTrafficWindow::UpdateStatus()
@@ -122,6 +125,7 @@ void TTrafficWindow::UpdateStatus()
     QString s = model_->StatusText();
     if (fileLog_.Active()) s += QStringLiteral("; logging to %1").arg(fileLog_.Path());
     if (TrafficStatus->text() != s) TrafficStatus->setText(s);
+    statusShown_.start();
 }
 
 void TTrafficWindow::TrafficFilterChange(int item)

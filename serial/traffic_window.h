@@ -4,6 +4,7 @@
 // by direction, Clear, "Save…" (text or CSV) and "Log to file". It reads
 // the port's log on a timer only while it is shown.
 #include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QWidget>
 
 #include "serial/traffic_file_log.h"
@@ -20,6 +21,7 @@ class TTrafficWindow : public QWidget {
     Q_OBJECT
 public:
     static constexpr int RefreshMs = 100;
+    static constexpr int StatusMs = 500;  // the status line's counts
 
     explicit TTrafficWindow(TTrafficLog& log, QWidget* parent = nullptr);
     ~TTrafficWindow() override;
@@ -52,4 +54,5 @@ private:
     TTrafficModel* model_;
     TTrafficFileLog fileLog_;
     QBasicTimer timer_;
+    QElapsedTimer statusShown_;
 };

@@ -274,7 +274,7 @@ void TCustomComTerminal::SetColor(const QColor& c)
 void TCustomComTerminal::SetOemCharSet(bool v)
 {
     oemCharSet_ = v;
-    glyphKnown_.fill(false);
+    glyphs_.Forget();
     viewport()->update();
 }
 
@@ -401,8 +401,7 @@ void TCustomComTerminal::MeasureFont()
     cellHeight_ = std::max(1, fm.height());
     ascent_ = fm.ascent();
     underlinePos_ = std::max(1, fm.underlinePos());
-    rawFont_ = QRawFont::fromFont(font_);
-    glyphKnown_.fill(false);
+    glyphs_.Reset(font_, [this](uint8_t ch) { return QChar(TermCharToUnicode(ch, oemCharSet_)); });
     if (caretExists_) caretPixelHeight_ = caret_ == tcBlock ? cellHeight_ : std::max(1, cellHeight_ / 8);
 }
 
@@ -494,7 +493,7 @@ void TCustomComTerminal::paintEvent(QPaintEvent* e)
             if (cell.Ch == 0) continue;
             if ((cell.BackColor & 0xFFFFFF) != (background.rgb() & 0xFFFFFF)) p.fillRect(r, FromRgb(cell.BackColor));
             if (cell.Ch == ' ' && !cell.Underline) continue;
-            const quint32 glyph = cell.Ch == ' ' ? 0 : GlyphFor(cell.Ch);
+            const quint32 glyph = cell.Ch == ' ' ? 0 : glyphs_.Glyph(cell.Ch);
             if (glyph != 0) {
                 auto run = std::find_if(runs.begin(), runs.end(), [&](const TRun& x) { return x.color == cell.FrontColor; });
                 if (run == runs.end()) run = runs.insert(runs.end(), TRun{cell.FrontColor, {}, {}});
@@ -513,7 +512,7 @@ void TCustomComTerminal::paintEvent(QPaintEvent* e)
     }
     for (const TRun& run : runs) {
         QGlyphRun g;
-        g.setRawFont(rawFont_);
+        g.setRawFont(glyphs_.Raw());
         g.setGlyphIndexes(run.glyphs);
         g.setPositions(run.positions);
         p.setPen(FromRgb(run.color));
@@ -702,17 +701,6 @@ int TCustomComTerminal::BottomOriginY() const
     const int lines = Rows() + scrollback_.Count();
     const int maximum = visRows < lines ? lines - visRows : 0;
     return std::min(maximum, scrollback_.Count()) + 1 - scrollback_.Count();
-}
-
-quint32 TCustomComTerminal::GlyphFor(uint8_t ch)
-{
-    if (!glyphKnown_[ch]) {
-        glyphKnown_[ch] = true;
-        const QChar c(TermCharToUnicode(ch, oemCharSet_));
-        const QList<quint32> g = rawFont_.isValid() ? rawFont_.glyphIndexesForString(QString(c)) : QList<quint32>();
-        glyphs_[ch] = g.size() == 1 ? g.front() : 0;
-    }
-    return glyphs_[ch];
 }
 
 // ---------------------------------------------------------------- scrollback, selection, paste

@@ -8,13 +8,13 @@
 #include <QColor>
 #include <QElapsedTimer>
 #include <QFont>
-#include <QRawFont>
 #include <QRect>
 #include <array>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "common/byte_glyphs.h"
 #include "serial/com_port.h"
 #include "terminal/com_term_engine.h"
 #include "terminal/term_paste.h"
@@ -190,9 +190,6 @@ private:
     void FlushRepaint();
     // View origin row with the newest lines at the bottom of the view.
     int BottomOriginY() const;
-    // The font's glyph for a terminal byte, 0 when it has none (then drawn
-    // as text, which finds a fallback font).
-    quint32 GlyphFor(uint8_t ch);
 
     TComTermEngine engine_;
     TComLink rxLink_;
@@ -227,9 +224,9 @@ private:
     QRect pendingRepaint_;
     bool rangesPending_ = false;  // the scroll bar catches up with the scrollback at the next repaint
     bool flushing_ = false;
-    QRawFont rawFont_;
-    std::array<quint32, 256> glyphs_{};
-    std::array<bool, 256> glyphKnown_{};
+    // The font's glyph for each terminal byte, 0 when it has none (then
+    // drawn as text, which finds a fallback font).
+    TByteGlyphs glyphs_;
     int underlinePos_ = 1;
 };
 

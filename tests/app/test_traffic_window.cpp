@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTemporaryDir>
+#include <QFontDatabase>
+#include <QStringListModel>
 #include <QtTest>
 
 #include "app/main_window.h"
@@ -17,6 +19,7 @@
 #include "scripted_dialogs.h"
 #include "serial/com_port.h"
 #include "serial/traffic_format.h"
+#include "serial/traffic_line_delegate.h"
 #include "serial/traffic_model.h"
 #include "serial/traffic_window.h"
 #include "tools/vmodule/virtual_module.h"
@@ -122,6 +125,44 @@ private slots:
         QCOMPARE(w->Model().rowCount(), 0);
         QVERIFY(w->TrafficStatus->text().contains(QStringLiteral("0 bytes kept")));
         QVERIFY(dialogs.messages.empty());
+    }
+
+    // The lines are drawn as glyph runs at the font's pitch: ink in every
+    // character's cell and none in a space's; a selected line shows in the
+    // highlight colour.
+    void linesAreDrawnCellByCell()
+    {
+        const QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+        QStringListModel model({QStringLiteral("AB CD"), QStringLiteral("xx")});
+        QListView view;
+        view.setFont(mono);
+        view.setUniformItemSizes(true);
+        view.setModel(&model);
+        auto* delegate = new TTrafficLineDelegate(mono, &view);
+        view.setItemDelegate(delegate);
+        view.resize(300, 120);
+        view.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&view));
+        view.selectionModel()->select(model.index(1), QItemSelectionModel::Select);
+        const QImage img = view.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QRect row0 = view.visualRect(model.index(0));
+        const QRect row1 = view.visualRect(model.index(1));
+        const qreal advance = QFontMetricsF(mono).horizontalAdvance(QLatin1Char('0'));
+        QCOMPARE(delegate->sizeHint({}, model.index(0)).width(),
+                 qCeil(5 * advance) + 2 * TTrafficLineDelegate::Margin);
+        const QRgb base = view.palette().color(QPalette::Base).rgb();
+        auto inkIn = [&](const QRect& row, int cell) {
+            const int x0 = row.left() + TTrafficLineDelegate::Margin + qRound(cell * advance);
+            int ink = 0;
+            for (int x = x0 + 1; x < x0 + qFloor(advance) - 1; ++x)
+                for (int y = row.top() + 1; y < row.bottom(); ++y) ink += img.pixel(x, y) != base;  // inside a focus frame
+            return ink;
+        };
+        for (int cell : {0, 1, 3, 4}) QVERIFY2(inkIn(row0, cell) > 0, qPrintable(QString::number(cell)));
+        QCOMPARE(inkIn(row0, 2), 0);
+        QCOMPARE(inkIn(row0, 7), 0);
+        const QRgb highlight = view.palette().color(QPalette::Highlight).rgb();
+        QCOMPARE(img.pixel(row1.right() - 2, row1.center().y()), highlight);
     }
 };
 

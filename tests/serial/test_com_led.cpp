@@ -67,6 +67,7 @@ private slots:
     void stateWriteRaisesCode19WhileAttached();
     void oneLinkSlotPerSignal();
     void signalPaintsAtOnce();
+    void activityLampHoldsItsPicture();
     void ringLampGoesDarkAfterItsTime();
     void attachingShowsOpenPortAtOnce();
     void linkRegistrationFollowsAttachment();
@@ -229,6 +230,61 @@ void TestComLed::signalPaintsAtOnce()
     led.Link().OnOpenChange(nullptr, true);
     QVERIFY(counter.paints >= 1);
     QCOMPARE(Grab(led).pixel(12, 12), LedPicture(lkRedLight, true).pixel(7, 7));
+
+    // Turned off (no exchange blocks the loop): the change waits for the loop.
+    TComLed::SetPaintInNotification(false);
+    bool ran = false;
+    QMetaObject::invokeMethod(&led, [&ran] { ran = true; }, Qt::QueuedConnection);
+    led.Link().OnOpenChange(nullptr, false);
+    QVERIFY(!ran);
+    TComLed::SetPaintInNotification(true);
+    QTRY_VERIFY(ran);
+    QCOMPARE(Grab(led).pixel(12, 12), LedPicture(lkRedLight, false).pixel(7, 7));
+}
+
+void TestComLed::activityLampHoldsItsPicture()
+{
+    TComPort port;  // attached, never opened
+    const QImage on = LedPicture(lkRedLight, true), off = LedPicture(lkRedLight, false);
+    for (TComLedSignal s : {lsRx, lsTx}) {
+        TComLed led;
+        led.SetLedSignal(s);
+        led.SetComPort(&port);
+        led.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&led));
+        auto pulse = [&](bool v) { s == lsRx ? led.Link().OnRxActive(nullptr, v) : led.Link().OnTxActive(nullptr, v); };
+        // On and off within one handler, as a read that empties the queue.
+        QElapsedTimer lit;
+        lit.start();
+        pulse(true);
+        pulse(false);
+        QCOMPARE(led.State(), lsOff);  // the state stays exact
+        QVERIFY(led.Lit());
+        QVERIFY(led.CurrentPicture() == on);
+        QTRY_VERIFY_WITH_TIMEOUT(!led.Lit(), 5000);
+        QVERIFY(lit.elapsed() >= TComLed::ActivityHoldMs - 1);
+        QCOMPARE(Grab(led).pixel(12, 12), off.pixel(7, 7));
+        // A busy line keeps it lit; once quiet it goes dark.
+        for (int i = 0; i < 5; ++i) {
+            pulse(true);
+            pulse(false);
+            QVERIFY(led.Lit());
+            QTest::qWait(10);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!led.Lit(), 5000);
+        QCOMPARE(Grab(led).pixel(12, 12), off.pixel(7, 7));
+    }
+    // Level signals and lamps without a port show their state as it is.
+    TComLed conn;
+    conn.SetComPort(&port);
+    conn.Link().OnOpenChange(nullptr, true);
+    conn.Link().OnOpenChange(nullptr, false);
+    QVERIFY(!conn.Lit());
+    TComLed free;
+    free.SetLedSignal(lsRx);
+    free.SetState(lsOn);
+    free.SetState(lsOff);
+    QVERIFY(!free.Lit());
 }
 
 void TestComLed::ringLampGoesDarkAfterItsTime()
