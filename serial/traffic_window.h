@@ -20,7 +20,8 @@ class TTrafficModel;
 class TTrafficWindow : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int RefreshMs = 100;
+    // New lines appear (and the view follows the tail) four times a second.
+    static constexpr int RefreshMs = 250;
     static constexpr int StatusMs = 500;  // the status line's counts
 
     explicit TTrafficWindow(TTrafficLog& log, QWidget* parent = nullptr);

@@ -21,13 +21,32 @@ inline void TComTermEngine::MarkDirty(int x1, int y1, int x2, int y2)
 {
     if (dirty_.Any && x1 >= dirty_.X1 && y1 >= dirty_.Y1 && x2 <= dirty_.X2 && y2 <= dirty_.Y2) return;
     if (!dirty_.Any) {
-        dirty_ = {true, x1, y1, x2, y2};
+        dirty_.Any = true;
+        dirty_.X1 = x1;
+        dirty_.Y1 = y1;
+        dirty_.X2 = x2;
+        dirty_.Y2 = y2;
         return;
     }
     dirty_.X1 = std::min(dirty_.X1, x1);
     dirty_.Y1 = std::min(dirty_.Y1, y1);
     dirty_.X2 = std::max(dirty_.X2, x2);
     dirty_.Y2 = std::max(dirty_.Y2, y2);
+}
+
+inline void TComTermEngine::MarkScrolledUp()
+{
+    ++dirty_.ScrolledUp;
+    if (dirty_.Any) {
+        // A changed top row left the screen: nothing of it is left to draw.
+        if (dirty_.Y2 <= 1) {
+            dirty_.Any = false;
+        } else {
+            dirty_.Y1 = std::max(1, dirty_.Y1 - 1);
+            --dirty_.Y2;
+        }
+    }
+    MarkDirty(1, rows_, columns_, rows_);
 }
 
 // Field by field into the cell: a whole-cell copy from a local that was
@@ -50,7 +69,7 @@ inline void TComTermEngine::Advance()
             caret_ = {1, caret_.Y + 1};
         } else {
             buffer_.ScrollBufferUp();
-            MarkAll();
+            MarkScrolledUp();
             caret_ = {1, rows_};
         }
     }
@@ -357,7 +376,7 @@ void TComTermEngine::LineFeed()
         MoveCaret(caret_.X, caret_.Y + 1);
     } else {
         buffer_.ScrollBufferUp();
-        MarkAll();
+        MarkScrolledUp();
     }
 }
 

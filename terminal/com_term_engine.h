@@ -32,10 +32,15 @@ struct TTermAttr {
     bool operator==(const TTermAttr&) const = default;
 };
 
-// Buffer cells changed since the view last asked: a bounding box (1-based).
+// Buffer cells changed since the view last asked: a bounding box (1-based),
+// in the screen's present rows. ScrolledUp: lines the whole screen moved up
+// meanwhile; every row outside the box holds what the row ScrolledUp below it
+// held when the view last asked (so a view can move its picture instead of
+// drawing every row again).
 struct TTermDirty {
     bool Any = false;
     int X1 = 0, Y1 = 0, X2 = 0, Y2 = 0;
+    int ScrolledUp = 0;
 };
 
 class TComTermEngine {
@@ -142,6 +147,9 @@ private:
     void SetMode(const TParamList* params, bool on);
     void MarkDirty(int x1, int y1, int x2, int y2);
     void MarkAll() { MarkDirty(1, 1, columns_, rows_); }
+    // The screen moved up one line: the changed rows move with it, the new
+    // bottom row is changed.
+    void MarkScrolledUp();
     bool PortReady() const { return CanSend && CanSend(); }
 
     int columns_ = 80;

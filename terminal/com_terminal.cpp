@@ -64,6 +64,10 @@ TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(pa
     setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     horizontalScrollBar()->setTracking(false);
     verticalScrollBar()->setTracking(false);
+    // A drag starts from the range as it is now.
+    connect(verticalScrollBar(), &QScrollBar::sliderPressed, this, [this] {
+        if (rangesPending_) FlushRepaint();
+    });
     SetBorderStyle(bsSingle);
 
     engine_.CanSend = [this] { return comPort_ && comPort_->Connected(); };
@@ -374,10 +378,24 @@ void TCustomComTerminal::Sync()
     if (pushed) {
         // New lines always bring the view to the bottom; the scroll bar
         // follows with the next repaint, not with every read.
+        const int64_t lines = scrollback_.TotalPushed() - shownPushed_;
+        const TTermPoint before = viewOrigin_;
         shownPushed_ = scrollback_.TotalPushed();
         rangesPending_ = true;
         viewOrigin_.Y = BottomOriginY();
-        ScheduleRepaint(viewport()->rect());
+        // A view of the screen alone that stays at the bottom shows the same
+        // rows moved up: its picture moves, and only the rows that changed
+        // are drawn again. Anything else is drawn whole.
+        const int visRows = viewport()->height() / cellHeight_;
+        if (viewOrigin_ == before && viewOrigin_.Y >= 1 && d.ScrolledUp == lines &&
+            pendingScroll_ + lines < visRows) {
+            pendingScroll_ += static_cast<int>(lines);
+            pendingRepaint_.translate(0, -static_cast<int>(lines) * cellHeight_);
+            pendingRepaint_ &= viewport()->rect();
+            ScheduleRepaint(QRect());
+        } else {
+            ScheduleRepaint(viewport()->rect());
+        }
     } else if (d.Any && !rangesPending_) {
         ScrollToBottom();
     }
@@ -425,7 +443,10 @@ void TCustomComTerminal::UpdateScrollRanges()
 
 void TCustomComTerminal::scrollContentsBy(int, int)
 {
-    viewOrigin_ = {horizontalScrollBar()->value() + 1, verticalScrollBar()->value() + 1 - scrollback_.Count()};
+    const TTermPoint origin{horizontalScrollBar()->value() + 1, verticalScrollBar()->value() + 1 - scrollback_.Count()};
+    // The scroll bar catching up with lines that already moved the view.
+    if (origin == viewOrigin_) return;
+    viewOrigin_ = origin;
     ScheduleRepaint(viewport()->rect());
 }
 
@@ -527,6 +548,7 @@ void TCustomComTerminal::paintEvent(QPaintEvent* e)
         if (cr.intersects(clip)) {
             p.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
             p.fillRect(cr, Qt::white);
+            paintedCaret_ = cr;
         }
     }
 }
@@ -559,7 +581,12 @@ void TCustomComTerminal::timerEvent(QTimerEvent* e)
         return;
     }
     if (e->timerId() == repaintTimer_.timerId()) {
-        FlushRepaint();
+        FlushRepaint(false);
+        return;
+    }
+    if (e->timerId() == rangesTimer_.timerId()) {
+        rangesTimer_.stop();
+        if (rangesPending_) FlushRepaint();
         return;
     }
     if (e->timerId() != blink_.timerId()) {
@@ -610,6 +637,12 @@ void TCustomComTerminal::hideEvent(QHideEvent* e)
 {
     QAbstractScrollArea::hideEvent(e);
     ExitIfFocusGone();
+}
+
+void TCustomComTerminal::wheelEvent(QWheelEvent* e)
+{
+    if (rangesPending_) FlushRepaint();
+    QAbstractScrollArea::wheelEvent(e);
 }
 
 void TCustomComTerminal::mousePressEvent(QMouseEvent* e)
@@ -674,22 +707,47 @@ void TCustomComTerminal::ScheduleRepaint(const QRect& r)
     pendingRepaint_ |= r;
     if (flushing_ || repaintTimer_.isActive()) return;
     if (!lastRepaint_.isValid() || lastRepaint_.elapsed() >= RepaintMs) {
-        FlushRepaint();
+        FlushRepaint(false);
         return;
     }
     repaintTimer_.start(RepaintMs - static_cast<int>(lastRepaint_.elapsed()), this);
 }
 
-void TCustomComTerminal::FlushRepaint()
+void TCustomComTerminal::FlushRepaint(bool rangesNow)
 {
     repaintTimer_.stop();
     flushing_ = true;
-    if (rangesPending_) {
+    // While lines stream in, the scroll bar catches up a few times a second
+    // (every change of its range repaints it); at once when the user reaches
+    // for it or the keys.
+    if (rangesPending_ && !rangesNow && lastRanges_.isValid() && lastRanges_.elapsed() < RangesMs) {
+        if (!rangesTimer_.isActive()) rangesTimer_.start(RangesMs - static_cast<int>(lastRanges_.elapsed()), this);
+    } else if (rangesPending_) {
         rangesPending_ = false;
+        rangesTimer_.stop();
+        lastRanges_.start();
+        const TTermPoint origin = viewOrigin_;
+        const QRect pending = pendingRepaint_;
         UpdateScrollRanges();
         ScrollToBottom();
+        // The bars only caught up with a view that already moved with its
+        // lines: what the view shows did not change on the way.
+        if (viewOrigin_ == origin) pendingRepaint_ = pending;
     }
     flushing_ = false;
+    if (pendingScroll_ > 0) {
+        const QRect all = viewport()->rect();
+        if (!pendingRepaint_.contains(all)) {
+            // The whole rows move; the exposed rows, a part row below them and
+            // the caret that was drawn into the picture are drawn again.
+            const int dy = pendingScroll_ * cellHeight_;
+            const int rowsBottom = (all.height() / cellHeight_) * cellHeight_;
+            viewport()->scroll(0, -dy, QRect(0, 0, all.width(), rowsBottom));
+            pendingRepaint_ |= QRect(0, rowsBottom - dy, all.width(), all.height() - (rowsBottom - dy));
+            if (!paintedCaret_.isEmpty()) pendingRepaint_ |= paintedCaret_.translated(0, -dy) | CaretRect();
+        }
+        pendingScroll_ = 0;
+    }
     viewport()->update(pendingRepaint_);
     pendingRepaint_ = QRect();
     lastRepaint_.start();

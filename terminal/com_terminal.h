@@ -159,6 +159,7 @@ protected:
     bool event(QEvent* e) override;
     void hideEvent(QHideEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void wheelEvent(QWheelEvent* e) override;
     void mouseMoveEvent(QMouseEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void contextMenuEvent(QContextMenuEvent* e) override;
@@ -187,7 +188,8 @@ private:
     // Screen changes reach the view at most every RepaintMs: text arriving
     // in many small reads would otherwise repaint the view for each.
     void ScheduleRepaint(const QRect& r);
-    void FlushRepaint();
+    // rangesNow false: the scroll bar may wait for its next turn.
+    void FlushRepaint(bool rangesNow = true);
     // View origin row with the newest lines at the bottom of the view.
     int BottomOriginY() const;
 
@@ -222,8 +224,13 @@ private:
     QBasicTimer repaintTimer_;
     QElapsedTimer lastRepaint_;
     QRect pendingRepaint_;
+    static constexpr int RangesMs = 250;
+    QBasicTimer rangesTimer_;
+    QElapsedTimer lastRanges_;
     bool rangesPending_ = false;  // the scroll bar catches up with the scrollback at the next repaint
     bool flushing_ = false;
+    int pendingScroll_ = 0;  // rows the picture moves up at the next repaint
+    QRect paintedCaret_;     // where the caret was last drawn into the picture
     // The font's glyph for each terminal byte, 0 when it has none (then
     // drawn as text, which finds a fallback font).
     TByteGlyphs glyphs_;

@@ -1,6 +1,10 @@
 // The terminal view: painting from the buffer through the view origin,
 // scroll bars, caret, keys, and the port link against a pseudo-terminal.
+#include <QElapsedTimer>
+#include <QPaintEvent>
+#include <QScreen>
 #include <QScrollBar>
+#include <functional>
 #include <QtTest>
 
 #include "pty_pair.h"
@@ -44,6 +48,8 @@ private slots:
     void defaults();
     void paintsCellsThroughTheViewOrigin();
     void burstCostsOneRepaint();
+    void scrollingMovesThePicture();
+    void scrollBarCatchesUpAfterTheStream();
     void scrollBars();
     void caretFollowsFocus();
     void fontStaysFixedPitch();
@@ -131,6 +137,99 @@ void TestComTerminal::burstCostsOneRepaint()
     QVERIFY(QTest::qWaitFor([&] { return counter.paints > 0; }, 5000));
     QCoreApplication::processEvents();
     QCOMPARE(counter.paints, 1);
+}
+
+// Lines arriving a few at a time: the picture on the screen (what the
+// window system was given, not a fresh rendering) equals a fresh rendering
+// of the buffer after every step, while most repaints draw only the rows
+// that came in.
+void TestComTerminal::scrollingMovesThePicture()
+{
+    TComTerminal t;
+    t.SetRows(27);
+    t.SetWrapLines(true);
+    // Every row in sight beside the scroll bar the scrollback brings.
+    t.resize(t.sizeHint() + QSize(t.verticalScrollBar()->sizeHint().width(), t.horizontalScrollBar()->sizeHint().height()));
+    t.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&t));
+    t.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&t));
+    t.setFocus();  // the caret is drawn into the picture too
+    QVERIFY(t.hasFocus());
+    QRegion painted;
+    int partial = 0;
+    struct TRectsSeen : QObject {
+        std::function<void(const QRect&)> seen;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::Paint) seen(static_cast<QPaintEvent*>(e)->rect());
+            return false;
+        }
+    } rects;
+    rects.seen = [&](const QRect& r) {
+        if (r.height() < t.viewport()->height() / 2) ++partial;
+    };
+    t.viewport()->installEventFilter(&rects);
+    auto shown = [&] {
+        const QPoint at = t.viewport()->mapTo(t.window(), QPoint(0, 0));
+        return t.screen()->grabWindow(t.window()->winId(), at.x(), at.y(), t.viewport()->width(), t.viewport()->height()).toImage()
+            .convertToFormat(QImage::Format_RGB32);
+    };
+    int line = 0;
+    for (int step = 0; step < 12; ++step) {
+        // Now and then an empty line first: the row the caret was drawn on
+        // moves up unchanged.
+        std::string chunk = step % 2 ? "\r\n" : "";
+        for (int i = 0; i < 3 + step % 4; ++i, ++line) chunk += "line " + std::to_string(line) + " " + std::string(size_t(line % 50), char('a' + line % 26)) + "\r\n";
+        // A row in the middle changes as well, between scrolls.
+        if (step % 3 == 1) chunk += E("[12;5H") + "changed " + std::to_string(step) + E("[27;1H");
+        t.ReceivedData(chunk.data(), static_cast<int>(chunk.size()));
+        QTest::qWait(100);  // a few repaint periods
+        QTRY_COMPARE_WITH_TIMEOUT(shown(), t.viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32), 2000);
+    }
+    QVERIFY2(partial >= 6, qPrintable(QString::number(partial)));
+}
+
+// While lines stream in, the scroll bar's range changes a few times a
+// second, not with every repaint; it is exact once the stream pauses, and
+// at once when the user reaches for the keys.
+void TestComTerminal::scrollBarCatchesUpAfterTheStream()
+{
+    TComTerminal t;
+    t.SetRows(27);
+    t.resize(t.sizeHint());
+    t.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&t));
+    QScrollBar* bar = t.verticalScrollBar();
+    int rangeChanges = 0;
+    connect(bar, &QScrollBar::rangeChanged, [&] { ++rangeChanges; });
+    int line = 0;
+    auto send = [&](int lines) {
+        std::string chunk;
+        for (int i = 0; i < lines; ++i, ++line) chunk += "line " + std::to_string(line) + "\r\n";
+        t.ReceivedData(chunk.data(), static_cast<int>(chunk.size()));
+    };
+    send(30);
+    QElapsedTimer streaming;
+    streaming.start();
+    int chunks = 0;
+    while (streaming.elapsed() < 600) {
+        send(2);
+        ++chunks;
+        QTest::qWait(40);
+    }
+    QVERIFY2(rangeChanges < chunks / 2, qPrintable(QStringLiteral("%1 of %2").arg(rangeChanges).arg(chunks)));
+    auto exact = [&] {
+        const int visRows = t.viewport()->height() / t.CellHeight();
+        // At the bottom: the screen's first row at the top of the view.
+        return bar->maximum() == std::max(0, 27 + t.Scrollback().Count() - visRows) &&
+               bar->value() == std::min(bar->maximum(), t.Scrollback().Count());
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(exact(), 2000);
+    // Keys reach a bar that is up to date even in the middle of a stream.
+    send(5);
+    QTest::keyClick(&t, Qt::Key_PageUp, Qt::ShiftModifier);
+    QCOMPARE(bar->maximum(), std::max(0, 27 + t.Scrollback().Count() - t.viewport()->height() / t.CellHeight()));
 }
 
 void TestComTerminal::scrollBars()

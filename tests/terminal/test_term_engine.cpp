@@ -549,12 +549,38 @@ void TestTermEngine::dirtyRegion()
     QCOMPARE(d.X2, 11);
     QCOMPARE(d.Y2, 5);
     QVERIFY(!r.t.Dirty().Any);
+    // A scroll moves the changed rows with the screen and changes the new
+    // bottom row; a changed row that leaves the top is forgotten.
     r.t.MoveCaret(1, 27);
     r.Rx("\n");
     d = r.t.TakeDirty();
+    QCOMPARE(d.ScrolledUp, 1);
     QCOMPARE(d.X1, 1);
-    QCOMPARE(d.Y1, 1);
+    QCOMPARE(d.Y1, 27);
     QCOMPARE(d.X2, 80);
+    QCOMPARE(d.Y2, 27);
+    r.t.MoveCaret(5, 10);
+    r.Rx("x");
+    r.t.MoveCaret(1, 27);
+    r.Rx("\n\n");
+    d = r.t.TakeDirty();
+    QCOMPARE(d.ScrolledUp, 2);
+    QCOMPARE(d.Y1, 8);
+    QCOMPARE(d.Y2, 27);
+    QCOMPARE(d.X1, 1);
+    r.t.MoveCaret(5, 1);
+    r.Rx("y");
+    r.t.MoveCaret(1, 27);
+    r.Rx("\n");
+    d = r.t.TakeDirty();
+    QCOMPARE(d.Y1, 27);
+    QCOMPARE(d.Y2, 27);
+    // Scrolling down cannot be told as a move up: everything is changed.
+    r.t.SetEmulation(teVT52);
+    r.t.MoveCaret(1, 1);
+    r.Rx("\x1bI");
+    d = r.t.TakeDirty();
+    QCOMPARE(d.Y1, 1);
     QCOMPARE(d.Y2, 27);
 }
 
