@@ -53,7 +53,12 @@ bool TOperationState::Begin()
 void TOperationState::End()
 {
     if (g_depth == 0) return;
-    if (--g_depth == 0) Notify(false);
+    if (--g_depth == 0) {
+        // The stop was for that operation: exchanges outside one (Program
+        // Pair, Find Module) must not end at once because of it.
+        g_stop = g_quitting.load();
+        Notify(false);
+    }
 }
 
 void TOperationState::Reset()

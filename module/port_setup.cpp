@@ -1,5 +1,6 @@
 #include "module/port_setup.h"
 
+#include "module/operation_state.h"
 #include "serial/com_port.h"
 
 void ApplyFlowControlItem(TCustomComPort& port, int item)
@@ -56,4 +57,31 @@ void ApplyPortChoices(TCustomComPort& port, const TPortChoices& c)
     port.SetStopBits(c.stopItem == 1 ? sbTwoStopBits : sbOneStopBit);
     ApplyFlowControlItem(port, c.flowItem);
     port.SetPort(c.port);
+}
+
+TFlowControlRestore::~TFlowControlRestore()
+{
+    try {
+        Restore();
+    } catch (...) {
+    }
+}
+
+void TFlowControlRestore::SwitchToProgramming()
+{
+    if (!port_.Connected()) return;
+    armed_ = true;
+    port_.SetConnected(false);
+    ApplyProgrammingFlowControl(port_);
+    port_.OpenPort();
+}
+
+void TFlowControlRestore::Restore()
+{
+    if (!armed_) return;
+    armed_ = false;
+    const bool open = port_.Connected();
+    if (open) port_.SetConnected(false);
+    ApplyFlowControlItem(port_, flowItem_);
+    if (open && !TOperationState::StopRequested()) port_.OpenPort();
 }

@@ -27,3 +27,26 @@ void ApplyProgrammingFlowControl(TCustomComPort& port);
 // Baud, data length, parity, stop bits, flow control and the port name, in
 // the order "Open Port" applies them. Does not open the port.
 void ApplyPortChoices(TCustomComPort& port, const TPortChoices& choices);
+
+// A programming run's flow control and the way back: SwitchToProgramming
+// puts an open port on the programming line (closed, set, reopened);
+// Restore, or the destructor, puts the given item back as "Open Port"
+// applies it, once, and reopens the port unless the run was stopped (the
+// window closed: the port goes). While a port error unwinds, that error is
+// the one reported, never one of the restore.
+class TFlowControlRestore {
+public:
+    TFlowControlRestore(TCustomComPort& port, int flowItem) : port_(port), flowItem_(flowItem) {}
+    ~TFlowControlRestore();
+    TFlowControlRestore(const TFlowControlRestore&) = delete;
+    TFlowControlRestore& operator=(const TFlowControlRestore&) = delete;
+
+    // Nothing changes on a closed port, and nothing is restored then.
+    void SwitchToProgramming();
+    void Restore();
+
+private:
+    TCustomComPort& port_;
+    int flowItem_;
+    bool armed_ = false;
+};

@@ -55,6 +55,9 @@ private slots:
         const qint64 ms = t.elapsed();
         TOperationState::End();
         QVERIFY2(ms < 2500, qPrintable(QString::number(ms)));
+        // The stop ends with its operation: an exchange outside any
+        // operation (a pair run, a port search) is not cut short by it.
+        QVERIFY(!TOperationState::StopRequested());
         QTest::qWait(50);
         QCOMPARE(vm_->ReceivedCount(), 0L);
         // The next operation starts clear.
