@@ -22,6 +22,7 @@
 #include "module/config_programming.h"
 #include "module/error_report.h"
 #include "module/flash_transfer.h"
+#include "module/operation_runner.h"
 #include "module/operation_state.h"
 #include "module/read_back.h"
 #include "module/port_reconnect.h"
@@ -133,6 +134,12 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
 
 TTarnwickForm::~TTarnwickForm()
 {
+    // A run still going (the window was closed during it) ends first: it
+    // uses the port and the pages.
+    if (TOperationRunner::Panel().Running()) {
+        TOperationState::RequestQuit();
+        TOperationRunner::Panel().Finish();
+    }
     TOperationState::SetObserver(nullptr);
     TComLed::SetPaintInNotification(true);
     // Pages hold links to the port: close it while they still exist.
@@ -171,7 +178,14 @@ void TTarnwickForm::WireOperations()
     TOperationState::SetObserver([this](bool running) { OperationRunningChanged(running); });
     TComLed::SetPaintInNotification(TOperationState::Running());
     connect(FlashConfigSheet->ProgramPairButton, &QPushButton::clicked, this, [this] {
+        // One operation at a time: the dialog does not open beside another.
+        const QString refusal = TOperationRunner::Panel().Refusal();
+        if (!refusal.isEmpty()) {
+            Dialogs().MessageBox(this, refusal, QStringLiteral("Program Pair"), mb::Ok | mb::IconExclamation);
+            return;
+        }
         TPairPortSetup setup;
+        setup.traffic = &ComPort1->Traffic();
         setup.ports = ComPortSheet->ComComboBox1->Select().PortInfos();
         setup.line = ComPortSheet->Choices();
         if (ComPort1->Connected()) setup.openPort = ComPort1->Port();
@@ -202,8 +216,7 @@ void TTarnwickForm::OperationRunningChanged(bool running)
     // from inside their notifications while one runs. Otherwise the loop
     // paints them moments later, once per frame however busy the line.
     TComLed::SetPaintInNotification(running);
-    // A modal box from the Help menu would hold the operation in its pause.
-    menuBar()->setEnabled(!running);
+    if (!running) ComPortSheet->OperationEnded();
     if (!running && TOperationState::Quitting()) {
         // The window was closed during the operation: the port goes now.
         try {

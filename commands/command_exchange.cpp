@@ -4,7 +4,6 @@
 
 #include "commands/command_log.h"
 #include "module/operation_observer.h"
-#include "module/operation_state.h"
 #include "module/session.h"
 #include "serial/com_port.h"
 
@@ -22,7 +21,7 @@ bool WaitInput(TModuleSession& s, TOperationObserver& observer, int32_t count, i
 {
     TCustomComPort& port = s.Port();
     for (;;) {
-        if (TOperationState::StopRequested()) return false;  // the port may be closed
+        if (s.StopRequested()) return false;  // the run was stopped
         if (port.InQueueCount() >= count) return true;
         if (s.DeadlineReached()) return false;
         int32_t ms = s.RemainingMs();
@@ -36,7 +35,7 @@ bool WaitOutputEmpty(TModuleSession& s, TOperationObserver& observer, int32_t sl
 {
     TCustomComPort& port = s.Port();
     for (;;) {
-        if (TOperationState::StopRequested()) return false;  // the port may be closed
+        if (s.StopRequested()) return false;  // the run was stopped
         if (port.OutQueueCount() == 0) return true;
         if (s.DeadlineReached()) return false;
         int32_t ms = s.RemainingMs();
@@ -62,7 +61,7 @@ TExchangeResult SendCommandFrame(TModuleSession& session, TOperationObserver& ob
         for (int i = 0; i < kFrameEntries; ++i) {
             if (frame[size_t(i)] == kFrameEnd) break;
             // Stopped ("Close Port", the window closed): nothing more goes out.
-            if (TOperationState::StopRequested()) break;
+            if (session.StopRequested()) break;
             // The module has started to talk: the rest of the frame stays unsent.
             if (port.InQueueCount() != 0) break;
             const uint8_t b = uint8_t(frame[size_t(i)] & 0xFF);
@@ -107,7 +106,7 @@ TExchangeResult SendCommandFrame(TModuleSession& session, TOperationObserver& ob
     }
     // No complete reply in time: one waiting byte is shown, the rest waits
     // for the next drain.
-    if (!result.complete && (timedOut || waited) && !TOperationState::StopRequested() && port.InQueueCount() >= 1) {
+    if (!result.complete && (timedOut || waited) && !session.StopRequested() && port.InQueueCount() >= 1) {
         QByteArray b;
         if (port.ReadText(b, 1) == 1) {
             line.AppendReceived(uint8_t(b.at(0)));

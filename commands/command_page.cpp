@@ -3,7 +3,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QFontDatabase>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,7 +12,7 @@
 #include <QSignalBlocker>
 #include <QStyle>
 #include <algorithm>
-#include <optional>
+#include <memory>
 
 #include "commands/command_catalogue.h"
 #include "commands/command_exchange.h"
@@ -21,13 +20,10 @@
 #include "common/dialogs.h"
 #include "common/port_controls.h"
 #include "module/communication_error.h"
-#include "module/error_report.h"
 #include "module/operation_guard.h"
-#include "module/operation_state.h"
 #include "module/panel_observer.h"
 #include "module/session.h"
 #include "module/status_form.h"
-#include "module/xon_xoff_suspend.h"
 #include "serial/com_port.h"
 
 namespace {
@@ -40,8 +36,6 @@ void SetTag(QObject* o, int n) { o->setProperty(kTag, n); }
 int RowTop(int n) { return 24 * n + 10; }
 
 constexpr int kEditHeight = 21;
-// A drain of waiting input stops after this long (see kDrainMaxBytes).
-constexpr int64_t kDrainMaxMs = 250;
 
 QComboBox* ListCombo(QWidget* parent, const QStringList& items, int selected)
 {
@@ -67,8 +61,7 @@ QCheckBox* BoxOnly(QWidget* parent, int left, int top)
 TCommandPage::TCommandPage(TModuleSession& session, TPortControls& controls, QWidget* parent)
     : QWidget(parent),
       session_(session),
-      controls_(controls),
-      line_([this](const QString& s) { AddLogLine(s); })
+      controls_(controls)
 {
     setObjectName(QStringLiteral("CommandSheet"));
 
@@ -373,27 +366,6 @@ QStringList TCommandPage::LogLines() const
     return all.isEmpty() ? QStringList() : all.split(QLatin1Char('\n'));
 }
 
-void TCommandPage::DrainInput(const QString& startText)
-{
-    TCustomComPort& port = session_.Port();
-    line_.Start(startText);
-    // A closed port has nothing waiting; the send that follows reports it.
-    // A stopped operation reads nothing more.
-    if (port.Connected() && !TOperationState::StopRequested()) {
-        // Bounded, as nothing else runs meanwhile: a device that keeps
-        // sending would hold the window here for good. What is left stays
-        // queued for the next drain.
-        QElapsedTimer clock;
-        clock.start();
-        for (int32_t n = 0; n < kDrainMaxBytes && !clock.hasExpired(kDrainMaxMs) && port.InQueueCount() != 0; ++n) {
-            QByteArray b;
-            if (port.ReadText(b, 1) == 1) line_.AppendReceived(uint8_t(b.at(0)));
-            else break;
-        }
-    }
-    line_.Flush();
-}
-
 void TCommandPage::ClearLogButtonClick() { CommandBuildTerminal->clear(); }
 
 void TCommandPage::ClearCommandsButtonClick()
@@ -415,114 +387,63 @@ void TCommandPage::ClearCommandsButtonClick()
 
 // ------------------------------------------------------------------ sending
 
+std::vector<TCommandRow> TCommandPage::Rows() const
+{
+    std::vector<TCommandRow> rows;
+    for (int n = 1; n <= kRows; ++n) {
+        TCommandRow r;
+        r.row = n;
+        const QComboBox* combo = CommandCombo(n);
+        r.command = combo ? combo->currentIndex() : -1;
+        if (r.command > 0) r.values = RowValues(n);
+        rows.push_back(r);
+    }
+    return rows;
+}
+
 void TCommandPage::SendCommandClick(QObject* Sender)
 {
     auto* button = qobject_cast<QPushButton*>(Sender);
     if (!button) return;
-    if (button == SendAllButton) {
-        // Port errors go to "Send All", which reports them once.
-        RunRow(button, true);
-        return;
-    }
-    // One operation at a time: another one may be in a pause.
-    if (TOperationState::Busy()) return;
-    TOperationScope operation(this);
-    try {
-        TXonXoffSuspend xonXoff(session_.Port());
-        RunRow(button, false);
-    } catch (const EComPort& e) {
-        // The guard of the exchange has given the page, the cursor and the
-        // progress window back by now.
-        ReportPortError(this, e);
-        button->setFocus();
-    }
-}
-
-void TCommandPage::RunRow(QPushButton* sender, bool sendAll)
-{
-    try {
-        RunRowPasses(sender, sendAll);
-    } catch (const EComPort&) {
-        // The bytes that did go out (or came in) before the port failed
-        // belong in the log.
-        line_.Flush();
-        throw;
-    }
-}
-
-void TCommandPage::RunRowPasses(QPushButton* sender, bool sendAll)
-{
-    TCustomComPort& port = session_.Port();
-    bool repeat = true;
+    const int n = Tag(button);
+    if (n < 1 || n > kRows) return;
     SetAbortRequested(false);
-    DrainInput(QStringLiteral("Peripheral "));
-
-    while (repeat && !AbortRequested() && !TOperationState::StopRequested()) {
-        repeat = false;
-        const int n = Tag(sender);
-        const QComboBox* combo = CommandCombo(n);
-        const int command = combo ? combo->currentIndex() : -1;
-
-        if (command > 0) {
-            std::optional<TOperationGuard> guard;
-            if (!sendAll) {
-                guard.emplace(this);
-                ShowStatus(QStringLiteral("Send Command"), QStringLiteral("Sending command"));
-            }
-            bool present = true;
-            if (!sendAll && NeedsPresenceCheck(command)) present = session_.Communication_Check();
-            if (!port.Connected()) present = false;
-
-            if (present) {
-                const TEncodedCommand e = EncodeCommand(RowValues(n));
-                repeat = e.RepeatFlag;
-                DrainInput(QString());
-                Exchange(n, command, e, sendAll, repeat);
-                // A repeating row gives the window a turn before the next
-                // pass, so a click on Abort is seen even where no pause came
-                // in between; the page is still disabled here.
-                if (repeat) QCoreApplication::processEvents(QEventLoop::AllEvents);
-            } else {
-                // In "Send All" the page and the progress window stay as the
-                // run set them; it gives them back at its end.
-                ShowCommunicationError(this);
-                repeat = false;
-            }
-        }
-        if (!sendAll) sender->setFocus();
-    }
-}
-
-void TCommandPage::Exchange(int n, int command, const TEncodedCommand& e, bool sendAll, bool& repeat)
-{
-    TPanelObserver observer;
-    const TExchangeResult r =
-        SendCommandFrame(session_, observer, e, line_, QStringLiteral("%1. ").arg(n), !sendAll, kResponsiveSliceMs);
-    if (r.complete && RepeatSatisfied(command, r.firstReplyByte)) repeat = false;
+    const TCommandRow row = Rows()[size_t(n - 1)];
+    StartSend(button, QStringLiteral("Send Command"), [this, row](TModuleSession& session, TOperationObserver& observer,
+                                                                 TLogLine& line) {
+        return SendCommandRun(session, observer, row, line, kResponsiveSliceMs);
+    });
 }
 
 void TCommandPage::SendAllClick()
 {
-    if (TOperationState::Busy()) return;  // one operation at a time
     SetAbortRequested(false);
-    try {
-        TOperationGuard guard(this);
-        TXonXoffSuspend xonXoff(session_.Port());
-        ShowStatus(QStringLiteral("Send Command"), QStringLiteral("Sending command"));
-        if (session_.Communication_Check()) {
-            for (int n = 1; n <= kRows; ++n) {
-                UpdateStatus(n * 100 / kRows);
-                SetTag(SendAllButton, n);
-                SendCommandClick(SendAllButton);
-                // A row found the port gone and said so; the others would only
-                // repeat it. A stopped run ends with one message (the guard's).
-                if (!session_.Port().Connected() || TOperationState::StopRequested()) break;
-            }
-        }
-        SetTag(SendAllButton, 0);
-    } catch (const EComPort& e) {
-        SetTag(SendAllButton, 0);
-        ReportPortError(this, e);
-    }
-    SendAllButton->setFocus();
+    const std::vector<TCommandRow> rows = Rows();
+    StartSend(SendAllButton, QStringLiteral("Send All"),
+              [rows](TModuleSession& session, TOperationObserver& observer, TLogLine& line) {
+                  return SendAllRun(session, observer, rows, line, kResponsiveSliceMs);
+              });
+}
+
+void TCommandPage::StartSend(QPushButton* button, const QString& name, TSendJob send)
+{
+    QPointer<TCommandPage> page(this);
+    QPointer<QPushButton> focus(button);
+    TModuleSession& session = session_;
+    auto result = std::make_shared<TCommandRunResult>();
+    StartPanelRun(
+        {this, name, QStringLiteral("Send Command"), QStringLiteral("Sending command")},
+        [&session, page, send, result](TStopFlag& stop) {
+            TPanelLineHold hold(session, stop);
+            TPanelObserver observer(stop, page, QStringLiteral("Send Command"), true);
+            // The log lines go to the page in the order they were made.
+            TLogLine line([page](const QString& text) {
+                TOperationRunner::Post(page, [page, text] { page->AddLogLine(text); });
+            });
+            *result = send(session, observer, line);
+        },
+        [result, page, focus] {
+            if (page && result->noModule) ShowCommunicationError(page);
+            if (focus) focus->setFocus();
+        });
 }

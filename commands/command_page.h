@@ -7,8 +7,12 @@
 #include <array>
 #include <cstdint>
 
+#include <functional>
+#include <vector>
+
 #include "commands/command_encoder.h"
 #include "commands/command_log.h"
+#include "commands/command_run.h"
 
 class QComboBox;
 class QGroupBox;
@@ -17,6 +21,7 @@ class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
 class TModuleSession;
+class TOperationObserver;
 class TPortControls;
 
 class TCommandPage : public QWidget {
@@ -61,12 +66,8 @@ public:
     // Log lines, oldest first.
     QStringList LogLines() const;
 
-    // Slice in which waits of a repeating row give the window a turn, so
-    // the progress window's Abort button is always reachable.
+    // Slice in which waits of a repeating row look at the Abort button.
     static constexpr int kResponsiveSliceMs = 50;
-    // Bytes one drain of waiting input reads at most (it also stops after
-    // a quarter second).
-    static constexpr int32_t kDrainMaxBytes = 1024;
 
 private:
     struct TRow {
@@ -84,16 +85,14 @@ private:
     void AddParam(int n, QWidget* w, const QString& hint, bool tagged = true);
     QLineEdit* AddEdit(int n, int left, int width, int maxLength, const QString& text, const QString& hint);
 
-    // One click of a row button, or one row of "Send All"; port errors pass.
-    void RunRow(QPushButton* sender, bool sendAll);
-    void RunRowPasses(QPushButton* sender, bool sendAll);
-    // Steps of one exchange after the presence check.
-    void Exchange(int n, int command, const TEncodedCommand& e, bool sendAll, bool& repeat);
-    void DrainInput(const QString& startText);
+    // The rows as the encoder reads them, row 1 first; empty rows included.
+    std::vector<TCommandRow> Rows() const;
+    // Starts a send on the panel's runner; the button gets the focus back.
+    using TSendJob = std::function<TCommandRunResult(TModuleSession&, TOperationObserver&, TLogLine&)>;
+    void StartSend(QPushButton* button, const QString& name, TSendJob send);
     void AddLogLine(const QString& line);
 
     TModuleSession& session_;
     TPortControls& controls_;
     std::array<TRow, kRows + 1> rows_;  // index 0 unused
-    TLogLine line_;
 };

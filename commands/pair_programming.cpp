@@ -7,9 +7,12 @@
 #include "commands/command_encoder.h"
 #include "commands/command_exchange.h"
 #include "commands/command_log.h"
+#include "commands/command_run.h"
 #include "module/config_image.h"
+#include "module/line_claims.h"
 #include "module/program_runs.h"
 #include "module/session.h"
+#include "module/xon_xoff_suspend.h"
 #include "serial/com_port.h"
 
 namespace {
@@ -40,61 +43,59 @@ QString VersionText(const std::vector<uint8_t>& reply)
 }
 
 // "Read Version" as the Command page sends it, after whatever waits in the
-// receive queue is dropped.
+// receive queue is drained.
 QString ReadVersion(TModuleSession& session, TOperationObserver& observer)
 {
-    TCustomComPort& port = session.Port();
-    while (port.Connected() && port.InQueueCount() != 0) {
-        QByteArray b;
-        if (port.ReadText(b, 1) != 1) break;
-    }
-    TCommandRowValues row;
+    TXonXoffSuspend xonXoff(session.Port());
+    TCommandRow row;
     row.command = cmd::ReadVersion;
+    row.values.command = cmd::ReadVersion;
     TLogLine line([](const QString&) {});
-    const TExchangeResult x = SendCommandFrame(session, observer, EncodeCommand(row), line, QStringLiteral("1. "), false, 0);
-    return x.complete ? VersionText(x.reply) : QString();
+    const TCommandRunResult r = RunCommandRow(session, observer, row, line, false, false, 0);
+    return r.last.complete ? VersionText(r.last.reply) : QString();
 }
 
 void RunModule(const TPairRequest& request, int slot, const TMemoryBytes& image, TPairModule& m)
 {
-    TBlockingObserver quiet;
+    TBlockingObserver quiet(request.stop);
     TOperationObserver& observer = request.observers[size_t(slot)] ? *request.observers[size_t(slot)] : quiet;
     m.port = request.ports[size_t(slot)];
     m.image = image;
+    const TLineClaim claim(m.port, QStringLiteral("Program Pair (%1)").arg(QLatin1String(kRoles[slot])));
+    if (!claim.Ok()) return Fail(m, TPairFailure::Port, claim.Refusal());
     TComPort port;
     try {
         // No event thread: the operations poll the queue.
         port.SetEvents(0);
         if (request.setUpPort) request.setUpPort(port, m.port);
         port.SetPort(m.port);
+        port.ShareTraffic(request.traffic);
         port.OpenPort();
     } catch (const EComPort& e) {
         return Fail(m, TPairFailure::Port, PortFailureText(e, m.port, request.audience));
     }
     if (!port.Connected()) return Fail(m, TPairFailure::Port, QStringLiteral("cannot open %1").arg(m.port));
 
-    TModuleSession session(port);
+    TModuleSession session(port, request.stop);
     try {
-        const TOperationError e = ProgramConfigRun(session, observer, image, request.flowItem);
-        if (e != TOperationError::None) {
-            Fail(m, TPairFailure::Module, QString::fromLatin1(OperationErrorText(e)));
+        // Verified on the programming line, before the flow control comes back.
+        const TProgramRun run = ProgramConfigRun(session, observer, image, request.flowItem, true);
+        if (!run.Programmed()) {
+            Fail(m, TPairFailure::Module,
+                 QString::fromLatin1(OperationErrorText(run.checked ? run.error : TOperationError::NoModule)));
+        } else if (run.verify.error != TOperationError::None) {
+            Fail(m, TPairFailure::Module, QStringLiteral("programmed, but the read-back failed: %1")
+                                              .arg(QString::fromLatin1(OperationErrorText(run.verify.error))));
+        } else if (!run.verify.differences.empty()) {
+            Fail(m, TPairFailure::Module,
+                 QStringLiteral("the read-back differs: %1").arg(DifferenceSummary(run.verify.differences)));
         } else {
-            const TVerifyResult v = VerifyMemory(session, observer, kConfigFirstBlock, image);
-            if (v.error != TOperationError::None)
-                Fail(m, TPairFailure::Module,
-                     QStringLiteral("programmed, but the read-back failed: %1").arg(QString::fromLatin1(OperationErrorText(v.error))));
-            else if (!v.differences.empty())
-                Fail(m, TPairFailure::Module,
-                     QStringLiteral("the read-back differs: %1").arg(DifferenceSummary(v.differences)));
+            m.verified = true;
+            m.version = ReadVersion(session, observer);
+            if (m.version.isEmpty())
+                Fail(m, TPairFailure::Module, QStringLiteral("programmed and verified, but the version did not come"));
             else
-                m.verified = true;
-            if (m.verified) {
-                m.version = ReadVersion(session, observer);
-                if (m.version.isEmpty())
-                    Fail(m, TPairFailure::Module, QStringLiteral("programmed and verified, but the version did not come"));
-                else
-                    m.failure = TPairFailure::None;
-            }
+                m.failure = TPairFailure::None;
         }
     } catch (const EComPort& e) {
         // The device went away or refused mid-run.

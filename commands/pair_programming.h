@@ -14,6 +14,8 @@
 #include "settings/config_values.h"
 
 class TCustomComPort;
+class TStopFlag;
+class TTrafficLog;
 
 enum class TPairFailure {
     None,
@@ -40,6 +42,11 @@ struct TPairRequest {
     int flowItem = 0;  // the flow control each port gets back after programming
     // One per module, called on that module's thread only; null for none.
     std::array<TOperationObserver*, 2> observers{};
+    // Ends both runs at their next wait (the panel's Close Port, quitting,
+    // Ctrl-C); null for none.
+    TStopFlag* stop = nullptr;
+    // Where the ports' bytes are recorded, tagged by port; null: nowhere.
+    TTrafficLog* traffic = nullptr;
     TAdviceAudience audience = TAdviceAudience::CommandLine;
 };
 

@@ -8,10 +8,13 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QPointer>
 #include <QTimer>
+#include <atomic>
 
 #include "common/atomic_file.h"
 #include "common/dialogs.h"
+#include "module/operation_runner.h"
 #include "module/port_setup.h"
 #include "serial/com_port.h"
 #include "serial/port_list.h"
@@ -22,13 +25,20 @@
 // heard where the operation can stop.
 class TProgramPairDialog::TPairObserver : public TBlockingObserver {
 public:
-    explicit TPairObserver(std::atomic<bool>& abort) : abort_(abort) {}
+    TPairObserver(std::atomic<bool>& abort, TStopFlag& stop) : TBlockingObserver(&stop), abort_(abort) {}
     void Progress(int percent, TOperationPhase) override { percent_ = percent; }
     bool AbortRequested() override { return abort_.load(); }
     std::atomic<int> percent_{0};
 
 private:
     std::atomic<bool>& abort_;
+};
+
+struct TProgramPairDialog::TPairRun {
+    std::atomic<bool> abort{false};
+    std::unique_ptr<TPairObserver> observers[2];
+    TPairResult result;
+    bool running = true;  // window thread
 };
 
 namespace {
@@ -120,22 +130,28 @@ TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, const TPairP
         else PairKeyEdit->setText(key);
     });
     connect(RunPairButton, &QPushButton::clicked, this, [this] { StartPair(); });
-    connect(AbortPairButton, &QPushButton::clicked, this, [this] { abort_ = true; });
+    connect(AbortPairButton, &QPushButton::clicked, this, [this] {
+        if (run_) run_->abort = true;
+    });
     connect(SavePairProfileButton, &QPushButton::clicked, this, [this] { SavePairProfile(); });
     resize(520, 380);
 }
 
 TProgramPairDialog::~TProgramPairDialog()
 {
-    // A run in progress stops where it safely can; its thread is never left.
-    abort_ = true;
-    if (worker_.joinable()) worker_.join();
+    // A run in progress stops where it safely can; the runner ends it.
+    if (Running()) {
+        run_->abort = true;
+        TOperationRunner::Panel().RequestStop();
+    }
 }
+
+bool TProgramPairDialog::Running() const { return run_ && run_->running; }
 
 void TProgramPairDialog::reject()
 {
     if (Running()) {
-        abort_ = true;
+        run_->abort = true;
         return;
     }
     QDialog::reject();
@@ -177,43 +193,62 @@ void TProgramPairDialog::StartPair()
         Dialogs().MessageBox(this, QStringLiteral("The key needs 32 hex digits."), kCaption, mb::Ok | mb::IconExclamation);
         return;
     }
+    TOperationRunner& runner = TOperationRunner::Panel();
+    const QString refusal = runner.Refusal();
+    if (!refusal.isEmpty()) {
+        Dialogs().MessageBox(this, refusal, kCaption, mb::Ok | mb::IconExclamation);
+        return;
+    }
     ran_ = PairValues();
     hasRun_ = true;
-    abort_ = false;
-    done_ = false;
-    for (auto& o : observers_) o = std::make_unique<TPairObserver>(abort_);
+    auto run = std::make_shared<TPairRun>();
+    for (auto& o : run->observers) o = std::make_unique<TPairObserver>(run->abort, runner.Stop());
     TPairRequest request;
     request.ports = {a, b};
     request.values = ran_;
     request.audience = TAdviceAudience::Panel;
-    request.observers = {observers_[0].get(), observers_[1].get()};
+    request.observers = {run->observers[0].get(), run->observers[1].get()};
     request.flowItem = setup_.line.flowItem;
+    request.traffic = setup_.traffic;
     request.setUpPort = [line = setup_.line](TCustomComPort& port, const QString& path) {
         TPortChoices c = line;  // the Com Port page's line settings
         c.port = path;
         ApplyPortChoices(port, c);
     };
+    QPointer<TProgramPairDialog> self(this);
+    const bool started = runner.Start(
+        kCaption,
+        [run, request](TStopFlag& stop) {
+            TPairRequest r = request;
+            r.stop = &stop;
+            run->result = ProgramPair(r);
+        },
+        [run, self] {
+            run->running = false;
+            if (self) self->PairFinished();
+        });
+    if (!started) return;
+    run_ = run;
     PairSummaryText->clear();
     PairProgress->setValue(0);
     RunPairButton->setEnabled(false);
     SavePairProfileButton->setEnabled(false);
     AbortPairButton->setEnabled(true);
-    worker_ = std::thread([this, request] {
-        result_ = ProgramPair(request);
-        done_ = true;
-    });
     poll_->start();
 }
 
 void TProgramPairDialog::PollPair()
 {
-    const int percent = std::min(observers_[0]->percent_.load(), observers_[1]->percent_.load());
+    if (!run_) return;
+    const int percent = std::min(run_->observers[0]->percent_.load(), run_->observers[1]->percent_.load());
     PairProgress->setValue(std::min(percent, 100));
-    if (!done_.load()) return;
+}
+
+void TProgramPairDialog::PairFinished()
+{
     poll_->stop();
-    worker_.join();
     PairProgress->setValue(100);
-    PairSummaryText->setPlainText(PairSummary(result_, ran_).join(QLatin1Char('\n')));
+    PairSummaryText->setPlainText(PairSummary(run_->result, ran_).join(QLatin1Char('\n')));
     RunPairButton->setEnabled(true);
     AbortPairButton->setEnabled(false);
     SavePairProfileButton->setEnabled(true);

@@ -1,11 +1,10 @@
 #pragma once
 // Program Pair: two ports, the Config Memory page's configuration with a
-// fresh key proposed, the pair operation run off the GUI thread with a
-// progress bar and Abort, then one summary and "Save Profile…".
+// fresh key proposed, the pair operation run on the panel's runner (one
+// operation at a time) with a progress bar and Abort, then one summary and
+// "Save Profile…".
 #include <QDialog>
-#include <atomic>
 #include <memory>
-#include <thread>
 
 #include "commands/pair_programming.h"
 #include "module/port_setup.h"
@@ -23,6 +22,7 @@ struct TPairPortSetup {
     QList<TPortInfo> ports;  // the chooser's list; empty: the machine's serial devices
     TPortChoices line;       // its line settings; line.port is proposed for Point A
     QString openPort;        // the panel's open port, empty while closed
+    TTrafficLog* traffic = nullptr;  // the panel's traffic log: both ports' bytes go there
 };
 
 class TProgramPairDialog : public QDialog {
@@ -40,7 +40,7 @@ public:
     QPlainTextEdit* PairSummaryText;
     QPushButton* SavePairProfileButton;
 
-    bool Running() const { return worker_.joinable(); }
+    bool Running() const;
     // The device a chooser names: the chosen entry's path, or what was typed.
     static QString ChosenPort(const QComboBox* chooser);
     // The values the pair gets (the key as it stands in the dialog).
@@ -51,16 +51,15 @@ public:
 
 private:
     class TPairObserver;
+    struct TPairRun;
     void StartPair();
     void PollPair();
+    void PairFinished();
 
     TConfigValues values_;
     TPairPortSetup setup_;
-    std::thread worker_;
-    std::atomic<bool> done_{false};
-    std::atomic<bool> abort_{false};
-    std::unique_ptr<TPairObserver> observers_[2];
-    TPairResult result_;
+    // Shared with the run's worker, which may outlive the dialog.
+    std::shared_ptr<TPairRun> run_;
     TConfigValues ran_;  // what the last run programmed: the profile saved
     bool hasRun_ = false;
     QTimer* poll_;

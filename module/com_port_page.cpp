@@ -10,7 +10,9 @@
 #include "module/error_report.h"
 #include "module/operation_state.h"
 #include "module/find_module_run.h"
+#include "module/line_claims.h"
 #include "module/operation_guard.h"
+#include "module/operation_runner.h"
 #include "module/port_reconnect.h"
 #include "serial/com_combo_box.h"
 #include "serial/com_led.h"
@@ -128,7 +130,11 @@ TComPortPage::TComPortPage(TCustomComPort& port, TPortControls& controls, QWidge
             [this](const QList<TPortInfo>& ports) { ComComboBox1->Select().UpdatePorts(ports); });
     reconnector_ = new TPortReconnector(port_, this);
     reconnector_->SetRoots(watcher_->Roots());
-    reconnector_->Busy = [] { return TOperationGuard::Active() > 0; };
+    // Reopening waits for the running operation (it may be using this very
+    // device through Program Pair or Find Module); OperationEnded looks again.
+    reconnector_->Busy = [this] {
+        return TOperationRunner::Panel().Running() || TLineClaim::Claimed(TCustomComPort::DevicePath(port_.Port()));
+    };
     reconnector_->OnStateChange = [this](TPortReconnector::TState st, const QString& name) {
         ShowLineState(int(st), name);
     };
@@ -197,9 +203,14 @@ void TComPortPage::OpenComPortClick()
 
 void TComPortPage::CloseComPortClick()
 {
-    // An operation in a pause ends at its next wait, through its failure
-    // path, without another byte.
-    TOperationState::RequestStop();
+    // A running operation ends at its next wait, through its failure path,
+    // without another byte; the port closes once it has ended.
+    if (TOperationRunner::Panel().Running()) {
+        TOperationState::RequestStop();
+        closeWhenEnded_ = true;
+        CloseComPort->setEnabled(false);
+        return;
+    }
     if (port_.Connected()) {
         // A line that hung up cannot be purged, and closing it is just what
         // the user needs then: the purge may fail, the close goes on.
@@ -223,6 +234,20 @@ void TComPortPage::CloseComPortClick()
 }
 
 void TComPortPage::FindModuleClick() { RunFindModule(*this, port_); }
+
+void TComPortPage::OperationEnded()
+{
+    if (closeWhenEnded_) {
+        closeWhenEnded_ = false;
+        CloseComPort->setEnabled(true);
+        try {
+            CloseComPortClick();
+        } catch (const EComPort& e) {
+            ReportPortError(this, e);
+        }
+    }
+    if (reconnector_->Waiting()) reconnector_->TryReopen();
+}
 
 void TComPortPage::ShowLineState(int state, const QString& name)
 {

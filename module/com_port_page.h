@@ -47,6 +47,10 @@ public:
     // Looks for the module on every listed port (module/find_module_run).
     void FindModuleClick();
 
+    // The running operation has ended: a Close Port asked during it closes
+    // the port now, and a waiting reconnect looks for its device again.
+    void OperationEnded();
+
     // Told when "Reconnect automatically" has reopened a lost port.
     std::function<void()> OnPortReopened;
 
@@ -66,4 +70,5 @@ private:
     TPortWatcher* watcher_;
     TPortReconnector* reconnector_;
     TPortControls& controls_;
+    bool closeWhenEnded_ = false;
 };

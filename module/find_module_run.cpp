@@ -1,14 +1,15 @@
 #include "module/find_module_run.h"
 
 #include <QCheckBox>
-#include <QEventLoop>
-#include <QTimer>
+#include <memory>
 
 #include "common/dialogs.h"
 #include "common/radio_group.h"
 #include "module/com_port_page.h"
 #include "module/module_finder.h"
 #include "module/operation_guard.h"
+#include "module/operation_runner.h"
+#include "module/operation_state.h"
 #include "module/status_form.h"
 #include "serial/com_combo_box.h"
 #include "serial/com_port.h"
@@ -30,39 +31,42 @@ void RunFindModule(TComPortPage& page, TCustomComPort& port)
         for (int i = 0; i < 8; ++i)
             if (i != chosen) req.baudItems << i;
     req.settings = page.Choices();
+    req.traffic = &port.Traffic();  // the probes show in the Traffic window
     if (req.ports.isEmpty()) {
         Dialogs().MessageBox(&page, QStringLiteral("There is no serial port to search."), kCaption,
                              mb::Ok | mb::IconExclamation);
         return;
     }
 
-    TFindResult result;
-    {
-        TOperationGuard guard(&page);
-        SetAbortRequested(false);
-        ShowStatus(kCaption, QStringLiteral("Searching %1 port(s) ...").arg(req.ports.size()));
-        TModuleFinder finder(req);
-        finder.Start();
-        // Waits in an event loop so the window and Abort stay alive; the
-        // workers block on their own lines meanwhile.
-        QEventLoop loop;
-        QTimer tick;
-        tick.setInterval(100);
-        QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
-            if (AbortRequested()) finder.Abort();
-            if (finder.Total() > 0) UpdateStatus(finder.Done() * 100 / finder.Total());
-            if (finder.Finished()) loop.quit();
-        });
-        tick.start();
-        loop.exec();
-        if (!finder.Finished()) {  // the loop ended early: the program is quitting
-            finder.Abort();
-            while (!finder.WaitFinished(1000)) {
+    QPointer<TComPortPage> p(&page);
+    auto result = std::make_shared<TFindResult>();
+    SetAbortRequested(false);
+    StartPanelRun(
+        {&page, kCaption, kCaption, QStringLiteral("Searching %1 port(s) ...").arg(req.ports.size())},
+        [req, p, result](TStopFlag& stop) {
+            TModuleFinder finder(req);
+            finder.Start();
+            // Abort in the progress window, or a stop of the run (Close Port,
+            // the window closing), ends the search within an attempt.
+            while (!finder.WaitFinished(50)) {
+                if (AbortRequested() || stop.Requested()) finder.Abort();
+                if (finder.Total() > 0) {
+                    const int percent = finder.Done() * 100 / finder.Total();
+                    TOperationRunner::Post(p, [percent] { UpdateStatus(percent); });
+                }
             }
-        }
-        result = finder.Result();
-    }
+            *result = finder.Result();
+        },
+        [p, result] {
+            if (!p || TOperationState::Quitting()) return;
+            ShowFindResult(*p, *result);
+            TOperationState::NoteFailureShown();  // a stopped search said so itself
+        },
+        true);
+}
 
+void ShowFindResult(TComPortPage& page, const TFindResult& result)
+{
     if (result.found) {
         page.ComComboBox1->SetText(result.port);
         page.BaudRateGroup->SetItemIndex(result.baudItem);

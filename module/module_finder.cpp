@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "module/line_claims.h"
 #include "module/operation_observer.h"
 #include "module/session.h"
 #include "serial/com_port.h"
@@ -28,11 +29,10 @@ QString VersionText(const char* b, int n)
 
 int BaudOfItem(int baudItem) { return baudItem >= 0 && baudItem < 8 ? kBauds[baudItem] : 0; }
 
-bool ProbeModuleAt(TCustomComPort& port, QString* version)
+bool ProbeModuleAt(TCustomComPort& port, QString* version, TStopFlag* stop, QByteArray* replyBytes)
 {
-    // Worker threads have no window to keep alive: the check's pause blocks.
-    TBlockingObserver observer;
-    TModuleSession session(port);
+    TBlockingObserver observer(stop);
+    TModuleSession session(port, stop);
     if (!session.Communication_Check(observer)) return false;
     // The check reads the version reply but keeps nothing of it: ask again.
     port.PurgeBuffers(true, false);
@@ -41,6 +41,7 @@ bool ProbeModuleAt(TCustomComPort& port, QString* version)
     char reply[5];
     if (port.ReadBytes(reply, 5) != 5 || uint8_t(reply[0]) != 0x43) return false;
     if (version) *version = VersionText(reply + 1, 4);
+    if (replyBytes) *replyBytes = QByteArray(reply, 5);
     return true;
 }
 
@@ -98,7 +99,7 @@ void TModuleFinder::Start()
     for (int i = 0; i < n; ++i) workers_.emplace_back([this] { Worker(); });
 }
 
-void TModuleFinder::Abort() { abort_ = true; }
+void TModuleFinder::Abort() { abort_.Request(); }
 
 bool TModuleFinder::Finished() const
 {
@@ -133,9 +134,10 @@ void TModuleFinder::TryPort(int index)
         // the check's pause.
         TComPort port;
         port.SetEvents(0);
+        const TLineClaim claim(req_.ports[index], QStringLiteral("Find Module"));
         for (int item : req_.baudItems) {
             // A port earlier in the list answered: this one cannot win.
-            if (abort_ || best_.load() < index) break;
+            if (abort_.Requested() || best_.load() < index) break;
             TFindAttempt a;
             a.port = req_.ports[index];
             a.baudItem = item;
@@ -143,11 +145,19 @@ void TModuleFinder::TryPort(int index)
             c.port = a.port;
             c.baudItem = item;
             bool opened = false;
+            if (!claim.Ok()) {
+                a.error = claim.Refusal();
+                attempts.push_back(a);
+                --left;
+                ++done_;
+                break;
+            }
             try {
                 ApplyPortChoices(port, c);
+                port.ShareTraffic(req_.traffic);
                 port.OpenPort();
                 opened = port.Connected();
-                a.answered = opened && ProbeModuleAt(port, &a.version);
+                a.answered = opened && ProbeModuleAt(port, &a.version, &abort_);
             } catch (const EComPort& e) {
                 // A line that fails in the middle is as good as silent; one
                 // that cannot be opened fails alike at every rate.
@@ -183,7 +193,7 @@ TFindResult TModuleFinder::Result() const
 {
     std::lock_guard<std::mutex> lock(m_);
     TFindResult r;
-    r.aborted = abort_.load();
+    r.aborted = abort_.Requested();
     for (const auto& attempts : perPort_)
         for (const TFindAttempt& a : attempts) {
             r.tried.push_back(a);

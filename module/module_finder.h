@@ -16,24 +16,27 @@
 #include <vector>
 
 #include "module/port_setup.h"
+#include "module/stop_flag.h"
 
 class TCustomComPort;
+class TTrafficLog;
 
 // The Serial Baud Rate group's items (0 "115200 baud" .. 7 "300 baud") as numbers.
 int BaudOfItem(int baudItem);
 
-// The one place the finder speaks to a module: the shared communication
-// check (module/session, with a blocking observer), then "Read Version" (0x0F, five bytes beginning 0x43). True when the
-// module answered both; *version gets the four version bytes as text.
-// The port must be open; it may be closed and reopened by the check.
-bool ProbeModuleAt(TCustomComPort& port, QString* version);
+// The one probe of a module, for Find Module and the tool's "probe": the
+// shared communication check (module/session), then "Read Version" (0x0F,
+// five bytes beginning 0x43). True when the module answered both; *version
+// gets the four version bytes as text, *reply the five bytes. The port must
+// be open; it may be closed and reopened by the check. A stop ends it.
+bool ProbeModuleAt(TCustomComPort& port, QString* version, TStopFlag* stop = nullptr, QByteArray* reply = nullptr);
 
 struct TFindAttempt {
     QString port;
     int baudItem = 0;
     bool answered = false;
     QString version;
-    QString error;  // the port could not be opened (the other rates then are skipped)
+    QString error;  // the port could not be opened or is in use (the other rates then are skipped)
 };
 
 struct TFindRequest {
@@ -41,6 +44,7 @@ struct TFindRequest {
     QList<int> baudItems;       // Serial Baud Rate items, the chosen one first
     TPortChoices settings;      // data length, parity, stop bits, flow control
     int parallel = 4;           // ports tried at once
+    TTrafficLog* traffic = nullptr;  // where the probes' bytes go, tagged by port
 };
 
 struct TFindResult {
@@ -91,7 +95,7 @@ private:
     std::atomic<int> next_{0};
     std::atomic<int> done_{0};
     std::atomic<int> best_{INT_MAX};  // lowest port index that answered
-    std::atomic<bool> abort_{false};
+    TStopFlag abort_;
     mutable std::mutex m_;
     std::condition_variable cv_;
     int running_ = 0;

@@ -1,11 +1,14 @@
 #pragma once
 // What an operation with the module tells whoever runs it, and what it asks
 // of them: how far it has got, how it failed, whether to stop, and how to
-// pause. The panel's pauses keep the window alive and its progress goes to
-// the progress window; a command-line tool just sleeps and prints.
+// pause. Operations run on a thread of their own: the panel's observer
+// passes progress on to the window thread, a command-line tool prints it.
+#include <QString>
 #include <chrono>
 #include <cstdint>
 #include <thread>
+
+#include "module/stop_flag.h"
 
 enum class TOperationPhase {
     Checking,    // the communication check
@@ -55,15 +58,24 @@ public:
     virtual void Pause(int32_t ms) = 0;
     // Between the slices of a long wait that the user may want to end.
     virtual void KeepAlive() {}
+    // The step the progress window names ("Verifying").
+    virtual void Stage(const QString& mode) { (void)mode; }
+    // A value the module cannot take was replaced: one beep each.
+    virtual void Beep() {}
 };
 
-// Pauses by blocking the calling thread and reports nothing: for programs
-// without an event loop, one thread per port.
+// Pauses by blocking the calling thread and reports nothing: one thread per
+// port. With a stop flag, a pause ends the moment a stop is asked.
 class TBlockingObserver : public TOperationObserver {
 public:
+    explicit TBlockingObserver(TStopFlag* stop = nullptr) : stop_(stop) {}
     void Progress(int, TOperationPhase) override {}
     void Pause(int32_t ms) override
     {
-        if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+        if (stop_) stop_->Sleep(ms);
+        else if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
     }
+
+private:
+    TStopFlag* stop_;
 };

@@ -2,15 +2,15 @@
 
 #include <atomic>
 
+#include "module/operation_runner.h"
+
 namespace {
 
-int g_depth = 0;
-// Atomic: operations on worker threads (a command-line run, a port search)
-// read them while the GUI thread may set them.
-std::atomic<bool> g_stop{false};
+// Atomic: runs on their worker threads read them.
+std::atomic<bool> g_running{false};
 std::atomic<bool> g_quitting{false};
-bool g_failureShown = false;
-std::function<void(bool)> g_observer;
+std::atomic<bool> g_failureShown{false};
+std::function<void(bool)> g_observer;  // window thread only
 
 void Notify(bool running)
 {
@@ -20,20 +20,17 @@ void Notify(bool running)
 
 }  // namespace
 
-bool TOperationState::Running() { return g_depth > 0; }
-bool TOperationState::Busy() { return g_depth > 0 || g_quitting; }
+bool TOperationState::Running() { return g_running; }
+bool TOperationState::Busy() { return g_running || g_quitting; }
 
-bool TOperationState::StopRequested() { return g_stop; }
-void TOperationState::RequestStop()
-{
-    if (g_depth > 0) g_stop = true;
-}
+bool TOperationState::StopRequested() { return g_quitting || TOperationRunner::Panel().StopRequested(); }
+void TOperationState::RequestStop() { TOperationRunner::Panel().RequestStop(); }
 
 bool TOperationState::Quitting() { return g_quitting; }
 void TOperationState::RequestQuit()
 {
     g_quitting = true;
-    g_stop = true;
+    TOperationRunner::Panel().RequestStop();
 }
 
 void TOperationState::NoteFailureShown() { g_failureShown = true; }
@@ -41,30 +38,23 @@ bool TOperationState::FailureShown() { return g_failureShown; }
 
 void TOperationState::SetObserver(std::function<void(bool)> observer) { g_observer = std::move(observer); }
 
-bool TOperationState::Begin()
+void TOperationState::Begin()
 {
-    if (g_depth++ > 0) return false;
-    g_stop = g_quitting.load();
+    g_running = true;
     g_failureShown = false;
     Notify(true);
-    return true;
 }
 
 void TOperationState::End()
 {
-    if (g_depth == 0) return;
-    if (--g_depth == 0) {
-        // The stop was for that operation: exchanges outside one (Program
-        // Pair, Find Module) must not end at once because of it.
-        g_stop = g_quitting.load();
-        Notify(false);
-    }
+    if (!g_running) return;
+    g_running = false;
+    Notify(false);
 }
 
 void TOperationState::Reset()
 {
-    g_depth = 0;
-    g_stop = false;
+    g_running = false;
     g_quitting = false;
     g_failureShown = false;
 }

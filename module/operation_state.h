@@ -1,21 +1,18 @@
 #pragma once
-// The one operation with the module that runs at a time, and how it is
-// stopped. An operation runs inside its button handler; during its pauses
-// the window takes user input, so another operation, "Open Port", "Close
-// Port" or a close of the window can come in the middle of it. Process-wide,
-// as the progress window and its Abort flag are.
+// The panel's one operation with the module, as the rest of the window sees
+// it: whether one runs, and how it is stopped. The run itself lives in
+// TOperationRunner; Begin and End frame it on the window thread.
 #include <functional>
 
 class TOperationState {
 public:
-    // An operation runs (between the outermost Begin and its End).
+    // An operation runs (between Begin and End).
     static bool Running();
     // No operation may start now: one runs, or the program is quitting.
     static bool Busy();
 
-    // The running operation ends at its next wait: the session's waits and
-    // pauses return at once, nothing more is written, and the operation
-    // takes its failure path. Cleared when the next operation begins.
+    // The running operation ends at its next wait: its waits and pauses
+    // return at once, nothing more is written, and it takes its failure path.
     static bool StopRequested();
     static void RequestStop();
 
@@ -31,10 +28,8 @@ public:
     // Told when an operation begins (true) and ends (false); one observer.
     static void SetObserver(std::function<void(bool running)> observer);
 
-    // Frame of an operation; a nested frame (a row inside "Send All", a pass
-    // of a repeating row) belongs to the outer one. Begin returns true for
-    // the outermost frame.
-    static bool Begin();
+    // Window thread: the frame of a run.
+    static void Begin();
     static void End();
 
     // Back to the state at start-up (tests that run the event loop again).

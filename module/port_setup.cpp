@@ -1,6 +1,6 @@
 #include "module/port_setup.h"
 
-#include "module/operation_state.h"
+#include "module/stop_flag.h"
 #include "serial/com_port.h"
 
 void ApplyFlowControlItem(TCustomComPort& port, int item)
@@ -83,5 +83,5 @@ void TFlowControlRestore::Restore()
     const bool open = port_.Connected();
     if (open) port_.SetConnected(false);
     ApplyFlowControlItem(port_, flowItem_);
-    if (open && !TOperationState::StopRequested()) port_.OpenPort();
+    if (open && !(stop_ && stop_->Requested())) port_.OpenPort();
 }

@@ -4,6 +4,7 @@
 #include <QString>
 
 class TCustomComPort;
+class TStopFlag;
 
 struct TPortChoices {
     QString port = QStringLiteral("COM1");
@@ -36,7 +37,8 @@ void ApplyPortChoices(TCustomComPort& port, const TPortChoices& choices);
 // the one reported, never one of the restore.
 class TFlowControlRestore {
 public:
-    TFlowControlRestore(TCustomComPort& port, int flowItem) : port_(port), flowItem_(flowItem) {}
+    TFlowControlRestore(TCustomComPort& port, int flowItem, const TStopFlag* stop = nullptr)
+        : port_(port), flowItem_(flowItem), stop_(stop) {}
     ~TFlowControlRestore();
     TFlowControlRestore(const TFlowControlRestore&) = delete;
     TFlowControlRestore& operator=(const TFlowControlRestore&) = delete;
@@ -48,5 +50,6 @@ public:
 private:
     TCustomComPort& port_;
     int flowItem_;
+    const TStopFlag* stop_;
     bool armed_ = false;
 };

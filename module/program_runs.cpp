@@ -2,28 +2,59 @@
 
 #include "module/port_setup.h"
 #include "module/session.h"
+#include "module/xon_xoff_suspend.h"
 #include "serial/com_port.h"
 
-TOperationError ProgramFlashRun(TModuleSession& session, TOperationObserver& observer, const TMemoryBytes& image)
+namespace {
+
+void VerifyInto(TProgramRun& run, TModuleSession& session, TOperationObserver& observer, int firstBlock,
+                const TMemoryBytes& image)
 {
-    if (!session.Communication_Check(observer)) return TOperationError::NoModule;
-    const TOperationError e = ProgramMemoryBlocks(session, observer, kEraseFlash, kFlashFirstBlock, image);
-    observer.Pause(100);
-    return e;
+    observer.Stage(QStringLiteral("Verifying"));
+    run.verifyRan = true;
+    run.verify = VerifyMemory(session, observer, firstBlock, image);
 }
 
-TOperationError ProgramConfigRun(TModuleSession& session, TOperationObserver& observer, const TMemoryBytes& image,
-                                 int flowItem)
+}  // namespace
+
+TMemoryRead ReadAreaRun(TModuleSession& session, TOperationObserver& observer, int firstBlock,
+                        const TBlockSink& onBlock)
 {
-    TFlowControlRestore restore(session.Port(), flowItem);
+    TXonXoffSuspend xonXoff(session.Port());  // the blocks may hold 0x11 and 0x13
+    return ReadMemoryBlocks(session, observer, firstBlock, onBlock);
+}
+
+TProgramRun ProgramFlashRun(TModuleSession& session, TOperationObserver& observer, const TMemoryBytes& image,
+                            bool verify)
+{
+    TXonXoffSuspend xonXoff(session.Port());
+    TProgramRun run;
+    run.checked = session.Communication_Check(observer);
+    if (!run.checked) return run;
+    run.error = ProgramMemoryBlocks(session, observer, kEraseFlash, kFlashFirstBlock, image);
+    observer.Pause(100);
+    if (verify && run.error == TOperationError::None) VerifyInto(run, session, observer, kFlashFirstBlock, image);
+    return run;
+}
+
+TProgramRun ProgramConfigRun(TModuleSession& session, TOperationObserver& observer, const TMemoryBytes& image,
+                             int flowItem, bool verify, int rejected)
+{
+    // Back to the port's flow control whichever way the run ends.
+    TFlowControlRestore restore(session.Port(), flowItem, session.Stop());
     restore.SwitchToProgramming();
-    TOperationError e = TOperationError::NoModule;
-    if (session.Communication_Check(observer)) {
+    TProgramRun run;
+    run.checked = session.Communication_Check(observer);
+    if (run.checked) {
         observer.Progress(10, TOperationPhase::Handshake);
         observer.Pause(100);
-        e = ProgramMemoryBlocks(session, observer, kEraseConfig, kConfigFirstBlock, image);
+        for (int i = 0; i < rejected; ++i) observer.Beep();
+        run.error = ProgramMemoryBlocks(session, observer, kEraseConfig, kConfigFirstBlock, image);
         observer.Pause(100);
+        // Still on the programming line: the image's 0x11 and 0x13 come back as data.
+        if (verify && run.error == TOperationError::None)
+            VerifyInto(run, session, observer, kConfigFirstBlock, image);
     }
     restore.Restore();
-    return e;
+    return run;
 }

@@ -1,17 +1,16 @@
 #include "module/read_back.h"
 
 #include <QStringList>
+#include <memory>
 
 #include "common/dialogs.h"
 #include "flash_editor/flash_page.h"
 #include "module/communication_error.h"
 #include "module/config_decoder.h"
 #include "module/operation_guard.h"
-#include "module/operation_state.h"
 #include "module/panel_observer.h"
+#include "module/program_runs.h"
 #include "module/session.h"
-#include "module/status_form.h"
-#include "module/xon_xoff_suspend.h"
 #include "settings/config_page.h"
 
 namespace {
@@ -43,49 +42,55 @@ QString ShortenedDecodeMessage(const std::vector<TConfigDifference>& differences
 
 void ReadConfigButtonClick(TModuleSession& session, TConfigPage& page)
 {
-    if (TOperationState::Busy()) return;  // one operation at a time
-    TOperationGuard guard(&page);
-    TXonXoffSuspend xonXoff(session.Port());  // the blocks may hold 0x11 and 0x13
-    ShowStatus(QStringLiteral("Config Memory"), QStringLiteral("Reading"));
-
-    TPanelObserver observer;
-    const TMemoryRead read = ReadMemoryBlocks(session, observer, kConfigFirstBlock);
-    if (!read.Ok()) {
-        ShowCommunicationError(&page);
-        return;
-    }
-    const TConfigDecoding decoding = DecodeConfigImage(read.bytes);
-    page.SetValues(decoding.values);
-    if (!decoding.differences.empty())
-        Dialogs().MessageBox(&page, ShortenedDecodeMessage(decoding.differences), QStringLiteral("Read Config"),
-                             mb::Ok | mb::IconExclamation);
+    QPointer<TConfigPage> p(&page);
+    auto read = std::make_shared<TMemoryRead>();
+    StartPanelRun(
+        {&page, QStringLiteral("Read Config"), QStringLiteral("Config Memory"), QStringLiteral("Reading")},
+        [&session, p, read](TStopFlag& stop) {
+            TPanelLineHold hold(session, stop);
+            TPanelObserver observer(stop, p, QStringLiteral("Config Memory"));
+            *read = ReadAreaRun(session, observer, kConfigFirstBlock);
+        },
+        [p, read] {
+            if (!p) return;
+            if (!read->Ok()) {
+                ShowCommunicationError(p);
+                return;
+            }
+            const TConfigDecoding decoding = DecodeConfigImage(read->bytes);
+            p->SetValues(decoding.values);
+            if (!decoding.differences.empty())
+                Dialogs().MessageBox(p, ShortenedDecodeMessage(decoding.differences), QStringLiteral("Read Config"),
+                                     mb::Ok | mb::IconExclamation);
+        });
 }
 
 void CompareFlashButtonClick(TModuleSession& session, TFlashPage& page)
 {
-    if (TOperationState::Busy()) return;  // one operation at a time
-    TOperationGuard guard(&page);
-    TXonXoffSuspend xonXoff(session.Port());  // the blocks may hold 0x11 and 0x13
-    page.ClearMarks();
-    ShowStatus(QStringLiteral("Flash Memory"), QStringLiteral("Reading"));
-
-    TPanelObserver observer;
+    QPointer<TFlashPage> p(&page);
     const TFlashImage::Bytes shown = page.Image().Data();
-    const TMemoryRead read = ReadMemoryBlocks(session, observer, kFlashFirstBlock);
-    if (!read.Ok()) {
-        ShowCommunicationError(&page);
-        return;
-    }
-    const std::vector<TByteDifference> differences = CompareMemory(kFlashFirstBlock, shown, read.bytes);
-    page.MarkDifferences(Addresses(differences), DifferenceSummary(differences));
+    auto read = std::make_shared<TMemoryRead>();
+    const bool started = StartPanelRun(
+        {&page, QStringLiteral("Compare with Module"), QStringLiteral("Flash Memory"), QStringLiteral("Reading")},
+        [&session, p, read](TStopFlag& stop) {
+            TPanelLineHold hold(session, stop);
+            TPanelObserver observer(stop, p, QStringLiteral("Flash Memory"));
+            *read = ReadAreaRun(session, observer, kFlashFirstBlock);
+        },
+        [p, read, shown] {
+            if (!p) return;
+            if (!read->Ok()) {
+                ShowCommunicationError(p);
+                return;
+            }
+            const std::vector<TByteDifference> differences = CompareMemory(kFlashFirstBlock, shown, read->bytes);
+            p->MarkDifferences(Addresses(differences), DifferenceSummary(differences));
+        });
+    if (started) page.ClearMarks();
 }
 
-std::vector<TByteDifference> VerifyAfterProgramming(TModuleSession& session, QWidget* page, const QString& caption,
-                                                    int firstBlock, const TMemoryBytes& written)
+std::vector<TByteDifference> ShowVerifyResult(QWidget* page, const TVerifyResult& result)
 {
-    ShowStatus(caption, QStringLiteral("Verifying"));
-    TPanelObserver observer;
-    const TVerifyResult result = VerifyMemory(session, observer, firstBlock, written);
     if (result.error != TOperationError::None) {
         ShowCommunicationError(page);
         return {};

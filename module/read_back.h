@@ -1,7 +1,7 @@
 #pragma once
 // Reading the module's memory back: "Read Config", "Compare with Module",
-// and the verifying read that follows a successful "Program Flash" or
-// "Program Config".
+// and how the verifying read that follows a successful "Program Flash" or
+// "Program Config" is shown.
 #include <QString>
 
 #include "module/memory_operations.h"
@@ -19,9 +19,7 @@ void ReadConfigButtonClick(TModuleSession& session, TConfigPage& page);
 // Reads the flash without touching the grids and marks the differing cells.
 void CompareFlashButtonClick(TModuleSession& session, TFlashPage& page);
 
-// The verifying read after a programming that succeeded: the progress
-// window shows caption / "Verifying"; a module that does not answer gets
-// the communication message, a mismatch one message with the count and the
+// The verifying read's outcome: a module that did not answer gets the
+// communication message, a mismatch one message with the count and the
 // first differences. Silent on success. Returns the differences.
-std::vector<TByteDifference> VerifyAfterProgramming(TModuleSession& session, QWidget* page, const QString& caption,
-                                                    int firstBlock, const TMemoryBytes& written);
+std::vector<TByteDifference> ShowVerifyResult(QWidget* page, const TVerifyResult& result);

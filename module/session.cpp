@@ -1,11 +1,10 @@
 #include "module/session.h"
 
-#include <QEventLoop>
-#include <QTimer>
+#include <algorithm>
 #include <chrono>
 
 #include "module/operation_observer.h"
-#include "module/operation_state.h"
+#include "module/stop_flag.h"
 #include "serial/com_port.h"
 
 namespace {
@@ -23,59 +22,35 @@ constexpr uint8_t kDisconnect = 0x01;
 constexpr uint8_t kConnect = 0x00;
 constexpr uint8_t kAck = 0x6B;
 constexpr uint8_t kRlsdHoldOnly = 4;
-
-// The pause of the check when no observer is given: the window stays alive.
-class TEventPause : public TOperationObserver {
-public:
-    void Progress(int, TOperationPhase) override {}
-    void Pause(int32_t ms) override { TModuleSession::PauseWithMessages(ms); }
-};
+// A stop is seen within this while a wait blocks on the device.
+constexpr int32_t kStopSliceMs = 25;
 
 }  // namespace
 
+bool TModuleSession::StopRequested() const { return stop_ && stop_->Requested(); }
+
+int32_t TModuleSession::WaitSliceMs() const
+{
+    const int32_t left = RemainingMs();
+    return stop_ ? std::min(left, kStopSliceMs) : left;
+}
+
 void TModuleSession::SetDeadline(int32_t ms) { deadlineNs_ = NowNs() + int64_t(ms) * 1000000; }
 
-// A stopped operation finds every deadline passed, so each of its waits
-// ends at once.
-bool TModuleSession::DeadlineReached() const { return TOperationState::StopRequested() || NowNs() >= deadlineNs_; }
+// A stopped run finds every deadline passed, so each of its waits ends at once.
+bool TModuleSession::DeadlineReached() const { return StopRequested() || NowNs() >= deadlineNs_; }
 
 int32_t TModuleSession::RemainingMs() const
 {
-    if (TOperationState::StopRequested()) return 0;
+    if (StopRequested()) return 0;
     const int64_t left = deadlineNs_ - NowNs();
     if (left <= 0) return 0;
     return static_cast<int32_t>((left + 999999) / 1000000);
 }
 
-void TModuleSession::PauseWithMessages(int32_t ms)
-{
-    const int64_t end = NowNs() + int64_t(ms) * 1000000;
-    // A nested loop that sleeps until either an event or the end arrives,
-    // so the window stays alive without burning the processor. A stopped
-    // operation does not pause.
-    while (!TOperationState::StopRequested() && NowNs() < end) {
-        const int64_t leftMs = (end - NowNs() + 999999) / 1000000;
-        QEventLoop loop;
-        QTimer timer;
-        bool timedOut = false;
-        timer.setSingleShot(true);
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, &loop, [&] {
-            timedOut = true;
-            loop.quit();
-        });
-        timer.start(static_cast<int>(std::max<int64_t>(leftMs, 1)));
-        loop.exec();
-        // Only an exit of the application ends the loop before its timer,
-        // and from then on every nested loop returns at once: pausing on
-        // would spin. The program is quitting, so the operation stops.
-        if (!timedOut) TOperationState::RequestQuit();
-    }
-}
-
 void TModuleSession::WriteByte(uint8_t b)
 {
-    if (TOperationState::StopRequested()) return;  // nothing more goes out
+    if (StopRequested()) return;  // nothing more goes out
     port_.WriteText(QByteArray(1, static_cast<char>(b)));
 }
 
@@ -83,32 +58,32 @@ uint8_t TModuleSession::WaitforChar(int32_t ms)
 {
     SetDeadline(ms);
     for (;;) {
-        if (TOperationState::StopRequested()) return 0x00;
+        if (StopRequested()) return 0x00;
         if (port_.InQueueCount() >= 1) {
             char c = 0;
             if (port_.ReadBytes(&c, 1) == 1) return static_cast<uint8_t>(c);
         }
         if (DeadlineReached()) return 0x00;
-        port_.WaitForInput(1, RemainingMs());
+        port_.WaitForInput(1, WaitSliceMs());
     }
 }
 
 bool TModuleSession::Communication_Check()
 {
-    TEventPause pause;
+    TBlockingObserver pause(stop_);
     return Communication_Check(pause);
 }
 
 bool TModuleSession::Communication_Check(TOperationObserver& observer)
 {
-    if (TOperationState::StopRequested() || !port_.Connected()) return false;
+    if (StopRequested() || !port_.Connected()) return false;
 
     if (port_.CommStatusFlags() != kRlsdHoldOnly) {
         WriteByte(kNop);
         observer.Pause(300);
         // Stopped during the pause ("Close Port", the window closed): the
         // port must not be opened again.
-        if (TOperationState::StopRequested()) return false;
+        if (StopRequested()) return false;
     }
     port_.PurgeBuffers(true, true);
     port_.SetConnected(false);
@@ -129,7 +104,7 @@ bool TModuleSession::Communication_Check(TOperationObserver& observer)
             // The count only grows until we read: more than five can never
             // become exactly five, so the reply is already wrong.
             if (n > 5 || DeadlineReached()) break;
-            port_.WaitForInput(5, RemainingMs());
+            port_.WaitForInput(5, WaitSliceMs());
         }
     }
     return ok && port_.Connected();
@@ -152,7 +127,7 @@ bool TModuleSession::WaitForBytes(int32_t count, int32_t ms)
     for (;;) {
         if (port_.InQueueCount() >= count) return true;
         if (DeadlineReached()) return false;
-        port_.WaitForInput(count, RemainingMs());
+        port_.WaitForInput(count, WaitSliceMs());
     }
 }
 
@@ -162,6 +137,6 @@ bool TModuleSession::WaitForDrain(int32_t ms)
     for (;;) {
         if (port_.OutQueueCount() == 0) return true;
         if (DeadlineReached()) return false;
-        port_.WaitForOutputEmpty(RemainingMs());
+        port_.WaitForOutputEmpty(WaitSliceMs());
     }
 }

@@ -1,19 +1,25 @@
 #pragma once
 // Exchange primitives with the module in command mode: the one shared
-// millisecond deadline, pauses that keep the window alive, the wait for one
-// reply byte, the communication check and the reconnect handshake.
+// millisecond deadline, the wait for one reply byte, the communication check
+// and the reconnect handshake. A session runs on the operation's thread; its
+// stop flag ends every wait and write of the run at once.
 #include <cstdint>
 
 #include "common/hex_text.h"
 
 class TCustomComPort;
 class TOperationObserver;
+class TStopFlag;
 
 class TModuleSession {
 public:
-    explicit TModuleSession(TCustomComPort& port) : port_(port) {}
+    explicit TModuleSession(TCustomComPort& port, TStopFlag* stop = nullptr) : port_(port), stop_(stop) {}
 
     TCustomComPort& Port() { return port_; }
+    // The run's stop; null for none.
+    TStopFlag* Stop() const { return stop_; }
+    void SetStop(TStopFlag* stop) { stop_ = stop; }
+    bool StopRequested() const;
 
     // The shared deadline, on a monotonic clock (a wait across midnight ends on time).
     void SetDeadline(int32_t ms);
@@ -21,17 +27,12 @@ public:
     // Milliseconds left until the deadline (0 when reached).
     int32_t RemainingMs() const;
 
-    // Returns after ms milliseconds, processing Qt events meanwhile. Waits,
-    // pauses and writes end at once when the running operation was stopped
-    // (TOperationState); an exit of the event loop during a pause stops it.
-    static void PauseWithMessages(int32_t ms);
-
     // One received byte within ms, or 0x00. Blocks on the device, processes
     // no window messages, returns the moment a byte arrives.
     uint8_t WaitforChar(int32_t ms);
 
-    // The check pauses through the observer; without one it pauses as
-    // PauseWithMessages does.
+    // The check pauses through the observer; without one it sleeps on the
+    // stop flag.
     bool Communication_Check();
     bool Communication_Check(TOperationObserver& observer);
     bool ReconnectHandshake();
@@ -46,6 +47,11 @@ public:
     void WriteByte(uint8_t b);
 
 private:
+    // How long one blocking wait may last: with a stop flag the wait is cut
+    // into slices, so a stop is seen within one.
+    int32_t WaitSliceMs() const;
+
     TCustomComPort& port_;
+    TStopFlag* stop_;
     int64_t deadlineNs_ = 0;
 };

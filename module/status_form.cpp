@@ -9,12 +9,14 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <atomic>
 
 namespace {
 
 QPointer<TSTATUSF> g_form;
 int g_barPosition = 0;
-bool g_abortRequested = false;
+// Set by the Abort button, read by the operation on its worker.
+std::atomic<bool> g_abortRequested{false};
 
 void DrawFrame(QPainter& p, const QPalette& pal)
 {

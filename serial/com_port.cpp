@@ -2,6 +2,8 @@
 
 #include <poll.h>
 
+#include <QThread>
+
 #include <algorithm>
 #include <chrono>
 #include <climits>
@@ -87,7 +89,7 @@ TCustomComPort::~TCustomComPort()
 
 // ---------------------------------------------------------------- properties
 
-bool TCustomComPort::Connected() const { return device_ != nullptr; }
+bool TCustomComPort::Connected() const { return open_.load(std::memory_order_acquire); }
 
 void TCustomComPort::SetConnected(bool v)
 {
@@ -241,25 +243,32 @@ void TCustomComPort::ApplyAllSettings()
 void TCustomComPort::OpenPort()
 {
     if (Connected()) return;
-    if (OnBeforeOpen) OnBeforeOpen(this);
+    CallEvent(OnBeforeOpen);
     std::unique_ptr<TSerialDevice> dev = factory_ ? factory_() : std::make_unique<TTermiosDevice>();
     if (const int e = dev->Open(DevicePath(port_).toLocal8Bit().toStdString())) throw EComPort(CError_OpenFailed, e);
-    device_ = std::move(dev);
-    ++openSerial_;
-    rxConsumed_.store(0);
-    txSeq_.store(0);
-    try {
-        ApplyAllSettings();
-    } catch (...) {
-        device_->Close();
-        device_.reset();
-        throw;
+    {
+        std::lock_guard<std::recursive_mutex> lock(deviceM_);
+        device_ = std::move(dev);
+        ++openSerial_;
+        rxConsumed_.store(0);
+        txSeq_.store(0);
+        try {
+            ApplyAllSettings();
+        } catch (...) {
+            device_->Close();
+            device_.reset();
+            throw;
+        }
+        // Line errors from before the open are not ours to report.
+        {
+            std::lock_guard<std::mutex> counters(countersM_);
+            if (device_->Counters(&counterBase_->counters, &counterBase_->present) != 0) counterBase_->present = false;
+        }
+        if (events_ != 0) StartThread();
+        open_.store(true, std::memory_order_release);
     }
-    // Line errors from before the open are not ours to report.
-    if (device_->Counters(&counterBase_->counters, &counterBase_->present) != 0) counterBase_->present = false;
-    if (events_ != 0) StartThread();
     SignalLinks(0, true);
-    if (OnAfterOpen) OnAfterOpen(this);
+    CallEvent(OnAfterOpen);
     ReportSignals();
 }
 
@@ -275,18 +284,77 @@ void TCustomComPort::ClosePort()
     SignalLinks(1, false);
     SignalLinks(2, false);
     SignalLinks(3, false);
-    if (OnCTSChange) OnCTSChange(this, false);
-    if (OnDSRChange) OnDSRChange(this, false);
-    if (OnRLSDChange) OnRLSDChange(this, false);
-    if (OnBeforeClose) OnBeforeClose(this);
-    // Aborting pending transfers: Linux transfers never outlive their call,
-    // so this only checks that the device still answers.
-    if (const int e = device_->Purge(false, false)) throw EComPort(CError_PurgeFailed, e);
-    StopThread();
-    device_->Close();
-    device_.reset();
+    CallSignal(OnCTSChange, false);
+    CallSignal(OnDSRChange, false);
+    CallSignal(OnRLSDChange, false);
+    CallEvent(OnBeforeClose);
+    {
+        std::lock_guard<std::recursive_mutex> lock(deviceM_);
+        // Aborting pending transfers: Linux transfers never outlive their
+        // call, so this only checks that the device still answers.
+        if (const int e = device_->Purge(false, false)) throw EComPort(CError_PurgeFailed, e);
+        // What came in and was never read goes with the device: the traffic
+        // still shows it.
+        RecordUnread();
+        StopThread();
+        open_.store(false, std::memory_order_release);
+        device_->Close();
+        device_.reset();
+    }
     SignalLinks(0, false);
-    if (OnAfterClose) OnAfterClose(this);
+    CallEvent(OnAfterClose);
+}
+
+void TCustomComPort::RecordUnread()
+{
+    int32_t queued = 0;
+    if (device_->InQueue(&queued) != 0 || queued <= 0) return;
+    std::vector<char> unread(static_cast<std::size_t>(queued));
+    int32_t n = 0;
+    if (device_->Read(unread.data(), queued, &n) == 0 && n > 0)
+        trafficTo_->Record(TTrafficDirection::Rx, unread.data(), static_cast<std::size_t>(n), trafficTag_);
+}
+
+void TCustomComPort::ShareTraffic(TTrafficLog* log)
+{
+    trafficTo_ = log ? log : &traffic_;
+    trafficTag_ = log ? TrafficTagFor(DevicePath(port_).toStdString()) : 0;
+}
+
+bool TCustomComPort::Foreign() const { return QThread::currentThread() != thread(); }
+
+void TCustomComPort::OnOwnThread(std::function<void()> f)
+{
+    if (!Foreign()) {
+        f();
+        return;
+    }
+    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+}
+
+void TCustomComPort::CallEvent(const std::function<void(TCustomComPort*)>& event)
+{
+    if (!event) return;
+    if (!Foreign()) {
+        event(this);
+        return;
+    }
+    OnOwnThread([this, event] { event(this); });
+}
+
+void TCustomComPort::CallSignal(const std::function<void(TCustomComPort*, bool)>& event, bool on)
+{
+    if (!event) return;
+    OnOwnThread([this, event, on] { event(this, on); });
+}
+
+void TCustomComPort::Reserve() { reservedBy_.store(std::this_thread::get_id()); }
+void TCustomComPort::Release() { reservedBy_.store(std::thread::id()); }
+
+bool TCustomComPort::ReservedElsewhere() const
+{
+    const std::thread::id by = reservedBy_.load();
+    return by != std::thread::id() && by != std::this_thread::get_id();
 }
 
 void TCustomComPort::StartThread()
@@ -318,6 +386,9 @@ bool TCustomComPort::HandOverWaiting() const { return thread_ && thread_->HandOv
 
 void TCustomComPort::RunPendingHandOver()
 {
+    // An operation's thread may be closing the port: the device and the
+    // event thread stay while the batch runs.
+    std::lock_guard<std::recursive_mutex> lock(deviceM_);
     if (!thread_) return;
     struct TDepth {
         TCustomComPort* port;
@@ -332,7 +403,7 @@ void TCustomComPort::RunPendingHandOver()
 
 void TCustomComPort::NotifyDeviceLost(uint64_t openSerial)
 {
-    if (openSerial != openSerial_ || !Connected()) return;
+    if (openSerial != openSerial_.load() || !Connected()) return;
     const std::vector<TComLink*> links = links_;
     for (TComLink* l : links)
         if (HasLink(l) && l->OnDeviceLost) l->OnDeviceLost(this);
@@ -357,6 +428,8 @@ int32_t TCustomComPort::WriteTimeoutMs(int32_t count) const
 int32_t TCustomComPort::WriteText(const QByteArray& bytes)
 {
     if (bytes.isEmpty()) return 0;
+    // The line belongs to an operation on another thread: nothing goes out.
+    if (ReservedElsewhere()) return 0;
     CheckOpen(CError_WriteFailed);
     const QByteArray copy(bytes.constData(), bytes.size());  // the links get what was asked for
     const int32_t count = static_cast<int32_t>(copy.size());
@@ -378,7 +451,8 @@ int32_t TCustomComPort::WriteText(const QByteArray& bytes)
         int32_t timeoutMs = WriteTimeoutMs(count);
         if (WaitForDsr(&timeoutMs)) {
             const int e = device_->Write(copy.constData(), count, timeoutMs, &written);
-            traffic_.Record(TTrafficDirection::Tx, copy.constData(), static_cast<std::size_t>(std::max(written, 0)));
+            trafficTo_->Record(TTrafficDirection::Tx, copy.constData(), static_cast<std::size_t>(std::max(written, 0)),
+                               trafficTag_);
             if (e) throw EComPort(CError_WriteFailed, e);
         }
     }
@@ -419,7 +493,7 @@ int32_t TCustomComPort::ReadWithTimeouts(char* buffer, int32_t count)
     auto readSome = [&] {
         int32_t n = 0;
         if (const int e = device_->Read(buffer + got, count - got, &n)) throw EComPort(CError_ReadFailed, e);
-        traffic_.Record(TTrafficDirection::Rx, buffer + got, static_cast<std::size_t>(std::max(n, 0)));
+        trafficTo_->Record(TTrafficDirection::Rx, buffer + got, static_cast<std::size_t>(std::max(n, 0)), trafficTag_);
         got += n;
         rxConsumed_.fetch_add(static_cast<uint64_t>(n), std::memory_order_acq_rel);
         return n;
@@ -468,6 +542,8 @@ int32_t TCustomComPort::ReadWithTimeouts(char* buffer, int32_t count)
 
 int32_t TCustomComPort::ReadBytes(char* buffer, int32_t count)
 {
+    // The replies belong to the operation that holds the line.
+    if (ReservedElsewhere()) return 0;
     CheckOpen(CError_ReadFailed);
     if (count <= 0) return 0;
     const int32_t got = ReadWithTimeouts(buffer, count);
@@ -491,12 +567,14 @@ int32_t TCustomComPort::ReadText(QByteArray& text, int32_t count)
 
 TCustomComPort::TCommState TCustomComPort::ClearCommError(bool withStatus)
 {
+    std::lock_guard<std::recursive_mutex> lock(deviceM_);
     CheckOpen(CError_ClearComFailed);
     TCommState s;
     if (const int e = device_->InQueue(&s.inQueue)) throw EComPort(CError_ClearComFailed, e);
     if (const int e = device_->OutQueue(&s.outQueue)) throw EComPort(CError_ClearComFailed, e);
 
     // Line errors are the driver counters' growth since the last call.
+    std::lock_guard<std::mutex> counters(countersM_);
     if (counterBase_->present) {
         TSerialCounters c;
         bool present = false;
@@ -549,6 +627,7 @@ TComErrors TCustomComPort::LineErrors()
 
 uint8_t TCustomComPort::ModemSignals()
 {
+    std::lock_guard<std::recursive_mutex> lock(deviceM_);
     CheckOpen(CError_ModemStatFailed);
     uint8_t m = 0;
     bool present = false;
@@ -558,6 +637,8 @@ uint8_t TCustomComPort::ModemSignals()
 
 void TCustomComPort::PurgeBuffers(bool input, bool output)
 {
+    if (ReservedElsewhere()) return;
+    std::lock_guard<std::recursive_mutex> lock(deviceM_);
     CheckOpen(CError_PurgeFailed);
     TRxChange change(rxSeq_);
     int32_t queued = 0;
@@ -567,7 +648,8 @@ void TCustomComPort::PurgeBuffers(bool input, bool output)
         std::vector<char> discarded(static_cast<std::size_t>(queued));
         int32_t n = 0;
         if (device_->Read(discarded.data(), queued, &n) == 0)
-            traffic_.Record(TTrafficDirection::Rx, discarded.data(), static_cast<std::size_t>(std::max(n, 0)));
+            trafficTo_->Record(TTrafficDirection::Rx, discarded.data(), static_cast<std::size_t>(std::max(n, 0)),
+                               trafficTag_);
     }
     if (const int e = device_->Purge(input, output)) throw EComPort(CError_PurgeFailed, e);
     rxConsumed_.fetch_add(static_cast<uint64_t>(std::max(queued, 0)), std::memory_order_acq_rel);
@@ -634,6 +716,10 @@ void TCustomComPort::RecomputeRxLinkFlag()
 
 void TCustomComPort::SignalLinks(int code, bool onOff)
 {
+    if (Foreign()) {
+        OnOwnThread([this, code, onOff] { SignalLinks(code, onOff); });
+        return;
+    }
     // A handler may unregister links: walk a copy, skip the ones gone.
     const std::vector<TComLink*> links = links_;
     for (TComLink* l : links) {
@@ -654,6 +740,10 @@ void TCustomComPort::SignalLinks(int code, bool onOff)
 
 void TCustomComPort::NotifyLinks(int code)
 {
+    if (Foreign()) {
+        OnOwnThread([this, code] { NotifyLinks(code); });
+        return;
+    }
     const std::vector<TComLink*> links = links_;
     for (TComLink* l : links) {
         if (!HasLink(l)) continue;
@@ -670,6 +760,11 @@ void TCustomComPort::NotifyLinks(int code)
 
 void TCustomComPort::PassTxToLinks(const char* buffer, int count)
 {
+    if (Foreign()) {
+        const QByteArray copy(buffer, count);
+        OnOwnThread([this, copy] { PassTxToLinks(copy.constData(), int(copy.size())); });
+        return;
+    }
     const std::vector<TComLink*> links = links_;
     for (TComLink* l : links)
         if (HasLink(l) && l->OnTxData) l->OnTxData(this, buffer, count);
@@ -711,15 +806,15 @@ void TCustomComPort::ReportSignal(int code)
     switch (code) {
     case 1:
         SignalLinks(1, m & ms::Cts);
-        if (OnCTSChange) OnCTSChange(this, m & ms::Cts);
+        CallSignal(OnCTSChange, (m & ms::Cts) != 0);
         break;
     case 2:
         SignalLinks(2, m & ms::Dsr);
-        if (OnDSRChange) OnDSRChange(this, m & ms::Dsr);
+        CallSignal(OnDSRChange, (m & ms::Dsr) != 0);
         break;
     default:
         SignalLinks(3, m & ms::Rlsd);
-        if (OnRLSDChange) OnRLSDChange(this, m & ms::Rlsd);
+        CallSignal(OnRLSDChange, (m & ms::Rlsd) != 0);
         break;
     }
 }
@@ -735,6 +830,8 @@ void TCustomComPort::HandleRxChar()
 {
     int32_t count = InQueueCount();
     if (count > 0) SignalLinks(5, true);
+    // An operation on another thread reads its replies itself.
+    if (ReservedElsewhere()) return;
     if (count > 0 && !(deliverRxChar_ && !hasRxLink_)) {
         bool taken = false;
         std::vector<char> buffer;

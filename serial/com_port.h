@@ -9,6 +9,8 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "serial/com_types.h"
@@ -223,7 +225,21 @@ public:
 
     // Every byte written or read (or purged from the receive queue), kept
     // across opens for the traffic window and the traffic file.
-    TTrafficLog& Traffic() { return traffic_; }
+    TTrafficLog& Traffic() { return *trafficTo_; }
+    // Records into another port's log, tagged with this port's device path
+    // (Program Pair's and Find Module's ports feed the panel's log). Set
+    // before the port is used; nullptr for its own log again.
+    void ShareTraffic(TTrafficLog* log);
+
+    // --- threads ---
+    // A port belongs to the thread that made it: its links and events are
+    // called there. An operation may run on a worker thread meanwhile: what
+    // it does to the port is told to the links on the port's thread, and
+    // while it holds the reservation no other thread reads or writes the
+    // line (the links do not take its replies, the terminal sends nothing).
+    void Reserve();    // for the calling thread
+    void Release();
+    bool ReservedElsewhere() const;
 
     // --- links ---
     void RegisterLink(TComLink* link);    // code 18 when already registered
@@ -334,8 +350,26 @@ private:
     // evTxEmpty for the value it saw drained, so a write that slips in
     // between its look at the queue and its report is never lost.
     std::atomic<uint64_t> txSeq_{0};
-    uint64_t openSerial_ = 0;  // counts opens, so a late notice finds its own open
+    std::atomic<uint64_t> openSerial_{0};  // counts opens, so a late notice finds its own open
     TTrafficLog traffic_;
+    TTrafficLog* trafficTo_ = &traffic_;
+    int trafficTag_ = 0;
+    // Open state as other threads see it (device_ changes on the operation's thread).
+    std::atomic<bool> open_{false};
+    // Held while a hand-over runs on the port's thread, and while another
+    // thread replaces the device: a hand-over never sees it half gone.
+    std::recursive_mutex deviceM_;
+    // ClearCommError's counter base, from the port's thread and a worker.
+    std::mutex countersM_;
+    std::atomic<std::thread::id> reservedBy_{};
+    // True on a thread other than the port's: links and events are posted.
+    bool Foreign() const;
+    // Calls f on the port's thread: now, or posted when on another thread.
+    void OnOwnThread(std::function<void()> f);
+    void CallEvent(const std::function<void(TCustomComPort*)>& event);
+    void CallSignal(const std::function<void(TCustomComPort*, bool)>& event, bool on);
+    // Under deviceM_: records the bytes still queued before the device goes.
+    void RecordUnread();
 };
 
 class TComPort : public TCustomComPort {

@@ -22,7 +22,8 @@ TTrafficLines::TAdded TTrafficLines::Add(const TTrafficChunk& chunk)
         open_ = false;  // a hidden transfer still ends the run
         return added;
     }
-    const bool continues = merge_ && open_ && !lines_.empty() && lines_.back().Dir == chunk.Dir && gap >= 0 &&
+    const bool continues = merge_ && open_ && !lines_.empty() && lines_.back().Dir == chunk.Dir &&
+                           lines_.back().Tag == chunk.Tag && gap >= 0 &&
                            gap <= RunGapNs;
     std::size_t i = 0;
     const std::size_t n = chunk.Bytes.size();
@@ -38,6 +39,7 @@ TTrafficLines::TAdded TTrafficLines::Add(const TTrafficChunk& chunk)
         line.TimeNs = chunk.TimeNs;
         line.GapNs = firstLine ? (gap < 0 ? 0 : gap) : -1;
         line.Dir = chunk.Dir;
+        line.Tag = chunk.Tag;
         while (i < n && line.Count < TTrafficLine::BytesPerLine) line.Bytes[line.Count++] = chunk.Bytes[i++];
         lines_.push_back(line);
         ++added.NewLines;
@@ -113,6 +115,10 @@ std::string FormatTrafficLine(const TTrafficLine& line)
     }
     s += ' ';
     s += chars;
+    if (line.Tag != 0) {
+        for (int i = line.Count; i < TTrafficLine::BytesPerLine; ++i) s += ' ';
+        s += "  (" + TrafficTagName(line.Tag) + ")";
+    }
     return s;
 }
 

@@ -15,6 +15,7 @@ struct TTrafficLine {
     int64_t TimeNs = 0;
     int64_t GapNs = -1;  // time since the byte before; -1: continues the line above
     TTrafficDirection Dir = TTrafficDirection::Tx;
+    uint16_t Tag = 0;  // the port, when not the log's own (TrafficTagName)
     uint8_t Count = 0;
     std::array<char, BytesPerLine> Bytes{};
 };
@@ -54,7 +55,8 @@ private:
     std::deque<TTrafficLine> lines_;
 };
 
-// "    0.300215  +300.123 ms  TX  FF 0F ...  |.."
+// "    0.300215  +300.123 ms  TX  FF 0F ...  |.."; another port's line ends
+// with its name: "  (/dev/ttyUSB1)".
 std::string FormatTrafficLine(const TTrafficLine& line);
 const char* TrafficDirectionText(TTrafficDirection dir);  // "TX", "RX"
 // Seconds with six decimals, from integer arithmetic.

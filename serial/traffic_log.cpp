@@ -22,13 +22,47 @@ TTrafficLog::TTrafficLog(std::size_t byteCapacity, std::size_t chunkCapacity)
 
 int64_t TTrafficLog::NowNs() const { return SteadyNs() - originNs_; }
 
-void TTrafficLog::Record(TTrafficDirection dir, const char* data, std::size_t count)
+namespace {
+
+struct TTagTable {
+    std::mutex m;
+    std::vector<std::string> names;
+};
+
+TTagTable& Tags()
 {
-    if (count == 0) return;
-    RecordAt(dir, NowNs(), data, count);
+    static TTagTable table;
+    return table;
 }
 
-void TTrafficLog::RecordAt(TTrafficDirection dir, int64_t timeNs, const char* data, std::size_t count)
+}  // namespace
+
+uint16_t TrafficTagFor(const std::string& portName)
+{
+    TTagTable& t = Tags();
+    std::lock_guard<std::mutex> lock(t.m);
+    for (std::size_t i = 0; i < t.names.size(); ++i)
+        if (t.names[i] == portName) return static_cast<uint16_t>(i + 1);
+    if (t.names.size() >= 0xFFFE) return 0xFFFF;  // one per device: never in practice
+    t.names.push_back(portName);
+    return static_cast<uint16_t>(t.names.size());
+}
+
+std::string TrafficTagName(uint16_t tag)
+{
+    TTagTable& t = Tags();
+    std::lock_guard<std::mutex> lock(t.m);
+    if (tag == 0 || tag > t.names.size()) return {};
+    return t.names[tag - 1];
+}
+
+void TTrafficLog::Record(TTrafficDirection dir, const char* data, std::size_t count, uint16_t tag)
+{
+    if (count == 0) return;
+    RecordAt(dir, NowNs(), data, count, tag);
+}
+
+void TTrafficLog::RecordAt(TTrafficDirection dir, int64_t timeNs, const char* data, std::size_t count, uint16_t tag)
 {
     if (count == 0) return;
     const std::size_t cap = data_.size();
@@ -37,6 +71,7 @@ void TTrafficLog::RecordAt(TTrafficDirection dir, int64_t timeNs, const char* da
     if (sinks) {
         forSinks.Dir = dir;
         forSinks.TimeNs = timeNs;
+        forSinks.Tag = tag;
         forSinks.Bytes.assign(data, count);
     }
     {
@@ -63,7 +98,7 @@ void TTrafficLog::RecordAt(TTrafficDirection dir, int64_t timeNs, const char* da
         const std::size_t firstPart = std::min(count, cap - at);
         std::memcpy(data_.data() + at, data, firstPart);
         if (firstPart < count) std::memcpy(data_.data(), data + firstPart, count - firstPart);
-        headers_.push_back({end_, timeNs, static_cast<uint32_t>(count), dir});
+        headers_.push_back({end_, timeNs, static_cast<uint32_t>(count), dir, tag});
         end_ = newEnd;
     }
     if (sinks) {
@@ -153,6 +188,7 @@ std::vector<TTrafficChunk> TTrafficLog::ChunksFrom(uint64_t from) const
         c.FirstByte = start;
         c.TimeNs = it->timeNs;
         c.Dir = it->dir;
+        c.Tag = it->tag;
         CopyOut(start, count, &c.Bytes);
         out.push_back(std::move(c));
     }

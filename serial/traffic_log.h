@@ -20,7 +20,13 @@ struct TTrafficChunk {
     int64_t TimeNs = 0;      // monotonic, since the log was created
     TTrafficDirection Dir = TTrafficDirection::Tx;
     std::string Bytes;
+    uint16_t Tag = 0;  // 0: the log's own port; else another port (TrafficTagName)
 };
+
+// Tags for the ports that record into another port's log (Program Pair's
+// and Find Module's): one per device path for the program's life.
+uint16_t TrafficTagFor(const std::string& portName);
+std::string TrafficTagName(uint16_t tag);
 
 class TTrafficLog {
 public:
@@ -33,8 +39,8 @@ public:
                          std::size_t chunkCapacity = DefaultChunkCapacity);
 
     // Safe from any thread.
-    void Record(TTrafficDirection dir, const char* data, std::size_t count);
-    void RecordAt(TTrafficDirection dir, int64_t timeNs, const char* data, std::size_t count);
+    void Record(TTrafficDirection dir, const char* data, std::size_t count, uint16_t tag = 0);
+    void RecordAt(TTrafficDirection dir, int64_t timeNs, const char* data, std::size_t count, uint16_t tag = 0);
     // Nanoseconds on the log's clock now.
     int64_t NowNs() const;
 
@@ -64,6 +70,7 @@ private:
         int64_t timeNs;
         uint32_t count;
         TTrafficDirection dir;
+        uint16_t tag;
     };
     void DropFront(uint64_t bytes);  // under the lock
     void CopyOut(uint64_t from, uint32_t count, std::string* out) const;

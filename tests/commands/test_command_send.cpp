@@ -297,7 +297,7 @@ private slots:
         stream.join();
         const int drained = ReceivedItems(page->LogLines());
         QVERIFY(drained > 0);
-        QVERIFY2(drained <= TCommandPage::kDrainMaxBytes, qPrintable(QString::number(drained)));
+        QVERIFY2(drained <= kDrainInputMaxBytes, qPrintable(QString::number(drained)));
         QVERIFY(sent > drained);
         VerifyRestored();
     }

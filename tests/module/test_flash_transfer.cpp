@@ -10,6 +10,8 @@
 #include "flash_editor/flash_page.h"
 #include "module/error_report.h"
 #include "module/flash_transfer.h"
+#include "module/memory_operations.h"
+#include "module/operation_runner.h"
 #include "module/session.h"
 #include "module/status_form.h"
 #include "serial/com_port.h"
@@ -56,11 +58,8 @@ class TestFlashTransfer : public QObject, TModuleLine {
     // What the main window does: a port error that escapes ends in the error box.
     void Run(void (*op)(TModuleSession&, TFlashPage&))
     {
-        try {
-            op(*session, *page);
-        } catch (const EComPort& e) {
-            ReportPortError(page, e);
-        }
+        op(*session, *page);
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
     }
 
     void VerifyRestored()
@@ -183,7 +182,8 @@ private slots:
         std::array<uint8_t, 128> config;
         for (int i = 0; i < 128; ++i) config[size_t(i)] = uint8_t(0x80 + i);
         QVERIFY(session->Communication_Check());
-        QVERIFY(!ProgramMemory(*session, 0x48, 4, config));
+        TBlockingObserver observer;
+        QVERIFY(ProgramMemoryBlocks(*session, observer, 0x48, 4, config) == TOperationError::None);
         const auto after = vm->Memory();
         QCOMPARE(Flash(after), Flash(before));
         QVERIFY(std::equal(config.begin(), config.end(), after.begin() + 128));
@@ -199,7 +199,8 @@ private slots:
         TVirtualModuleFaults f;
         f.silent = true;
         vm->SetFaults(f);
-        QVERIFY(ProgramMemory(*session, 0x40, 0, page->Image().Data()));
+        TBlockingObserver observer;
+        QVERIFY(ProgramMemoryBlocks(*session, observer, 0x40, 0, page->Image().Data()) != TOperationError::None);
         QTRY_COMPARE(vm->ReceivedCount(), 1L);
         QCOMPARE(vm->Received().front(), uint8_t(0x01));
         QTest::qWait(50);

@@ -2,10 +2,13 @@
 #include <QElapsedTimer>
 #include <QTimer>
 #include <QtTest>
+#include <thread>
 
 #include "module/operation_state.h"
 #include "module/communication_error.h"
+#include "module/operation_observer.h"
 #include "module/session.h"
+#include "module/stop_flag.h"
 #include "scripted_dialogs.h"
 #include "serial/com_port.h"
 #include "tools/vmodule/virtual_module.h"
@@ -42,56 +45,44 @@ private slots:
         delete vm_;
     }
 
-    void stoppedOperationWaitsAndWritesNoMore()
+    void stoppedRunWaitsAndWritesNoMore()
     {
-        QVERIFY(TOperationState::Begin());
-        TOperationState::RequestStop();
+        TStopFlag stop;
+        session_->SetStop(&stop);
+        stop.Request();
         QElapsedTimer t;
         t.start();
         session_->WriteByte(0x02);
         QCOMPARE(session_->WaitforChar(5000), uint8_t(0x00));
         QVERIFY(!session_->Communication_Check());
-        TModuleSession::PauseWithMessages(5000);
+        TBlockingObserver(&stop).Pause(5000);
         const qint64 ms = t.elapsed();
-        TOperationState::End();
         QVERIFY2(ms < 2500, qPrintable(QString::number(ms)));
-        // The stop ends with its operation: an exchange outside any
-        // operation (a pair run, a port search) is not cut short by it.
-        QVERIFY(!TOperationState::StopRequested());
         QTest::qWait(50);
         QCOMPARE(vm_->ReceivedCount(), 0L);
-        // The next operation starts clear.
-        QVERIFY(TOperationState::Begin());
-        QVERIFY(!TOperationState::StopRequested());
-        TOperationState::End();
+        // The stop is the run's own: the next run starts clear.
+        stop.Reset();
+        QVERIFY(session_->Communication_Check());
     }
 
-    void pauseEndsWhenTheEventLoopExits()
+    void stopWakesAWaitOnAnotherThread()
     {
-        // After an exit of the event loop every nested loop returns at once:
-        // a pause then ends and stops the operation instead of spinning
-        // through its length.
-        qint64 first = -1;
-        qint64 second = -1;
-        bool quitting = false;
-        QTimer::singleShot(0, [&] {
-            TOperationState::Begin();
-            QTimer::singleShot(20, [] { QCoreApplication::exit(0); });
-            QElapsedTimer t;
-            t.start();
-            TModuleSession::PauseWithMessages(4000);
-            first = t.elapsed();
-            t.restart();
-            TModuleSession::PauseWithMessages(4000);
-            second = t.elapsed();
-            quitting = TOperationState::Quitting();
-            TOperationState::End();
+        TStopFlag stop;
+        session_->SetStop(&stop);
+        QElapsedTimer t;
+        t.start();
+        qint64 waited = -1, slept = -1;
+        std::thread worker([&] {
+            session_->WaitforChar(5000);
+            waited = t.elapsed();
+            stop.Sleep(5000);
+            slept = t.elapsed();
         });
-        QCoreApplication::exec();
-        TOperationState::Reset();
-        QVERIFY(quitting);
-        QVERIFY2(first >= 0 && first < 2500, qPrintable(QString::number(first)));
-        QVERIFY2(second >= 0 && second < 2500, qPrintable(QString::number(second)));
+        QTest::qWait(50);
+        stop.Request();
+        worker.join();
+        QVERIFY2(waited >= 0 && waited < 2500, qPrintable(QString::number(waited)));
+        QVERIFY2(slept >= 0 && slept < 2500, qPrintable(QString::number(slept)));
     }
 
     void checkPassesAgainstAnsweringModule()
@@ -180,16 +171,14 @@ private slots:
         session_->SetDeadline(-5);
         QVERIFY(session_->DeadlineReached());
 
-        bool fired = false;
-        QTimer::singleShot(10, [&] { fired = true; });
+        TStopFlag stop;
         QElapsedTimer t;
         t.start();
-        TModuleSession::PauseWithMessages(120);
+        QVERIFY(stop.Sleep(120));
         QVERIFY(t.elapsed() >= 118);
-        QVERIFY(fired);  // events were processed during the pause
         t.restart();
-        TModuleSession::PauseWithMessages(0);
-        TModuleSession::PauseWithMessages(-10);
+        QVERIFY(stop.Sleep(0));
+        QVERIFY(stop.Sleep(-10));
         QVERIFY(t.elapsed() < 100);
     }
 

@@ -14,8 +14,11 @@
 #include "commands/command_catalogue.h"
 #include "commands/command_exchange.h"
 #include "commands/command_log.h"
+#include "commands/command_run.h"
 #include "commands/pair_programming.h"
+#include "module/line_claims.h"
 #include "module/memory_operations.h"
+#include "module/module_finder.h"
 #include "module/port_error_advice.h"
 #include "module/port_setup.h"
 #include "module/session.h"
@@ -159,18 +162,6 @@ void Fail(TPortResult& r, int code, const QString& error)
 
 // ---------------------------------------------------------------- commands
 
-// Bytes waiting before a command, logged as the Command page logs them.
-void DrainInput(TCustomComPort& port, TLogLine& line, const QString& startText)
-{
-    line.Start(startText);
-    while (port.Connected() && port.InQueueCount() != 0) {
-        QByteArray b;
-        if (port.ReadText(b, 1) != 1) break;
-        line.AppendReceived(uint8_t(b.at(0)));
-    }
-    line.Flush();
-}
-
 // The printable part of a reply, as the version text.
 QString ReplyText(const std::vector<uint8_t>& reply)
 {
@@ -182,18 +173,15 @@ QString ReplyText(const std::vector<uint8_t>& reply)
 void RunProbe(TModuleSession& session, TCliObserver& observer, TPortResult& r)
 {
     observer.SetOperation(QStringLiteral("Probing"));
-    if (!session.Communication_Check(observer)) return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::NoModule));
-    // The check reads the version reply without keeping it: ask once more,
-    // as the Command page's "Read Version" row does.
-    TCommandRowValues row;
-    row.command = cmd::ReadVersion;
-    TLogLine line([](const QString&) {});
-    DrainInput(session.Port(), line, QString());
-    const TExchangeResult x = SendCommandFrame(session, observer, EncodeCommand(row), line, QStringLiteral("1. "), false, 0);
-    if (!x.complete) return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::NoReply));
-    const QString version = ReplyText(x.reply);
+    // The probe Find Module makes: the check, then "Read Version" once more
+    // (the check keeps nothing of its reply).
+    QByteArray reply;
+    if (!ProbeModuleAt(session.Port(), nullptr, session.Stop(), &reply))
+        return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::NoModule));
+    const std::vector<uint8_t> bytes(reply.begin(), reply.end());
+    const QString version = ReplyText(bytes);
     r.data.insert(QStringLiteral("version"), version);
-    r.data.insert(QStringLiteral("version_hex"), HexString(x.reply.data(), int(x.reply.size())));
+    r.data.insert(QStringLiteral("version_hex"), HexString(bytes.data(), int(bytes.size())));
     r.text << version;
 }
 
@@ -201,36 +189,22 @@ void RunSend(const TCliPlan& plan, TModuleSession& session, TCliObserver& observ
 {
     QStringList log;
     TLogLine line([&log](const QString& s) { log << s; });
-    TCustomComPort& port = session.Port();
-    const int command = plan.row.command;
     observer.SetOperation(QStringLiteral("Sending command"));
 
-    // As a single send of the Command page: waiting input first, the
-    // presence check (not for "NOP"), the frame, its reply; a status row
-    // with "repeat" again until its byte comes (or Ctrl-C).
-    DrainInput(port, line, QStringLiteral("Peripheral "));
-    bool repeat = true;
-    bool answered = true;
-    std::vector<uint8_t> reply;
-    while (repeat && !AbortWasRequested()) {
-        repeat = false;
-        if ((NeedsPresenceCheck(command) && !session.Communication_Check(observer)) || !port.Connected()) {
-            r.text = log;
-            r.data.insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
-            return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::NoModule));
-        }
-        const TEncodedCommand e = EncodeCommand(plan.row);
-        repeat = e.RepeatFlag;
-        DrainInput(port, line, QString());
-        const TExchangeResult x = SendCommandFrame(session, observer, e, line, QStringLiteral("1. "), true, 100);
-        answered = e.ReplyLength == 0 || x.complete;
-        reply = x.reply;
-        if (x.complete && RepeatSatisfied(command, x.firstReplyByte)) repeat = false;
-    }
+    // A single send of the Command page: waiting input first, the presence
+    // check (not for "NOP"), the frame, its reply; a status row with
+    // "repeat" again until its byte comes (or Ctrl-C).
+    TCommandRow row;
+    row.command = plan.row.command;
+    row.values = plan.row;
+    const TCommandRunResult x = SendCommandRun(session, observer, row, line, 100);
     r.text = log;
     r.data.insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
+    if (x.noModule) return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::NoModule));
+    const std::vector<uint8_t>& reply = x.last.reply;
+    const bool answered = x.answered;
     r.data.insert(QStringLiteral("reply"), HexString(reply.data(), int(reply.size())));
-    if (AbortWasRequested() && repeat) return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::Aborted));
+    if (x.aborted) return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::Aborted));
     if (!answered)
         return Fail(r, cli_exit::ModuleFailed,
                     QStringLiteral("the module did not answer the command in time. Check the cable and the line "
@@ -240,8 +214,7 @@ void RunSend(const TCliPlan& plan, TModuleSession& session, TCliObserver& observ
 void ReadArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& observer, TPortResult& r, bool config)
 {
     observer.SetOperation(QStringLiteral("Reading"));
-    const TMemoryRead read =
-        ReadMemoryBlocks(session, observer, config ? kConfigFirstBlock : kFlashFirstBlock);
+    const TMemoryRead read = ReadAreaRun(session, observer, config ? kConfigFirstBlock : kFlashFirstBlock);
     if (!read.Ok()) return Fail(r, cli_exit::ModuleFailed, OperationFailure(read.error));
     r.data.insert(config ? QStringLiteral("config") : QStringLiteral("flash"),
                   HexString(read.bytes.data(), int(read.bytes.size())));
@@ -276,18 +249,17 @@ void ReadArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& obser
 void ProgramArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& observer, TPortResult& r, bool config)
 {
     const TMemoryBytes& image = config ? plan.config : plan.flash;
-    const int firstBlock = config ? kConfigFirstBlock : kFlashFirstBlock;
     observer.SetOperation(QStringLiteral("Programming"));
-    const TOperationError e = config ? ProgramConfigRun(session, observer, image, plan.options.flowItem)
-                                     : ProgramFlashRun(session, observer, image);
-    if (e != TOperationError::None) return Fail(r, cli_exit::ModuleFailed, OperationFailure(e));
+    const TProgramRun run = config ? ProgramConfigRun(session, observer, image, plan.options.flowItem, plan.options.verify)
+                                   : ProgramFlashRun(session, observer, image, plan.options.verify);
+    if (!run.Programmed())
+        return Fail(r, cli_exit::ModuleFailed, OperationFailure(run.checked ? run.error : TOperationError::NoModule));
     r.data.insert(QStringLiteral("verified"), false);
-    if (!plan.options.verify) {
+    if (!run.verifyRan) {
         r.text << QStringLiteral("programmed (not verified)");
         return;
     }
-    observer.SetOperation(QStringLiteral("Verifying"));
-    const TVerifyResult v = VerifyMemory(session, observer, firstBlock, image);
+    const TVerifyResult& v = run.verify;
     if (v.error != TOperationError::None)
         return Fail(r, cli_exit::ModuleFailed, QStringLiteral("programmed, but the read-back failed: ") + OperationFailure(v.error));
     if (!v.differences.empty()) {
@@ -315,6 +287,13 @@ TPortResult RunOnOnePort(const TCliPlan& plan, int slot, const QString& path, TP
     TCliObserver observer(display, slot);
     observer.SetOperation(QStringLiteral("opening"));
 
+    // One operation per device, under whatever name it was given.
+    const TLineClaim claim(path, QStringLiteral("another port of this run"));
+    if (!claim.Ok()) {
+        Fail(r, cli_exit::Usage, claim.Refusal());
+        observer.Ended(false);
+        return r;
+    }
     TComPort port;
     try {
         SetUpPort(port, plan.options, path);
