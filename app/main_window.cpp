@@ -137,8 +137,10 @@ TTarnwickForm::~TTarnwickForm()
     // A run still going (the window was closed during it) ends first: it
     // uses the port and the pages.
     if (TOperationRunner::Panel().Running()) {
-        TOperationState::RequestQuit();
+        const bool quitting = TOperationState::Quitting();
+        TOperationState::RequestQuit();  // it ends without a box
         TOperationRunner::Panel().Finish();
+        if (!quitting) TOperationState::Reset();  // a window of its own, in tests
     }
     TOperationState::SetObserver(nullptr);
     TComLed::SetPaintInNotification(true);
@@ -223,20 +225,21 @@ void TTarnwickForm::OperationRunningChanged(bool running)
             ComPort1->SetConnected(false);
         } catch (const EComPort&) {
         }
+        if (quitWhenEnded_) QCoreApplication::exit(0);
     }
 }
 
 void TTarnwickForm::closeEvent(QCloseEvent* e)
 {
     QMainWindow::closeEvent(e);
-    if (!e->isAccepted() || !TOperationState::Running()) return;
+    if (!e->isAccepted() || !TOperationRunner::Panel().Running()) return;
     // The progress window, parentless and showing, would keep the program
     // alive without a window. The operation stops at its next wait and ends
-    // without a message box; the event loop ends once it has returned. Not
+    // without a message box; the event loop ends once it has ended (not
     // quit(): it asks every window to close first, and the progress window
-    // refuses.
+    // refuses).
     TOperationState::RequestQuit();
-    QCoreApplication::exit(0);
+    quitWhenEnded_ = true;
 }
 
 void TTarnwickForm::showEvent(QShowEvent* e)

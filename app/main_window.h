@@ -74,4 +74,5 @@ private:
     TAboutBox* aboutBox_ = nullptr;
     TTrafficWindow* trafficWindow_ = nullptr;
     bool shownOnce_ = false;
+    bool quitWhenEnded_ = false;  // closed during an operation: the program ends with it
 };

@@ -36,6 +36,7 @@ TCommandRunResult RunCommandRow(TModuleSession& session, TOperationObserver& obs
     TCommandRunResult result;
     try {
         bool repeat = true;
+        observer.ClearAbort();
         DrainInput(session, line, QStringLiteral("Peripheral "));
         while (repeat && !session.StopRequested()) {
             if (observer.AbortRequested()) {

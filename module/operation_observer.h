@@ -54,6 +54,9 @@ public:
     // Asked where the operation can stop without harm (before an erase,
     // between read blocks, between passes of a repeating command).
     virtual bool AbortRequested() { return false; }
+    // A new part of the run starts with Abort unclicked (each row of "Send
+    // All" hears its own Abort).
+    virtual void ClearAbort() {}
     // A fixed pause of the protocol; it must last ms milliseconds.
     virtual void Pause(int32_t ms) = 0;
     // Between the slices of a long wait that the user may want to end.

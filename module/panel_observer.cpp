@@ -13,6 +13,11 @@ void TPanelObserver::Progress(int percent, TOperationPhase)
 
 bool TPanelObserver::AbortRequested() { return honourAbort_ && ::AbortRequested(); }
 
+void TPanelObserver::ClearAbort()
+{
+    if (honourAbort_) SetAbortRequested(false);
+}
+
 void TPanelObserver::Pause(int32_t ms) { stop_.Sleep(ms); }
 
 void TPanelObserver::Stage(const QString& mode)

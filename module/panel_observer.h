@@ -21,6 +21,7 @@ public:
 
     void Progress(int percent, TOperationPhase phase) override;
     bool AbortRequested() override;
+    void ClearAbort() override;
     void Pause(int32_t ms) override;
     void Stage(const QString& mode) override;
     void Beep() override;

@@ -12,6 +12,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "module/operation_runner.h"
 #include "app/application.h"
 #include "app/main_window.h"
 #include "commands/command_catalogue.h"
@@ -150,6 +151,7 @@ public:
     // After the fault: one clear message, everything given back, nothing lost.
     void VerifyRecovered(QWidget* page)
     {
+        QVERIFY(TOperationRunner::Panel().WaitIdle(kWaitMs));
         QTRY_COMPARE_WITH_TIMEOUT(Messages(), 1, kWaitMs);
         if (!dialogs.messages.empty()) {
             QVERIFY(!dialogs.messages[0].text.isEmpty());
@@ -187,6 +189,7 @@ public:
 
         Show(form->FlashMemorySheet);
         CHECKED(Click(form->FlashMemorySheet->ReadFlashButton));
+        QVERIFY(TOperationRunner::Panel().WaitIdle(kWaitMs));
         QCOMPARE(Messages(), before);
         QCOMPARE(form->FlashMemorySheet->Image().Data(), FlashOf(Pattern(11)));
         QVERIFY(form->FlashMemorySheet->isEnabled());

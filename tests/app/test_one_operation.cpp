@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "module/operation_runner.h"
 #include "app/application.h"
 #include "common/radio_group.h"
 #include "module/config_programming.h"
@@ -79,6 +80,7 @@ private slots:
                  });
         r.Show(r.form->FlashMemorySheet);
         r.form->FlashMemorySheet->ProgramFlashButton->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(r.Acted());
         QCOMPARE(r.Messages(), 0);
         const auto memory = r.vm.Memory();
@@ -109,6 +111,7 @@ private slots:
                  });
         r.Show(r.form->FlashMemorySheet);
         r.form->FlashMemorySheet->ReadFlashButton->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(r.Acted());
         QCOMPARE(r.Messages(), 0);
         QCOMPARE(r.form->FlashMemorySheet->Image().Data(), FlashOf(Pattern(2)));
@@ -132,6 +135,7 @@ private slots:
                  });
         r.Show(r.form->FlashConfigSheet);
         r.form->FlashConfigSheet->ProgramConfigButton->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(r.Acted());
         QCOMPARE(r.Messages(), 0);
         VerifyReleased(r);
@@ -157,6 +161,7 @@ private slots:
         });
         r.Show(o.page);
         o.button->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(r.Acted());
         // Neither another byte nor a reopen of the port after "Close Port".
         QCOMPARE(r.Written(), written);
@@ -176,6 +181,7 @@ private slots:
         QVERIFY(r.form->ComPort1->Connected());
         r.Show(r.form->FlashMemorySheet);
         r.form->FlashMemorySheet->ReadFlashButton->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(r.Messages(), 1);
         // (A stop after the erase has left the module's flash erased.)
         QCOMPARE(r.form->FlashMemorySheet->Image().Data(), FlashOf(r.vm.Memory()));

@@ -13,6 +13,7 @@
 #include <QStringListModel>
 #include <QtTest>
 
+#include "module/operation_runner.h"
 #include "app/main_window.h"
 #include "flash_editor/flash_page.h"
 #include "module/com_port_page.h"
@@ -49,6 +50,7 @@ private slots:
         QCOMPARE(w->windowTitle(), QStringLiteral("Traffic"));
 
         form.FlashMemorySheet->ReadFlashButton->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(dialogs.messages.empty());
 
         // In the log: NOP, then Read Version no sooner than 300 ms later.

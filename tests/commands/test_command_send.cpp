@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "module/operation_runner.h"
 #include "commands/command_catalogue.h"
 #include "commands/command_page.h"
 #include "common/port_controls.h"
@@ -129,6 +130,7 @@ private slots:
         Choose(3, cmd::SetRFChannel);
         qobject_cast<QComboBox*>(page->ParamControl(3, 1))->setCurrentIndex(3);
         page->SendButton(3)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(page->LogLines(), QStringList{QStringLiteral("3. <20><50><0C>[6B]")});
         QCOMPARE(AfterPresence(), Hex("20500C"));
         QVERIFY(peer->Received().startsWith(Hex("FF")) || peer->Received().startsWith(Hex("0F")));
@@ -144,6 +146,7 @@ private slots:
         QTRY_COMPARE(port->InQueueCount(), 2);
         // A row without a command only drains.
         page->SendButton(1)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(page->LogLines(), QStringList{QStringLiteral("Peripheral [41][42]")});
         QVERIFY(peer->Received().isEmpty());
         VerifyRestored();
@@ -154,6 +157,7 @@ private slots:
         Choose(1, cmd::Nop);
         SetText(1, 1, QStringLiteral("14"));
         page->SendButton(1)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QTRY_COMPARE(peer->Received().size(), 20);
         QCOMPARE(peer->Received(), QByteArray(20, '\xFF'));
         QCOMPARE(page->LogLines(), (QStringList{QStringLiteral("1. ") + QStringLiteral("<FF>").repeated(16),
@@ -163,6 +167,7 @@ private slots:
         peer->ClearReceived();
         SetText(1, 1, QStringLiteral("00"));
         page->SendButton(1)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(page->LogLines().isEmpty());
         VerifyRestored();
     }
@@ -176,6 +181,7 @@ private slots:
         Choose(2, cmd::ReadAD);
         Choose(5, cmd::SetRFDataRate);
         page->SendAllClick();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(page->LogLines(), (QStringList{QStringLiteral("2. <21><61>[01][02][03]"),
                                                 QStringLiteral("Peripheral [EE]"),
                                                 QStringLiteral("5. <20><60><10>[6B]")}));
@@ -194,6 +200,7 @@ private slots:
         Choose(1, cmd::ReadStatus);
         qobject_cast<QCheckBox*>(page->ParamControl(1, 1))->setChecked(true);
         page->SendButton(1)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(page->LogLines(), (QStringList{QStringLiteral("1. <02>[00]"), QStringLiteral("1. <02>[62]"),
                                                 QStringLiteral("1. <02>[6B]")}));
         // Each pass of a single send runs its own presence check.
@@ -214,6 +221,7 @@ private slots:
             StatusForm()->AbortButton->click();
         });
         page->SendAllClick();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(clicked);
         const QStringList log = page->LogLines();
         QVERIFY(!log.isEmpty());
@@ -231,6 +239,7 @@ private slots:
         qobject_cast<QCheckBox*>(page->ParamControl(4, 1))->setChecked(true);
         QTimer::singleShot(500, this, [] { StatusForm()->AbortButton->click(); });
         page->SendButton(4)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(AbortRequested());
         QVERIFY(page->LogLines().count(QStringLiteral("4. <03>")) >= 1);
         QVERIFY(dialogs->messages.empty());
@@ -242,6 +251,7 @@ private slots:
         // No answer to Read Version.
         Choose(1, cmd::ReadVersion);
         page->SendButton(1)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(dialogs->messages.size(), size_t(1));
         QCOMPARE(dialogs->messages[0].text, kNoModule);
         QCOMPARE(dialogs->messages[0].caption, QStringLiteral("Communication Error"));
@@ -254,6 +264,7 @@ private slots:
         dialogs->messages.clear();
         peer->ClearReceived();
         page->SendAllClick();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(dialogs->messages.empty());
         QVERIFY(page->LogLines().isEmpty());
         QVERIFY(AfterPresence().isEmpty());
@@ -272,9 +283,11 @@ private slots:
         peer->Answer(Hex("2161"), Hex("010203EEFF"));
         Choose(2, cmd::ReadAD);
         page->SendButton(2)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         // Only the missing byte belongs to the reply; the others wait.
         QCOMPARE(page->LogLines(), QStringList{QStringLiteral("2. <21><61>[01][02][03]")});
         page->SendButton(1)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(page->LogLines().last(), QStringLiteral("Peripheral [EE][FF]"));
         VerifyRestored();
     }
@@ -293,6 +306,7 @@ private slots:
         });
         QTRY_VERIFY(port->InQueueCount() > 0);
         page->SendButton(1)->click();  // a row without a command only drains
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         stop = true;
         stream.join();
         const int drained = ReceivedItems(page->LogLines());
@@ -308,6 +322,7 @@ private slots:
         SetText(1, 1, QStringLiteral("05"));
         peer->HangUp();
         page->SendButton(1)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(dialogs->errors.size(), 1);
         QVERIFY(dialogs->messages.empty());
         VerifyRestored();

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "module/operation_runner.h"
 #include "commands/command_catalogue.h"
 #include "commands/command_page.h"
 #include "common/port_controls.h"
@@ -53,6 +54,7 @@ private slots:
         Choose(3, cmd::SetRFChannel);
         qobject_cast<QComboBox*>(page->ParamControl(3, 1))->setCurrentIndex(3);
         page->SendButton(3)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(page->LogLines(), QStringList{QStringLiteral("3. <20><50><0C>[6B]")});
         QCOMPARE(vm->Registers()[5], uint8_t(0x0C));
         QVERIFY(dialogs->messages.empty());
@@ -63,6 +65,7 @@ private slots:
         Choose(2, cmd::Disconect);
         Choose(5, cmd::ReadVersion);
         page->SendAllClick();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         const QStringList log = page->LogLines();
         QCOMPARE(log.size(), 2);
         QCOMPARE(log[0], QStringLiteral("2. <01>[6B]"));
@@ -79,6 +82,7 @@ private slots:
         qobject_cast<QLineEdit*>(page->ParamControl(9, 1))->setText(QStringLiteral("1"));
         qobject_cast<QLineEdit*>(page->ParamControl(9, 2))->setText(QStringLiteral("0F"));
         page->SendButton(9)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         const QStringList log = page->LogLines();
         QCOMPARE(log.size(), 2);
         QVERIFY(log[0].startsWith(QStringLiteral("9. <31><2F>[")));
@@ -101,6 +105,7 @@ private slots:
         qobject_cast<QLineEdit*>(page->ParamControl(1, 1))->setText(QStringLiteral("0"));
         qobject_cast<QLineEdit*>(page->ParamControl(1, 2))->setText(QStringLiteral("02"));
         page->SendButton(1)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         const QStringList log = page->LogLines();
         QCOMPARE(log.size(), 1);
         QVERIFY2(log[0].startsWith(QStringLiteral("1. <31><02>[")) && log[0].endsWith(QStringLiteral("][13][11][13]")),
@@ -111,6 +116,7 @@ private slots:
         // "Send All" as well.
         page->ClearLogButtonClick();
         page->SendAllClick();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(page->LogLines().join(QString()).endsWith(QStringLiteral("][13][11][13]")));
         QVERIFY(port->FlowControl().XonXoffIn() && port->FlowControl().XonXoffOut());
     }
@@ -122,11 +128,13 @@ private slots:
         vm->SetFaults(f);
         Choose(1, cmd::ReadStatus);
         page->SendButton(1)->click();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(dialogs->messages.size(), size_t(1));
         QCOMPARE(dialogs->messages[0].text, QStringLiteral("Could not communicate with Tarnwick Module"));
 
         dialogs->messages.clear();
         page->SendAllClick();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QVERIFY(dialogs->messages.empty());
         QVERIFY(page->LogLines().isEmpty());
     }

@@ -9,6 +9,7 @@
 #include "common/port_controls.h"
 #include "module/config_image.h"
 #include "module/config_programming.h"
+#include "module/operation_runner.h"
 #include "module/error_report.h"
 #include "module/port_setup.h"
 #include "module/session.h"
@@ -44,11 +45,8 @@ class TestConfigProgramming : public QObject, TModuleLine {
     // What the main window does: a port error that escapes ends in the error box.
     void Run(int flowItem)
     {
-        try {
-            ProgramConfigButtonClick(*session, *page, flowItem);
-        } catch (const EComPort& e) {
-            ReportPortError(page, e);
-        }
+        ProgramConfigButtonClick(*session, *page, flowItem);
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
     }
 
     // "Open Port" with the given flow-control item.

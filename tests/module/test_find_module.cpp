@@ -7,6 +7,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "module/operation_runner.h"
 #include "common/port_controls.h"
 #include "common/radio_group.h"
 #include "module/com_port_page.h"
@@ -75,6 +76,7 @@ private slots:
         p.page->AllRatesCheckBox->setChecked(true);
         QCOMPARE(p.page->BaudRateGroup->ItemIndex(), 1);
         QTest::mouseClick(p.page->FindModuleButton, Qt::LeftButton);
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(d.messages.size(), size_t(1));
         QCOMPARE(d.messages[0].text, QStringLiteral("Tarnwick module 2.10 on %1 at 9600 baud.").arg(PathOf(*at9600)));
         QCOMPARE(d.messages[0].caption, QStringLiteral("Find Module"));
@@ -103,6 +105,7 @@ private slots:
         p.page->ComComboBox1->AddExtraPort(PathOf(*at300));
         p.page->BaudRateGroup->SetItemIndex(3);  // 19200 only
         QTest::mouseClick(p.page->FindModuleButton, Qt::LeftButton);
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         QCOMPARE(d.messages.size(), size_t(1));
         const QString text = d.messages[0].text;
         QVERIFY2(text.startsWith(QStringLiteral("No Tarnwick module answered.")), qPrintable(text));
@@ -129,6 +132,7 @@ private slots:
         });
         poll.start(50);
         QTest::mouseClick(p.page->FindModuleButton, Qt::LeftButton);
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
         poll.stop();
         QCOMPARE(d.messages.size(), size_t(1));
         QVERIFY2(d.messages[0].text.contains(QStringLiteral("aborted")), qPrintable(d.messages[0].text));

@@ -14,6 +14,7 @@
 #include "module/config_programming.h"
 #include "module/flash_transfer.h"
 #include "module/port_setup.h"
+#include "module/operation_runner.h"
 #include "module/read_back.h"
 #include "module/status_form.h"
 #include "settings/config_page.h"
@@ -71,11 +72,8 @@ class TestReadBack : public QObject, TModuleLine {
     template <class F>
     void Run(F&& f)
     {
-        try {
-            f();
-        } catch (const EComPort& e) {
-            QFAIL(qPrintable(e.Message()));
-        }
+        f();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
     }
 
     void SetConfigMemory(const TConfigImage& image)
