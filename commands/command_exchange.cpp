@@ -1,5 +1,6 @@
 #include "commands/command_exchange.h"
 
+#include <QElapsedTimer>
 #include <algorithm>
 
 #include "commands/command_log.h"
@@ -116,4 +117,19 @@ TExchangeResult SendCommandFrame(TModuleSession& session, TOperationObserver& ob
     }
     line.Flush();
     return result;
+}
+
+int32_t DrainWaitingInput(TCustomComPort& port, TLogLine& line)
+{
+    if (!port.Connected() || TOperationState::StopRequested()) return 0;
+    QElapsedTimer clock;
+    clock.start();
+    int32_t n = 0;
+    while (n < kInputDrainMaxBytes && !clock.hasExpired(kInputDrainMaxMs) && port.InQueueCount() != 0) {
+        QByteArray b;
+        if (port.ReadText(b, 1) != 1) break;
+        line.AppendReceived(uint8_t(b.at(0)));
+        ++n;
+    }
+    return n;
 }

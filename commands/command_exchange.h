@@ -7,6 +7,7 @@
 
 #include "commands/command_encoder.h"
 
+class TCustomComPort;
 class TLogLine;
 class TModuleSession;
 class TOperationObserver;
@@ -28,3 +29,14 @@ struct TExchangeResult {
 // flushed to the log at the end.
 TExchangeResult SendCommandFrame(TModuleSession& session, TOperationObserver& observer, const TEncodedCommand& e,
                                  TLogLine& line, const QString& lineStart, bool afterSend, int32_t sliceMs);
+
+// One drain of the input waiting before a command reads at most this many
+// bytes and stops after kInputDrainMaxMs: a device that keeps sending cannot
+// hold the caller for good. What is left stays queued for the next drain.
+constexpr int32_t kInputDrainMaxBytes = 1024;
+constexpr int32_t kInputDrainMaxMs = 250;
+
+// Reads the bytes waiting in the receive queue into the line (not flushed),
+// within those bounds; nothing from a closed port or once a stop was asked.
+// Returns the bytes read.
+int32_t DrainWaitingInput(TCustomComPort& port, TLogLine& line);

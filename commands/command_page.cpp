@@ -40,9 +40,6 @@ void SetTag(QObject* o, int n) { o->setProperty(kTag, n); }
 int RowTop(int n) { return 24 * n + 10; }
 
 constexpr int kEditHeight = 21;
-// A drain of waiting input stops after this long (see kDrainMaxBytes).
-constexpr int64_t kDrainMaxMs = 250;
-
 QComboBox* ListCombo(QWidget* parent, const QStringList& items, int selected)
 {
     auto* c = new QComboBox(parent);
@@ -375,22 +372,9 @@ QStringList TCommandPage::LogLines() const
 
 void TCommandPage::DrainInput(const QString& startText)
 {
-    TCustomComPort& port = session_.Port();
     line_.Start(startText);
-    // A closed port has nothing waiting; the send that follows reports it.
-    // A stopped operation reads nothing more.
-    if (port.Connected() && !TOperationState::StopRequested()) {
-        // Bounded, as nothing else runs meanwhile: a device that keeps
-        // sending would hold the window here for good. What is left stays
-        // queued for the next drain.
-        QElapsedTimer clock;
-        clock.start();
-        for (int32_t n = 0; n < kDrainMaxBytes && !clock.hasExpired(kDrainMaxMs) && port.InQueueCount() != 0; ++n) {
-            QByteArray b;
-            if (port.ReadText(b, 1) == 1) line_.AppendReceived(uint8_t(b.at(0)));
-            else break;
-        }
-    }
+    // Bounded, as nothing else runs meanwhile (the tool's drain is the same).
+    DrainWaitingInput(session_.Port(), line_);
     line_.Flush();
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "commands/command_encoder.h"
+#include "commands/command_exchange.h"
 #include "commands/command_log.h"
 
 class QComboBox;
@@ -66,7 +67,7 @@ public:
     static constexpr int kResponsiveSliceMs = 50;
     // Bytes one drain of waiting input reads at most (it also stops after
     // a quarter second).
-    static constexpr int32_t kDrainMaxBytes = 1024;
+    static constexpr int32_t kDrainMaxBytes = kInputDrainMaxBytes;
 
 private:
     struct TRow {
