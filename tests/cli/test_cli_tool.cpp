@@ -508,7 +508,7 @@ private slots:
         std::atomic<bool> stop{false};
         std::thread stream([&] {
             const QByteArray chunk(256, 'S');
-            QDeadlineTimer deadline(60000);
+            QDeadlineTimer deadline(180000);
             while (!stop && !deadline.hasExpired()) {
                 if (::write(line.MasterFd(), chunk.constData(), size_t(chunk.size())) <= 0) {
                     pollfd p{line.MasterFd(), POLLOUT, 0};
@@ -516,20 +516,26 @@ private slots:
                 }
             }
         });
-        QProcess p;
-        p.start(CliPath(), {QStringLiteral("-q"), QStringLiteral("--port"), line.Path(), QStringLiteral("send"),
-                            QStringLiteral("NOP"), QStringLiteral("1")});
-        const bool finished = p.waitForFinished(30000);
+        // Opening the port empties its queue: a run may find it empty at
+        // the drain, so it runs again until one drained something.
+        qsizetype drained = 0;
+        bool finished = true;
+        for (int run = 0; run < 5 && finished && drained == 0; ++run) {
+            QProcess p;
+            p.start(CliPath(), {QStringLiteral("-q"), QStringLiteral("--port"), line.Path(), QStringLiteral("send"),
+                                QStringLiteral("NOP"), QStringLiteral("1")});
+            finished = p.waitForFinished(30000);
+            if (!finished) {
+                p.kill();
+                p.waitForFinished();
+            }
+            drained = p.readAllStandardOutput().count("[53]");
+        }
         stop = true;
         stream.join();
-        if (!finished) {
-            p.kill();
-            p.waitForFinished();
-        }
         QVERIFY2(finished, "the drain followed the stream");
-        // Two drains (before the presence check's place and before the frame).
-        const qsizetype drained = p.readAllStandardOutput().count("[53]");
         QVERIFY(drained > 0);
+        // Two drains: before the command's turn and before its frame.
         QVERIFY2(drained <= 2 * 1024, qPrintable(QString::number(drained)));
     }
 
