@@ -1,7 +1,6 @@
 #include "commands/program_pair_dialog.h"
 
 #include <QComboBox>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -63,13 +62,6 @@ QList<TPortInfo> MachinePorts()
     } catch (const EComPort&) {
         return {};
     }
-}
-
-// Two names of one device (a by-id link and its node) are the same port.
-bool SameDevice(const QString& a, const QString& b)
-{
-    const QString ca = QFileInfo(a).canonicalFilePath(), cb = QFileInfo(b).canonicalFilePath();
-    return a == b || (!ca.isEmpty() && ca == cb);
 }
 
 }  // namespace
@@ -175,13 +167,13 @@ void TProgramPairDialog::StartPair()
 {
     if (Running()) return;
     const QString a = ChosenPort(PortA), b = ChosenPort(PortB);
-    if (a.isEmpty() || b.isEmpty() || SameDevice(a, b)) {
+    if (a.isEmpty() || b.isEmpty() || SameSerialDevice(a, b)) {
         Dialogs().MessageBox(this, QStringLiteral("Choose two different ports: one for Point A, one for Point B."),
                              kCaption, mb::Ok | mb::IconExclamation);
         return;
     }
     for (const QString& p : {a, b})
-        if (!setup_.openPort.isEmpty() && SameDevice(p, setup_.openPort)) {
+        if (!setup_.openPort.isEmpty() && SameSerialDevice(p, setup_.openPort)) {
             Dialogs().MessageBox(this,
                                  QStringLiteral("%1 is open on the Com Port page. Close it there first: Program Pair "
                                                 "opens both ports itself.")

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
+#include <sys/stat.h>
 
 #include "serial/com_types.h"
 
@@ -203,6 +204,16 @@ QString StablePortName(const QString& path, const TPortRoots& roots)
     for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name))
         if (link.isSymLink() && link.canonicalFilePath() == target) return link.absoluteFilePath();
     return path;
+}
+
+bool SameSerialDevice(const QString& a, const QString& b)
+{
+    if (a == b) return true;
+    struct stat sa {}, sb {};
+    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+        return false;
+    if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode)) return sa.st_rdev == sb.st_rdev;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
 void ListComPorts(QStringList& target)

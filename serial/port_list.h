@@ -67,5 +67,11 @@ QString StablePortName(const QString& path, const TPortRoots& roots = DefaultPor
 // to its target, a plain path as it is. Empty when a link's target is gone.
 QString ResolvePortPath(const QString& path);
 
+// Whether two paths open one device: the same character device (st_rdev),
+// whatever symbolic links or device nodes lead to it, a pseudo-terminal's
+// too; paths that are no device are one when they are one file. A path that
+// does not exist is only itself.
+bool SameSerialDevice(const QString& a, const QString& b);
+
 // Replaces target's contents with the machine's serial ports (their paths), sorted.
 void ListComPorts(QStringList& target);

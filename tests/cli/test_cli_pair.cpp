@@ -1,5 +1,7 @@
 // tarnwick-cli pair against two virtual modules: every exit status, the new
 // key printed once or kept in the profile, and the memories it leaves.
+#include <signal.h>
+
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -161,6 +163,33 @@ private slots:
         TConfigValues v;
         v.channel = 5;
         QVERIFY(ConfigOf(*b_) == PairImages(v)[1]);
+    }
+
+    // However the run ends (here: at once, mid-run), the key the modules may
+    // already hold is on stdout.
+    void newKeyIsOutBeforeTheFirstByte_data()
+    {
+        QTest::addColumn<QStringList>("form");
+        QTest::addColumn<QString>("keyPattern");
+        QTest::newRow("text") << QStringList{} << "^New key: [0-9A-F]{32}\n$";
+        QTest::newRow("json") << QStringList{"--json"} << "^\\{\"command\":\"pair\",\"new_key\":\"[0-9A-F]{32}\"\\}\n$";
+    }
+    void newKeyIsOutBeforeTheFirstByte()
+    {
+        QFETCH(QStringList, form);
+        QFETCH(QString, keyPattern);
+        TVirtualModuleFaults f;
+        f.silent = true;  // a run long enough to be cut
+        a_->SetFaults(f);
+        b_->SetFaults(f);
+        QProcess p;
+        p.start(qEnvironmentVariable("TW_CLI"), Ports() + form + QStringList{QStringLiteral("pair"), profile_, QStringLiteral("--new-key")});
+        QVERIFY(p.waitForStarted(20000));
+        QVERIFY(QTest::qWaitFor([&] { return a_->ReceivedCount() > 0 || b_->ReceivedCount() > 0; }, 30000));
+        ::kill(pid_t(p.processId()), SIGKILL);
+        QVERIFY(p.waitForFinished(30000));
+        const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+        QVERIFY2(QRegularExpression(keyPattern).match(out).hasMatch(), qPrintable(out));
     }
 
     void missingDeviceExitsThree()

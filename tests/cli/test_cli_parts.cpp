@@ -1,6 +1,7 @@
 // The tool's parts without a module: options and their usage errors, the
 // send parameters, the output forms, the progress line, the per-port runner
 // and the files.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDeadlineTimer>
@@ -13,6 +14,8 @@
 #include <stdexcept>
 
 #include "commands/command_catalogue.h"
+#include "pty_pair.h"
+#include "serial/port_list.h"
 #include "tools/cli/cli_files.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/port_runner.h"
@@ -174,6 +177,57 @@ private slots:
         QString error;
         QVERIFY(!ParseSendCommand(args, &row, &error));
         QVERIFY2(error.contains(says), qPrintable(error));
+    }
+
+    void sendRepliesAreJudged_data()
+    {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("complete");
+        QTest::addColumn<QByteArray>("reply");  // hex
+        QTest::addColumn<QString>("says");      // empty: a good reply
+        QTest::newRow("connect acknowledged") << int(cmd::Connect) << 1 << true << QByteArray("6B") << "";
+        QTest::newRow("connect refused") << int(cmd::Connect) << 1 << true << QByteArray("6E") << "with 6E";
+        QTest::newRow("disconect wrong") << int(cmd::Disconect) << 1 << true << QByteArray("00") << "6B is expected";
+        QTest::newRow("version") << int(cmd::ReadVersion) << 5 << true << QByteArray("43322E3130") << "";
+        QTest::newRow("version wrong") << int(cmd::ReadVersion) << 5 << true << QByteArray("44322E3130") << "43 first";
+        QTest::newRow("version incomplete") << int(cmd::ReadVersion) << 5 << false << QByteArray("4332") << "2 of 5";
+        QTest::newRow("flash header") << int(cmd::ReadFlash) << 2 << true << QByteArray("4041") << "";
+        QTest::newRow("flash header wrong") << int(cmd::ReadFlash) << 2 << true << QByteArray("2041") << "header";
+        QTest::newRow("no reply at all") << int(cmd::SetRFChannel) << 1 << false << QByteArray() << "0 of 1";
+        QTest::newRow("status byte not judged") << int(cmd::SetRFChannel) << 1 << true << QByteArray("00") << "";
+        QTest::newRow("none awaited") << int(cmd::Nop) << 0 << false << QByteArray() << "";
+    }
+    void sendRepliesAreJudged()
+    {
+        QFETCH(int, command);
+        QFETCH(int, length);
+        QFETCH(bool, complete);
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, says);
+        const QByteArray bytes = QByteArray::fromHex(reply);
+        const QString problem = SendReplyProblem(command, length, complete, std::vector<uint8_t>(bytes.begin(), bytes.end()));
+        if (says.isEmpty()) QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        else QVERIFY2(problem.contains(says), qPrintable(problem));
+    }
+
+    void oneDeviceUnderTwoNamesIsOneDevice()
+    {
+        TPtyPair a, b;
+        QTemporaryDir dir;
+        QVERIFY(a.Ok() && b.Ok() && dir.isValid());
+        const QString link = dir.filePath(QStringLiteral("usb-Tarnwick-if00"));
+        QVERIFY(QFile::link(a.Path(), link));
+        QVERIFY(SameSerialDevice(a.Path(), link));
+        QVERIFY(!SameSerialDevice(a.Path(), b.Path()));
+        QVERIFY(!SameSerialDevice(link, dir.filePath(QStringLiteral("missing"))));
+        // A second node of one device, which no link resolution finds.
+        struct stat st {};
+        QVERIFY(::stat(QFile::encodeName(a.Path()).constData(), &st) == 0);
+        const QByteArray node = QFile::encodeName(dir.filePath(QStringLiteral("node")));
+        if (::mknod(node.constData(), S_IFCHR | 0600, st.st_rdev) != 0) QSKIP("no right to make a device node here");
+        QVERIFY(SameSerialDevice(a.Path(), QFile::decodeName(node)));
+        QVERIFY(!SameSerialDevice(b.Path(), QFile::decodeName(node)));
     }
 
     void jsonCarriesTheContractsFieldsAndTheData()

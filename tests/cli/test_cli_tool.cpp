@@ -14,11 +14,16 @@
 #include <QTemporaryDir>
 #include <QtTest>
 #include <fcntl.h>
+#include <poll.h>
 #include <algorithm>
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "module/config_image.h"
+#include "pty_pair.h"
+#include "settings/config_profile.h"
 #include "settings/config_values.h"
 #include "tools/vmodule/virtual_module.h"
 
@@ -411,6 +416,127 @@ private slots:
             QCOMPARE(r.exitCode, 2);
             QVERIFY(r.out.isEmpty());
         }
+    }
+
+    // Checked before the first byte: an output that cannot be written, one
+    // device under two names (a link and its node).
+    void refusedBeforeAnythingIsSent_data()
+    {
+        QTest::addColumn<QStringList>("args");  // {port} the module's link, {node} its node, {dir} a folder
+        QTest::addColumn<QString>("says");
+        QTest::newRow("no such folder") << QStringList{"--port", "{port}", "read-flash", "-o", "{dir}/none/flash.bin"}
+                                        << "cannot write";
+        QTest::newRow("target is a folder") << QStringList{"--port", "{port}", "read-config", "-o", "{dir}/sub.json"}
+                                            << "is a folder";
+        QTest::newRow("one device twice") << QStringList{"--port", "{port}", "--port", "{node}", "read-flash"} << "one device";
+        QTest::newRow("one pair device twice") << QStringList{"--port", "{node}", "--port", "{port}", "pair", "{dir}/link.json"}
+                                               << "one device";
+    }
+    void refusedBeforeAnythingIsSent()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, says);
+        const QString link = File(QStringLiteral("ttyLINK0"));
+        QFile::remove(link);
+        QVERIFY(QFile::link(PortOf(), link));
+        QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("sub.json")));
+        WriteFile(QStringLiteral("link.json"), WriteConfigProfile(TConfigValues{}));
+        for (QString& a : args)
+            a.replace(QLatin1String("{port}"), link).replace(QLatin1String("{node}"), PortOf()).replace(QLatin1String("{dir}"), dir_.path());
+        Module().ClearReceived();
+        const TRun r = RunCli(QStringList{QStringLiteral("-q")} + args);
+        QCOMPARE(r.exitCode, 2);
+        QVERIFY2(r.err.contains(says.toLocal8Bit()), r.err.constData());
+        QCOMPARE(Module().ReceivedCount(), 0L);
+    }
+
+    void lossyProfileIsRefusedForTheRawImage()
+    {
+        // An erased module: most bytes are nothing a profile can say.
+        const QString json = File(QStringLiteral("erased.json"));
+        const TRun r = RunCli(On() + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), json});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(!QFile::exists(json));
+        QVERIFY2(r.err.contains("0x80") && r.err.contains("-o " + File(QStringLiteral("erased.bin")).toLocal8Bit()),
+                 r.err.constData());
+    }
+
+    void exampleKeyIsWarnedOf_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<bool>("warned");
+        QTest::newRow("profile") << "example.json" << TConfigValues{}.key << true;
+        QTest::newRow("raw image") << "example.bin" << TConfigValues{}.key << true;
+        QTest::newRow("a private key") << "private.json" << "00112233445566778899AABBCCDDEEFF" << false;
+    }
+    void exampleKeyIsWarnedOf()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, key);
+        QFETCH(bool, warned);
+        TConfigValues v;
+        v.key = key;
+        const TConfigImage image = ConfigImage(v);
+        const QString path = WriteFile(file, file.endsWith(QLatin1String(".bin"))
+                                                 ? QByteArray(reinterpret_cast<const char*>(image.data()), qsizetype(image.size()))
+                                                 : WriteConfigProfile(v));
+        const TRun r = RunCli(On() + QStringList{QStringLiteral("--no-verify"), QStringLiteral("program-config"), path});
+        QCOMPARE(r.exitCode, 0);
+        QCOMPARE(r.err.contains("example key"), warned);
+    }
+
+    void sendJudgesTheReply()
+    {
+        // A "Read Flash" reply whose header is no header: logged as sent, judged 1.
+        TVirtualModuleFaults f;
+        f.readFlashHeader = 0x20;
+        Module().SetFaults(f);
+        const TRun r = RunCli(On() + QStringList{QStringLiteral("send"), QStringLiteral("Read Flash"), QStringLiteral("0"),
+                                                 QStringLiteral("00")});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.out.startsWith("1. <31><00>[20]"), r.out.constData());
+        QVERIFY2(r.err.contains("header"), r.err.constData());
+    }
+
+    void drainOfAStreamingDeviceIsBounded()
+    {
+        // The far end keeps sending: the drain before a command takes its
+        // share and the command still goes.
+        TPtyPair line;
+        QVERIFY(line.Ok());
+        std::atomic<bool> stop{false};
+        std::thread stream([&] {
+            const QByteArray chunk(256, 'S');
+            QDeadlineTimer deadline(180000);
+            while (!stop && !deadline.hasExpired()) {
+                if (::write(line.MasterFd(), chunk.constData(), size_t(chunk.size())) <= 0) {
+                    pollfd p{line.MasterFd(), POLLOUT, 0};
+                    ::poll(&p, 1, 20);
+                }
+            }
+        });
+        // Opening the port empties its queue: a run may find it empty at
+        // the drain, so it runs again until one drained something.
+        qsizetype drained = 0;
+        bool finished = true;
+        for (int run = 0; run < 5 && finished && drained == 0; ++run) {
+            QProcess p;
+            p.start(CliPath(), {QStringLiteral("-q"), QStringLiteral("--port"), line.Path(), QStringLiteral("send"),
+                                QStringLiteral("NOP"), QStringLiteral("1")});
+            finished = p.waitForFinished(30000);
+            if (!finished) {
+                p.kill();
+                p.waitForFinished();
+            }
+            drained = p.readAllStandardOutput().count("[53]");
+        }
+        stop = true;
+        stream.join();
+        QVERIFY2(finished, "the drain followed the stream");
+        QVERIFY(drained > 0);
+        // Two drains: before the command's turn and before its frame.
+        QVERIFY2(drained <= 2 * 1024, qPrintable(QString::number(drained)));
     }
 
     void portsListsWithoutError()

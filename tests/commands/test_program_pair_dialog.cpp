@@ -1,6 +1,8 @@
 // The Program Pair dialog against two virtual modules: a fresh key
 // proposed, one summary after the run, a silent module named as the one to
 // redo, and the profile saved only after the warning about the key.
+#include <sys/stat.h>
+
 #include <QComboBox>
 #include <QFile>
 #include <QLineEdit>
@@ -129,11 +131,28 @@ private slots:
         QCOMPARE(b_->ReceivedCount(), received);
     }
 
+    void samePortTwiceIsRefused_data()
+    {
+        QTest::addColumn<bool>("secondNode");
+        QTest::newRow("one name twice") << false;
+        QTest::newRow("a second node of the device") << true;
+    }
     void samePortTwiceIsRefused()
     {
+        QFETCH(bool, secondNode);
+        QString other = QString::fromStdString(a_->PortPath());
+        QTemporaryDir dir;
+        if (secondNode) {
+            // No link leads from it to the device: only the device number tells.
+            struct stat st {};
+            QVERIFY(::stat(a_->SlavePath().c_str(), &st) == 0);
+            other = dir.filePath(QStringLiteral("node"));
+            if (::mknod(QFile::encodeName(other).constData(), S_IFCHR | 0600, st.st_rdev) != 0)
+                QSKIP("no right to make a device node here");
+        }
         TProgramPairDialog d{TConfigValues{}};
         d.PortA->setEditText(QString::fromStdString(a_->PortPath()));
-        d.PortB->setEditText(QString::fromStdString(a_->PortPath()));
+        d.PortB->setEditText(other);
         QTest::mouseClick(d.RunPairButton, Qt::LeftButton);
         QVERIFY(!d.Running());
         QCOMPARE(dialogs_->messages.size(), size_t(1));

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 
 #include "commands/command_catalogue.h"
@@ -17,12 +18,14 @@
 #include "commands/command_run.h"
 #include "commands/pair_programming.h"
 #include "module/line_claims.h"
+#include "module/config_decoder.h"
 #include "module/memory_operations.h"
 #include "module/module_finder.h"
 #include "module/port_error_advice.h"
 #include "module/port_setup.h"
 #include "module/session.h"
 #include "serial/com_port.h"
+#include "serial/port_list.h"
 #include "settings/config_profile.h"
 #include "settings/key_generator.h"
 #include "tools/cli/cli_profile.h"
@@ -202,13 +205,11 @@ void RunSend(const TCliPlan& plan, TModuleSession& session, TCliObserver& observ
     r.data.insert(QStringLiteral("log"), QJsonArray::fromStringList(log));
     if (x.noModule) return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::NoModule));
     const std::vector<uint8_t>& reply = x.last.reply;
-    const bool answered = x.answered;
     r.data.insert(QStringLiteral("reply"), HexString(reply.data(), int(reply.size())));
     if (x.aborted) return Fail(r, cli_exit::ModuleFailed, OperationFailure(TOperationError::Aborted));
-    if (!answered)
-        return Fail(r, cli_exit::ModuleFailed,
-                    QStringLiteral("the module did not answer the command in time. Check the cable and the line "
-                                   "settings, then send it again."));
+    // Judged here, not on the Command page: a script needs the status.
+    const QString problem = SendReplyProblem(row.command, EncodeCommand(plan.row).ReplyLength, x.last.complete, reply);
+    if (!problem.isEmpty()) return Fail(r, cli_exit::ModuleFailed, problem);
 }
 
 void ReadArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& observer, TPortResult& r, bool config)
@@ -231,6 +232,9 @@ void ReadArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& obser
         const bool raw = !out.isEmpty() && QFileInfo(out).suffix().compare(QLatin1String("bin"), Qt::CaseInsensitive) == 0;
         if (raw) {
             fileBytes = QByteArray(reinterpret_cast<const char*>(read.bytes.data()), qsizetype(read.bytes.size()));
+        } else if (!out.isEmpty() && !profile.notInProfile.isEmpty()) {
+            // A profile file would be a lossy copy that looks like a good one.
+            return Fail(r, cli_exit::ModuleFailed, ProfileRefusal(out, profile));
         } else {
             fileBytes = profile.bytes;
             // A profile that cannot hold every byte says so.
@@ -241,7 +245,8 @@ void ReadArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& obser
     if (!out.isEmpty()) {
         QString error;
         // Only now, with the whole read in hand.
-        if (!WriteFileAtomically(out, fileBytes, &error)) return Fail(r, cli_exit::ModuleFailed, error);
+        if (!WriteFileAtomically(out, fileBytes, &error))
+            return Fail(r, cli_exit::ModuleFailed, QStringLiteral("cannot write %1: %2").arg(out, error));
         r.data.insert(QStringLiteral("file"), out);
     }
 }
@@ -361,8 +366,10 @@ bool PreparePair(const TCliOptions& options, TCliPlan* plan, QString* error)
     }
     // The key is kept before any module gets it: a pair is never left with a
     // key that exists nowhere else.
-    if (!options.output.isEmpty() && !WriteFileAtomically(options.output, WriteConfigProfile(plan->pair), error))
+    if (!options.output.isEmpty() && !WriteFileAtomically(options.output, WriteConfigProfile(plan->pair), error)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(options.output, *error);
         return false;
+    }
     return true;
 }
 
@@ -378,6 +385,20 @@ TCliOutcome RunPair(const TCliPlan& plan, bool showProgress)
     request.flowItem = plan.options.flowItem;
     request.observers = {&first, &second};
     request.setUpPort = [&plan](TCustomComPort& port, const QString& path) { SetUpPort(port, plan.options, path); };
+    const bool keyPrinted = plan.options.newKey && plan.options.output.isEmpty();
+    // The new key is out before either module gets it: however the run ends
+    // (a second Ctrl-C ends it at once), the key the modules hold is known.
+    if (keyPrinted) {
+        const QByteArray line =
+            plan.options.json
+                ? QJsonDocument(QJsonObject{{QStringLiteral("command"), plan.options.commandName},
+                                            {QStringLiteral("new_key"), plan.pair.key}})
+                          .toJson(QJsonDocument::Compact) +
+                      '\n'
+                : QStringLiteral("New key: %1\n").arg(plan.pair.key).toLocal8Bit();
+        std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+        std::fflush(stdout);
+    }
     QElapsedTimer timer;
     timer.start();
     const TPairResult pair = ProgramPair(request);
@@ -387,7 +408,6 @@ TCliOutcome RunPair(const TCliPlan& plan, bool showProgress)
     }
     display.Finish();
 
-    const bool keyPrinted = plan.options.newKey && plan.options.output.isEmpty();
     const QStringList summary = PairSummary(pair, plan.pair);
     std::vector<TPortResult> results;
     for (int i = 0; i < 2; ++i) {
@@ -403,7 +423,6 @@ TCliOutcome RunPair(const TCliPlan& plan, bool showProgress)
         r.data.insert(QStringLiteral("version"), m.version);
         // Not the image: it holds the key, which goes out once at most.
         r.data.insert(QStringLiteral("key_hint"), KeyHint(plan.pair.key));
-        if (i == 0 && keyPrinted) r.data.insert(QStringLiteral("new_key"), plan.pair.key);
         results.push_back(r);
     }
     TCliOutcome outcome;
@@ -411,7 +430,6 @@ TCliOutcome RunPair(const TCliPlan& plan, bool showProgress)
     if (plan.options.json) {
         outcome.out = printed.out;
     } else {
-        if (keyPrinted) outcome.out += QStringLiteral("New key: %1\n").arg(plan.pair.key).toLocal8Bit();
         if (plan.options.newKey && !keyPrinted)
             outcome.out += QStringLiteral("New key written to %1 (the file holds the key: keep it private)\n")
                                .arg(plan.options.output)
@@ -421,6 +439,25 @@ TCliOutcome RunPair(const TCliPlan& plan, bool showProgress)
     outcome.err = printed.err;
     outcome.exitCode = WorstExitCode(results);
     return outcome;
+}
+
+// What would only show once bytes went out: one device under two names
+// (two threads driving one module), an output file that cannot be written.
+bool CheckPortsAndOutputs(const TCliOptions& options, QString* error)
+{
+    const QStringList& ports = options.ports;
+    for (int i = 0; i < ports.size(); ++i)
+        for (int j = i + 1; j < ports.size(); ++j)
+            if (SameSerialDevice(ports[i], ports[j])) {
+                *error = QStringLiteral("--port %1 and --port %2 are one device; give each device once")
+                             .arg(ports[i], ports[j]);
+                return false;
+            }
+    const bool writes = options.command == TCliCommand::ReadFlash || options.command == TCliCommand::ReadConfig;
+    if (!writes || options.output.isEmpty()) return true;
+    for (const QString& port : ports)
+        if (!CheckOutputWritable(OutputPathFor(options.output, port), error)) return false;
+    return true;
 }
 
 }  // namespace
@@ -440,16 +477,27 @@ bool AbortWasRequested() { return g_abort.load(); }
 bool PrepareRun(const TCliOptions& options, TCliPlan* plan, QString* error)
 {
     plan->options = options;
+    if (!CheckPortsAndOutputs(options, error)) return false;
     switch (options.command) {
     case TCliCommand::ProgramFlash:
         return LoadRawImage(options.args[0], &plan->flash, error);
     case TCliCommand::ProgramConfig: {
         const QString path = options.args[0];
         const QString suffix = QFileInfo(path).suffix().toLower();
-        if (suffix == QLatin1String("bin")) return LoadRawImage(path, &plan->config, error);
-        if (suffix == QLatin1String("json")) return LoadProfileImage(path, &plan->config, error, &plan->warnings);
-        *error = QStringLiteral("program-config takes a profile (.json) or a raw image (.bin), not %1").arg(path);
-        return false;
+        bool loaded = false;
+        if (suffix == QLatin1String("bin")) {
+            loaded = LoadRawImage(path, &plan->config, error);
+        } else if (suffix == QLatin1String("json")) {
+            loaded = LoadProfileImage(path, &plan->config, error, &plan->warnings);
+        } else {
+            *error = QStringLiteral("program-config takes a profile (.json) or a raw image (.bin), not %1").arg(path);
+            return false;
+        }
+        if (loaded && IsExampleKey(DecodeConfigImage(plan->config).values.key))
+            plan->warnings << QStringLiteral("%1 holds the example key, which anyone can know; pair --new-key "
+                                             "programs two modules with a private one")
+                                  .arg(path);
+        return loaded;
     }
     case TCliCommand::Send:
         return ParseSendCommand(options.args, &plan->row, error);

@@ -1,7 +1,8 @@
 #include "tools/cli/cli_files.h"
 
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+#include <QTemporaryFile>
 
 bool LoadRawImage(const QString& path, TMemoryBlock* image, QString* error)
 {
@@ -24,13 +25,20 @@ bool LoadRawImage(const QString& path, TMemoryBlock* image, QString* error)
     return true;
 }
 
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
+bool CheckOutputWritable(const QString& path, QString* error)
 {
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
-        f.cancelWriting();
-        return false;
+    const QFileInfo target(path);
+    QString why;
+    if (target.isDir()) {
+        why = QStringLiteral("it is a folder");
+    } else if (target.exists() && !target.isWritable()) {
+        why = QStringLiteral("the file is not writable");
+    } else {
+        // The write creates a file beside the target and renames it over.
+        QTemporaryFile probe(target.absolutePath() + QStringLiteral("/.tarnwick-cli-XXXXXX"));
+        if (!probe.open()) why = probe.errorString();
     }
-    return true;
+    if (why.isEmpty()) return true;
+    *error = QStringLiteral("cannot write %1: %2").arg(path, why);
+    return false;
 }

@@ -1,16 +1,20 @@
 #pragma once
 // The tool's files: input images checked before anything is sent, and
-// output written only after the whole operation succeeded, atomically.
+// output written only after the whole operation succeeded, atomically
+// (common/atomic_file), to a target checked before anything is sent.
 #include <QByteArray>
 #include <QString>
 #include <array>
 #include <cstdint>
+
+#include "common/atomic_file.h"
 
 using TMemoryBlock = std::array<uint8_t, 128>;
 
 // A raw image of exactly 128 bytes; false with *error saying what is wrong.
 bool LoadRawImage(const QString& path, TMemoryBlock* image, QString* error);
 
-// Writes beside the target and renames over it: a reader never sees half a
-// file, and a failed write leaves an earlier file as it was.
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
+// Whether the output file can be written where it is to go: not a folder,
+// not a file that refuses writing, and a folder that takes the new file the
+// atomic write puts beside it. False with *error ("cannot write PATH: why").
+bool CheckOutputWritable(const QString& path, QString* error);

@@ -1,6 +1,7 @@
 #include "tools/cli/cli_profile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 
 #include "module/config_decoder.h"
@@ -25,6 +26,24 @@ TProfileFromImage ProfileFromImage(const TMemoryBlock& image)
         p.warnings << QStringLiteral("For an exact copy of the memory, read it with -o FILE.bin.");
     }
     return p;
+}
+
+QString ProfileRefusal(const QString& path, const TProfileFromImage& profile)
+{
+    constexpr int kListed = 16;
+    const int count = int(profile.notInProfile.size());
+    QStringList addresses;
+    for (int i = 0; i < count && i < kListed; ++i)
+        addresses << QStringLiteral("0x") + QStringLiteral("%1")
+                                                .arg(profile.notInProfile[i].toObject().value(QStringLiteral("address")).toInt(),
+                                                     2, 16, QLatin1Char('0'))
+                                                .toUpper();
+    if (count > kListed) addresses << QStringLiteral("and %1 more").arg(count - kListed);
+    const QString suffix = QFileInfo(path).suffix();
+    const QString bin = path.left(path.size() - suffix.size()) + QStringLiteral("bin");
+    return QStringLiteral("%1 not written: a profile cannot hold %2 of the configuration memory's bytes (%3), so "
+                          "it would not be a copy of this module. -o %4 keeps the exact image.")
+        .arg(path, QString::number(count), addresses.join(QStringLiteral(", ")), bin);
 }
 
 bool LoadProfileImage(const QString& path, TMemoryBlock* image, QString* error, QStringList* warnings)

@@ -18,6 +18,11 @@ struct TProfileFromImage {
 };
 TProfileFromImage ProfileFromImage(const TMemoryBlock& image);
 
+// Why the profile file path is not written for an image with bytes the
+// profile cannot hold: how many, their addresses (the first 16), and the
+// .bin name that keeps an exact copy.
+QString ProfileRefusal(const QString& path, const TProfileFromImage& profile);
+
 // False with *error listing every problem of the file; *warnings gets the
 // members it ignored.
 bool LoadProfileImage(const QString& path, TMemoryBlock* image, QString* error, QStringList* warnings);

@@ -213,3 +213,27 @@ bool ParseSendCommand(const QStringList& args, TCommandRowValues* out, QString* 
     *out = row;
     return true;
 }
+
+QString SendReplyProblem(int command, int replyLength, bool complete, const std::vector<uint8_t>& reply)
+{
+    if (replyLength == 0) return {};
+    const QString name = CommandItems().value(command);
+    if (!complete)
+        return QStringLiteral("the module did not answer \"%1\" in time (%2 of %3 reply bytes came). Check the "
+                              "cable and the line settings, then send it again.")
+            .arg(name)
+            .arg(qMin(int(reply.size()), replyLength))
+            .arg(replyLength);
+    const uint8_t first = reply.front();
+    const auto wrong = [&](const QString& expected) {
+        return QStringLiteral("the module answered \"%1\" with %2 where %3 is expected")
+            .arg(name, QStringLiteral("%1").arg(first, 2, 16, QLatin1Char('0')).toUpper(), expected);
+    };
+    switch (command) {
+    case cmd::Connect:
+    case cmd::Disconect: return first == 0x6B ? QString() : wrong(QStringLiteral("6B"));
+    case cmd::ReadVersion: return first == 0x43 ? QString() : wrong(QStringLiteral("43 first"));
+    case cmd::ReadFlash: return (first & 0xE0) == 0x40 ? QString() : wrong(QStringLiteral("a header 40 to 5F first"));
+    default: return {};
+    }
+}
