@@ -6,6 +6,7 @@
 // Widget-free (window_settings puts the record onto the window).
 #include <QByteArray>
 #include <QMap>
+#include <QStringList>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -24,6 +25,9 @@ struct TRememberedSettings {
     QMap<QString, QString> folders;  // last folder of each file chooser, by title
     std::optional<TConfigValues> config;                   // the Config Memory page
     std::optional<std::vector<TCommandRowValues>> rows;    // the nine command rows
+    // A stored page or the rows that could not be restored: the message
+    // lines that say so (the rest of the file is read as usual).
+    QStringList lost;
 };
 
 // $XDG_CONFIG_HOME/tarnwick/tarnwick-panel.conf (~/.config when unset).

@@ -1,7 +1,6 @@
 #include "tools/cli/cli_files.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 bool LoadRawImage(const QString& path, TMemoryBlock* image, QString* error)
 {
@@ -21,16 +20,5 @@ bool LoadRawImage(const QString& path, TMemoryBlock* image, QString* error)
         return false;
     }
     for (size_t i = 0; i < image->size(); ++i) (*image)[i] = uint8_t(bytes[qsizetype(i)]);
-    return true;
-}
-
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
-{
-    QSaveFile f(path);
-    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-        *error = QStringLiteral("cannot write %1: %2").arg(path, f.errorString());
-        f.cancelWriting();
-        return false;
-    }
     return true;
 }

@@ -11,6 +11,5 @@ using TMemoryBlock = std::array<uint8_t, 128>;
 // A raw image of exactly 128 bytes; false with *error saying what is wrong.
 bool LoadRawImage(const QString& path, TMemoryBlock* image, QString* error);
 
-// Writes beside the target and renames over it: a reader never sees half a
-// file, and a failed write leaves an earlier file as it was.
-bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error);
+// Output files are written by the panel's one atomic writer.
+#include "common/atomic_file.h"
