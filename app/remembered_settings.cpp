@@ -8,6 +8,7 @@
 
 #include "commands/command_script.h"
 #include "common/atomic_file.h"
+#include "serial/port_list.h"
 #include "settings/config_profile.h"
 
 namespace {
@@ -113,6 +114,9 @@ QString StableDeviceName(const QString& path, const QString& byIdDir)
     if (path.isEmpty()) return path;
     const QString target = QFileInfo(path).canonicalFilePath();
     if (target.isEmpty()) return path;
+    // Adapters without a serial number share one by-id name: the path is
+    // what tells them apart.
+    if (LacksSerialNumber(target)) return path.startsWith(byIdDir + QLatin1Char('/')) ? target : path;
     const QDir dir(byIdDir);
     for (const QString& name : dir.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
         const QString link = dir.filePath(name);

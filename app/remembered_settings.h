@@ -39,5 +39,7 @@ bool WriteRememberedSettings(const QString& path, const TRememberedSettings& s);
 // Forgets what was stored; true when nothing is left behind.
 bool ForgetRememberedSettings(const QString& path);
 
-// The name under byIdDir whose link leads to the device at path, else path.
+// The name under byIdDir whose link leads to the device at path, else path;
+// the path for a USB adapter without a serial number (its by-id name is
+// shared by every adapter of its make).
 QString StableDeviceName(const QString& path, const QString& byIdDir = QStringLiteral("/dev/serial/by-id"));
