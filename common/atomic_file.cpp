@@ -37,7 +37,8 @@ bool WriteAll(int fd, const QByteArray& bytes, QString* reason)
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            if (n == 0 || errno == ENOSPC)
+            // A write cut short (disk full, file-size limit) says how far it got.
+            if (n == 0 || done > 0 || errno == ENOSPC || errno == EFBIG || errno == EDQUOT)
                 *reason = QStringLiteral("only %1 of %2 bytes could be written (is the disk full?)")
                               .arg(done)
                               .arg(bytes.size());
