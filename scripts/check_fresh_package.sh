@@ -21,7 +21,8 @@ fi
 bash "$work/clone/scripts/package.sh" "$work/build" >"$work/log" 2>&1 || { tail -n 40 "$work/log" >&2; fail "package.sh"; }
 deb=$(ls "$work"/clone/dist/tarnwick-panel_*.deb 2>/dev/null | head -n1)
 [ -n "$deb" ] || fail "no package in the clone's dist/"
-dpkg-deb -c "$deb" | grep -q '/usr/share/man/man1/tarnwick-panel.1.gz' || fail "manual page missing"
-dpkg-deb -c "$deb" | grep -q '/usr/share/icons/hicolor/256x256/apps/tarnwick-panel.png' || fail "icon missing"
+files=$(dpkg-deb -c "$deb")
+grep -q '/usr/share/man/man1/tarnwick-panel.1.gz' <<<"$files" || fail "manual page missing"
+grep -q '/usr/share/icons/hicolor/256x256/apps/tarnwick-panel.png' <<<"$files" || fail "icon missing"
 grep '^lintian:' "$work/log" || true
 echo "fresh clone package ok: $(basename "$deb")"
