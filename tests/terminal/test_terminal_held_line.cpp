@@ -2,11 +2,15 @@
 // flow): keys and pastes wait in a queue instead of blocking the window in
 // a write, go out when the line is let go, and can be dropped.
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
 #include <QtTest>
 
 #include "serial/com_port.h"
 #include "serial/dcb_flags.h"
+#include "common/port_controls.h"
 #include "terminal/com_terminal.h"
+#include "terminal/terminal_page.h"
 // The scripted line of the serial tests (its module-line helpers are not needed here).
 #include "serial/scripted_device_helper.cpp"
 
@@ -56,6 +60,32 @@ private slots:
         QTRY_COMPARE(line.Sent().size(), qsizetype(1003));
         QVERIFY(line.Sent().endsWith("xc"));
         t.SetComPort(nullptr);
+        port.ClosePort();
+    }
+
+    // The Terminal page shows that the line is held and how much waits;
+    // its Stop Sending button drops it without taking the focus.
+    void pageShowsTheHeldLine()
+    {
+        TScriptedLine line;
+        line.SetModem(ms::Cts);
+        TComPort port;
+        port.SetDeviceFactory(line.Factory());
+        port.FlowControl().SetControlDTR(dtrHandshake);
+        port.FlowControl().SetOutDSRFlow(true);
+        port.OpenPort();
+        TPortControls controls;
+        TTerminalPage page(port, controls);
+        page.show();
+        page.ComTerminal->SetComPort(&port);
+        QVERIFY(!page.OutputLabel->isVisible());
+        page.ComTerminal->PasteText(QStringLiteral("hello"));
+        QTRY_VERIFY(page.OutputLabel->isVisible());
+        QTRY_COMPARE(page.OutputLabel->text().trimmed(), QStringLiteral("Line held by flow control: 5 bytes waiting"));
+        QCOMPARE(page.StopSendingButton->focusPolicy(), Qt::NoFocus);
+        page.StopSendingButton->click();
+        QVERIFY(!page.OutputLabel->isVisible() && !page.StopSendingButton->isVisible());
+        page.ComTerminal->SetComPort(nullptr);
         port.ClosePort();
     }
 };
