@@ -6,12 +6,12 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "common/port_controls.h"
 #include "serial/com_port.h"
 #include "serial/dcb_flags.h"
-#include "common/port_controls.h"
 #include "terminal/com_terminal.h"
 #include "terminal/terminal_page.h"
-// The scripted line of the serial tests (its module-line helpers are not needed here).
+// The serial tests' scripted line, compiled into this test (helpers link per folder).
 #include "serial/scripted_device_helper.cpp"
 
 class TestTerminalHeldLine : public QObject {
