@@ -99,7 +99,8 @@ public:
     // terminal has let go of the port). Without a handler: the error box.
     std::function<void(TCustomComTerminal*, const EComPort&)> OnPortError;
     // The output waiting to go changed: held by flow control or not, and
-    // whether anything waits (see OutputHeld, OutputWaiting).
+    // whether anything waits (see OutputHeld, OutputWaiting); while held,
+    // also at each look at the line (every 50 ms) for the count.
     std::function<void(TCustomComTerminal*)> OnOutputChange;
 
     // --- operations ---

@@ -140,7 +140,7 @@ void TTerminalPage::ComTerminalOutputChange()
     }
     OutputLabel->setText(ComTerminal->OutputHeld()
                              ? QStringLiteral(" Line held by flow control: %1 bytes waiting ").arg(waiting)
-                             : QStringLiteral(" Sending: %1 bytes waiting ").arg(waiting));
+                             : QStringLiteral(" Sending what was pasted "));
     OutputLabel->adjustSize();
     StopSendingButton->adjustSize();
     // The terminal's top right corner, clear of its scroll bar.
