@@ -7,6 +7,8 @@
 #include <QStandardPaths>
 
 #include "commands/command_script.h"
+#include "common/atomic_file.h"
+#include "serial/port_list.h"
 #include "settings/config_profile.h"
 
 namespace {
@@ -59,16 +61,29 @@ TRememberedSettings ReadRememberedSettings(const QString& path)
     }
     s.endGroup();
 
-    const TConfigProfileRead config = ReadConfigProfile(s.value(QStringLiteral("config/profile")).toString().toUtf8());
+    // The page and the rows are much typing: one that was stored but cannot
+    // be restored is reported, never dropped without a word.
+    const QString configKey = QStringLiteral("config/profile"), rowsKey = QStringLiteral("commands/script");
+    const TConfigProfileRead config = ReadConfigProfile(s.value(configKey).toString().toUtf8());
     if (config.check.ok) r.config = config.values;
-    const TCommandScriptRead script = ReadCommandScript(s.value(QStringLiteral("commands/script")).toString().toUtf8());
+    else if (s.contains(configKey))
+        r.lost << QStringLiteral("The remembered Config Memory page could not be restored; the page starts with its "
+                                 "start values:")
+               << config.check.Lines();
+    const TCommandScriptRead script = ReadCommandScript(s.value(rowsKey).toString().toUtf8());
     if (script.check.ok) r.rows = script.rows;
+    else if (s.contains(rowsKey))
+        r.lost << QStringLiteral("The remembered command rows could not be restored; the rows start empty:")
+               << script.check.Lines();
     return r;
 }
 
 bool WriteRememberedSettings(const QString& path, const TRememberedSettings& r)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
+    // The file holds the key in clear: owner only before the first byte is
+    // written (Qt's rewrite keeps the mode of the file it replaces) and after.
+    if (!MakeFileOwnerOnly(path)) return false;
     QSettings s(path, QSettings::IniFormat);
     s.clear();
     s.setValue(QStringLiteral("port/name"), r.port);
@@ -86,7 +101,7 @@ bool WriteRememberedSettings(const QString& path, const TRememberedSettings& r)
     if (r.config) s.setValue(QStringLiteral("config/profile"), QString::fromUtf8(WriteConfigProfile(*r.config)));
     if (r.rows) s.setValue(QStringLiteral("commands/script"), QString::fromUtf8(WriteCommandScript(*r.rows)));
     s.sync();
-    return s.status() == QSettings::NoError;
+    return s.status() == QSettings::NoError && MakeFileOwnerOnly(path);
 }
 
 bool ForgetRememberedSettings(const QString& path)
@@ -99,6 +114,9 @@ QString StableDeviceName(const QString& path, const QString& byIdDir)
     if (path.isEmpty()) return path;
     const QString target = QFileInfo(path).canonicalFilePath();
     if (target.isEmpty()) return path;
+    // Adapters without a serial number share one by-id name: the path is
+    // what tells them apart.
+    if (LacksSerialNumber(target)) return path.startsWith(byIdDir + QLatin1Char('/')) ? target : path;
     const QDir dir(byIdDir);
     for (const QString& name : dir.entryList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name)) {
         const QString link = dir.filePath(name);

@@ -6,6 +6,7 @@
 // Widget-free (window_settings puts the record onto the window).
 #include <QByteArray>
 #include <QMap>
+#include <QStringList>
 #include <QString>
 #include <optional>
 #include <vector>
@@ -24,6 +25,9 @@ struct TRememberedSettings {
     QMap<QString, QString> folders;  // last folder of each file chooser, by title
     std::optional<TConfigValues> config;                   // the Config Memory page
     std::optional<std::vector<TCommandRowValues>> rows;    // the nine command rows
+    // A stored page or the rows that could not be restored: the message
+    // lines that say so (the rest of the file is read as usual).
+    QStringList lost;
 };
 
 // $XDG_CONFIG_HOME/tarnwick/tarnwick-panel.conf (~/.config when unset).
@@ -35,5 +39,7 @@ bool WriteRememberedSettings(const QString& path, const TRememberedSettings& s);
 // Forgets what was stored; true when nothing is left behind.
 bool ForgetRememberedSettings(const QString& path);
 
-// The name under byIdDir whose link leads to the device at path, else path.
+// The name under byIdDir whose link leads to the device at path, else path;
+// the path for a USB adapter without a serial number (its by-id name is
+// shared by every adapter of its make).
 QString StableDeviceName(const QString& path, const QString& byIdDir = QStringLiteral("/dev/serial/by-id"));

@@ -83,8 +83,23 @@ void ApplySettings(TTarnwickForm& form, const TRememberedSettings& s)
 
 void RestoreWindowSettings(TTarnwickForm& form, const QString& path, bool reset)
 {
-    if (reset) ForgetRememberedSettings(path);
-    ApplySettings(form, ReadRememberedSettings(path));
+    const QString caption = QStringLiteral("Tarnwick Control Panel");
+    if (reset) {
+        // The file stays where it could not be deleted: it is not read, the
+        // window starts from the start values all the same.
+        if (!ForgetRememberedSettings(path))
+            Dialogs().MessageBox(&form,
+                                 QStringLiteral("The remembered settings \"%1\" could not be deleted; the panel "
+                                                "starts with the start values.")
+                                     .arg(path),
+                                 caption, mb::Ok | mb::IconExclamation);
+        ApplySettings(form, TRememberedSettings{});
+        return;
+    }
+    const TRememberedSettings s = ReadRememberedSettings(path);
+    ApplySettings(form, s);
+    if (!s.lost.isEmpty())
+        Dialogs().MessageBox(&form, s.lost.join(QLatin1Char('\n')), caption, mb::Ok | mb::IconExclamation);
 }
 
 bool SaveWindowSettings(TTarnwickForm& form, const QString& path)

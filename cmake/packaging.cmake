@@ -29,6 +29,16 @@ add_custom_command(OUTPUT ${_changelog}
 add_custom_target(debian_changelog ALL DEPENDS ${_changelog})
 install(FILES ${_changelog} DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/tarnwick-panel)
 
+# Everything the install rules place, as one target for scripts/package.sh:
+# the programs (the panel's build also writes the icons), the manual pages
+# and the changelog; no tests, no benchmarks.
+add_custom_target(package_files)
+add_dependencies(package_files tarnwick-panel tarnwick-vmodule man_tarnwick-panel.1 man_tarnwick-vmodule.1
+                 debian_changelog)
+if(TARGET tarnwick-cli)
+  add_dependencies(package_files tarnwick-cli man_tarnwick-cli)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tarnwick-panel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

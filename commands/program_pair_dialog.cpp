@@ -14,6 +14,7 @@
 #include "common/atomic_file.h"
 #include "common/dialogs.h"
 #include "module/operation_runner.h"
+#include "module/config_files.h"
 #include "module/port_setup.h"
 #include "serial/com_port.h"
 #include "serial/port_list.h"
@@ -251,13 +252,8 @@ void TProgramPairDialog::SavePairProfile()
     const QString path = Dialogs().SaveFileName(this, QStringLiteral("Save Profile"), QStringLiteral("Profiles (*.json)"),
                                                 QStringLiteral("json"));
     if (path.isEmpty()) return;
-    const int answer = Dialogs().MessageBox(
-        this,
-        QStringLiteral("The profile holds the pair's encryption key. Anyone who reads the file can listen to the "
-                       "link: keep it private. Save it?"),
-        QStringLiteral("Save Profile"), mb::OkCancel | mb::IconExclamation);
-    if (answer != mb::IdOk) return;
+    if (!ConfirmSavingKey(this, QStringLiteral("the pair's encryption key"))) return;
     QString error;
-    if (!WriteFileAtomically(path, WriteConfigProfile(hasRun_ ? ran_ : PairValues()), &error))
+    if (!WritePrivateFileAtomically(path, WriteConfigProfile(hasRun_ ? ran_ : PairValues()), &error))
         Dialogs().MessageBox(this, error, QStringLiteral("Save Profile"), mb::Ok | mb::IconError);
 }

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "common/hex_text.h"
+#include "common/message_lines.h"
 #include "module/config_layout.h"
 #include "settings/conversions.h"
 #include "settings/power_up_rules.h"
@@ -221,6 +222,14 @@ QString DecodeReasonText(TDecodeReason reason)
         return QStringLiteral("the second copy of the unit address differs");
     }
     return {};
+}
+
+QString DifferenceMessage(const std::vector<TConfigDifference>& differences)
+{
+    QStringList lines = DifferenceMessageLines(differences);
+    if (lines.size() < 2) return lines.join(QLatin1Char('\n'));
+    const QString heading = lines.takeFirst(), closing = lines.takeLast();
+    return (QStringList{heading} + CappedMessageLines(lines) + QStringList{closing}).join(QLatin1Char('\n'));
 }
 
 QStringList DifferenceMessageLines(const std::vector<TConfigDifference>& differences)

@@ -45,3 +45,5 @@ QString DecodeReasonText(TDecodeReason reason);
 // per byte (offset, module address, the byte, what would be written, why),
 // and that "Program Config" would replace them. Empty for no differences.
 QStringList DifferenceMessageLines(const std::vector<TConfigDifference>& differences);
+// Those lines as one message box's text: the first 16 bytes, then "... and N more".
+QString DifferenceMessage(const std::vector<TConfigDifference>& differences);

@@ -30,7 +30,7 @@ void Warn(TConfigPage& page, const QString& text, const QString& caption)
 bool SaveProfileFile(TConfigPage& page, const QString& path)
 {
     QString error;
-    if (WriteFileAtomically(path, WriteConfigProfile(page.Values()), &error)) return true;
+    if (WritePrivateFileAtomically(path, WriteConfigProfile(page.Values()), &error)) return true;
     Warn(page, QStringLiteral("Could not save \"%1\": %2").arg(path, error), kSaveProfile);
     return false;
 }
@@ -65,8 +65,8 @@ bool ExportImageFile(TConfigPage& page, const QString& path)
 {
     const TConfigImage image = ConfigImage(page.Values());
     QString error;
-    if (WriteFileAtomically(path, QByteArray(reinterpret_cast<const char*>(image.data()), qsizetype(image.size())),
-                            &error))
+    if (WritePrivateFileAtomically(
+            path, QByteArray(reinterpret_cast<const char*>(image.data()), qsizetype(image.size())), &error))
         return true;
     Warn(page, QStringLiteral("Could not save \"%1\": %2").arg(path, error), kExportImage);
     return false;
@@ -86,14 +86,25 @@ bool ImportImageFile(TConfigPage& page, const QString& path)
     std::copy(bytes.begin(), bytes.end(), image.begin());
     const TConfigDecoding d = DecodeConfigImage(image);
     page.SetValues(d.values);
-    if (!d.differences.empty()) Warn(page, DifferenceMessageLines(d.differences).join(QLatin1Char('\n')), kImportImage);
+    if (!d.differences.empty()) Warn(page, DifferenceMessage(d.differences), kImportImage);
     return true;
+}
+
+bool ConfirmSavingKey(QWidget* parent, const QString& whose)
+{
+    const int answer = Dialogs().MessageBox(
+        parent,
+        QStringLiteral("The profile holds %1. Anyone who reads the file can listen to the link: keep it private. "
+                       "Save it?")
+            .arg(whose),
+        kSaveProfile, mb::OkCancel | mb::IconExclamation);
+    return answer == mb::IdOk;
 }
 
 void SaveProfileClick(TConfigPage& page)
 {
     const QString name = Dialogs().SaveFileName(&page, kSaveProfile, kProfileFilter, QStringLiteral("json"));
-    if (!name.isEmpty()) SaveProfileFile(page, name);
+    if (!name.isEmpty() && ConfirmSavingKey(&page, QStringLiteral("the encryption key"))) SaveProfileFile(page, name);
 }
 
 void LoadProfileClick(TConfigPage& page)

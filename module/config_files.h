@@ -5,7 +5,12 @@
 // be used is reported and leaves the page as it was.
 #include <QString>
 
+class QWidget;
 class TConfigPage;
+
+// Before a profile is saved: the file will hold the key in clear. "Save it?"
+// with OK and Cancel; true for OK. whose names the key ("the encryption key").
+bool ConfirmSavingKey(QWidget* parent, const QString& whose);
 
 void SaveProfileClick(TConfigPage& page);
 void LoadProfileClick(TConfigPage& page);

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "common/dialogs.h"
+#include "common/message_lines.h"
 #include "common/radio_group.h"
 #include "module/com_port_page.h"
 #include "module/module_finder.h"
@@ -76,7 +77,7 @@ void ShowFindResult(TComPortPage& page, const TFindResult& result)
     const QString head = result.aborted ? QStringLiteral("The search was aborted before a Tarnwick module answered.")
                                         : QStringLiteral("No Tarnwick module answered.");
     Dialogs().MessageBox(&page,
-                         head + QStringLiteral("\n\nTried:\n") + result.TriedLines().join(QLatin1Char('\n')) +
+                         head + QStringLiteral("\n\nTried:\n") + CappedMessageLines(result.TriedLines()).join(QLatin1Char('\n')) +
                              QStringLiteral("\n\nThe module must be jumpered for Command Mode (see the Jumper "
                                             "Settings page) and connected to one of these ports."),
                          kCaption, mb::Ok | mb::IconExclamation);

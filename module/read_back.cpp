@@ -15,27 +15,12 @@
 
 namespace {
 
-// A message box stays on the screen: past this many lines the rest is counted.
-constexpr int kListedDifferences = 16;
-
 std::vector<int> Addresses(const std::vector<TByteDifference>& differences)
 {
     std::vector<int> out;
     out.reserve(differences.size());
     for (const TByteDifference& d : differences) out.push_back(d.address);
     return out;
-}
-
-QString ShortenedDecodeMessage(const std::vector<TConfigDifference>& differences)
-{
-    QStringList lines = DifferenceMessageLines(differences);
-    const int entries = int(lines.size()) - 2;  // heading and closing line
-    if (entries > kListedDifferences) {
-        const QString closing = lines.takeLast();
-        while (int(lines.size()) > 1 + kListedDifferences) lines.removeLast();
-        lines << QStringLiteral("... and %1 more").arg(entries - kListedDifferences) << closing;
-    }
-    return lines.join(QLatin1Char('\n'));
 }
 
 }  // namespace
@@ -60,7 +45,7 @@ void ReadConfigButtonClick(TModuleSession& session, TConfigPage& page)
             const TConfigDecoding decoding = DecodeConfigImage(read->bytes);
             p->SetValues(decoding.values);
             if (!decoding.differences.empty())
-                Dialogs().MessageBox(p, ShortenedDecodeMessage(decoding.differences), QStringLiteral("Read Config"),
+                Dialogs().MessageBox(p, DifferenceMessage(decoding.differences), QStringLiteral("Read Config"),
                                      mb::Ok | mb::IconExclamation);
         });
 }

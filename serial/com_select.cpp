@@ -259,11 +259,12 @@ void TComSelect::UpdatePorts(const QList<TPortInfo>& machine)
     ShowValues(paths, DisplayTexts(infos_));
     if (paths.isEmpty()) return;
 
-    // The choice, also when it came back under its stable name.
+    // The choice, also when it came back under its stable name (a by-id name
+    // shared by adapters without a serial number is no such name).
     int i = IndexOfText(paths, choice_);
     if (i < 0) {
         for (const TPortInfo& old : oldInfos)
-            if (old.path == choice_ && !old.byId.isEmpty())
+            if (old.path == choice_ && old.ByIdUnique())
                 for (int k = 0; k < infos_.size(); ++k)
                     if (infos_[k].byId == old.byId) i = k;
         if (i < 0)
@@ -277,7 +278,7 @@ void TComSelect::UpdatePorts(const QList<TPortInfo>& machine)
         // The choice is gone (or there was none): remember its stable name,
         // and take a newly plugged port when one appeared.
         for (const TPortInfo& old : oldInfos)
-            if (old.path == choice_ && !old.byId.isEmpty()) lostById_ = old.byId;
+            if (old.path == choice_ && old.ByIdUnique()) lostById_ = old.byId;
         for (int k = 0; k < paths.size() && i < 0; ++k)
             if (IndexOfText(before, paths[k]) < 0) i = k;
         if (i >= 0)

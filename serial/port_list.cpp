@@ -81,6 +81,7 @@ QString TPortInfo::Description() const
     QString text = product.isEmpty() ? maker : product;
     if (!text.isEmpty()) {
         if (!serial.isEmpty()) text += QStringLiteral(" (") + serial + QLatin1Char(')');
+        else if (usb) text += QStringLiteral(" (no serial number)");
         return text;
     }
     return driver;
@@ -158,6 +159,7 @@ TPortInfo DescribePort(const TPortRoots& roots, const QString& name)
     info.driver = DriverOf(device);
     const QString usb = UsbDeviceDir(device);
     if (!usb.isEmpty()) {
+        info.usb = true;
         info.maker = ReadAttribute(usb + QLatin1String("/manufacturer"));
         info.product = ReadAttribute(usb + QLatin1String("/product"));
         info.serial = ReadAttribute(usb + QLatin1String("/serial"));
@@ -194,11 +196,24 @@ QString ResolvePortPath(const QString& path)
     return fi.canonicalFilePath();
 }
 
+bool LacksSerialNumber(const QString& path, const QString& sysRoot)
+{
+    const QString target = QFileInfo(path).canonicalFilePath();
+    if (target.isEmpty()) return false;
+    const QString usb =
+        UsbDeviceDir(sysRoot + QLatin1String("/class/tty/") + QFileInfo(target).fileName() + QLatin1String("/device"));
+    return !usb.isEmpty() && ReadAttribute(usb + QLatin1String("/serial")).isEmpty();
+}
+
 QString StablePortName(const QString& path, const TPortRoots& roots)
 {
     const QString byIdDir = ByIdDir(roots);
-    if (path.startsWith(byIdDir + QLatin1Char('/'))) return path;
     const QString target = QFileInfo(path).canonicalFilePath();
+    if (LacksSerialNumber(path, roots.sys)) {
+        const bool byIdName = path.startsWith(byIdDir + QLatin1Char('/'));
+        return byIdName && !target.isEmpty() ? target : path;
+    }
+    if (path.startsWith(byIdDir + QLatin1Char('/'))) return path;
     if (target.isEmpty()) return path;
     const QDir byId(byIdDir);
     for (const QFileInfo& link : byId.entryInfoList(QDir::System | QDir::Files | QDir::NoDotAndDotDot, QDir::Name))

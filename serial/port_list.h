@@ -27,12 +27,18 @@ struct TPortInfo {
     QString product;      // USB product
     QString serial;       // USB serial number
     QString driver;       // the kernel driver (ftdi_sio, serial8250, ...)
-    // "FT232R USB UART (A50285BI)" for USB adapters, the driver otherwise.
+    bool usb = false;     // a USB adapter (maker, product and serial read from it)
+    // "FT232R USB UART (A50285BI)" for USB adapters ("... (no serial
+    // number)" when it has none), the driver otherwise.
     QString Description() const;
     // "/dev/ttyUSB0 — FT232R USB UART (A50285BI)"; the path alone without a description.
     QString DisplayText() const;
-    // The by-id name when there is one, else the path.
-    QString StableName() const { return byId.isEmpty() ? path : byId; }
+    // Whether the by-id name stands for this adapter alone. udev builds it
+    // from maker, product and serial number: adapters of one make without a
+    // serial number share one name, which points at whichever came last.
+    bool ByIdUnique() const { return !byId.isEmpty() && !(usb && serial.isEmpty()); }
+    // The by-id name when it is unique, else the path.
+    QString StableName() const { return ByIdUnique() ? byId : path; }
     bool operator==(const TPortInfo&) const = default;
 };
 
@@ -60,8 +66,14 @@ TPortInfo DescribePort(const TPortRoots& roots, const QString& name);
 
 // The stable name for a port path: the /dev/serial/by-id/ entry that
 // points at it (so the same adapter is found on another USB socket), else
-// the path itself. A by-id name is returned as it is.
+// the path itself. A by-id name is returned as it is. A USB adapter without
+// a serial number has no stable name: its path is returned (also for its
+// by-id name, resolved).
 QString StablePortName(const QString& path, const TPortRoots& roots = DefaultPortRoots());
+
+// Whether the device at path (any name of it) is a USB adapter that reports
+// no serial number, so that its by-id name is not its own.
+bool LacksSerialNumber(const QString& path, const QString& sysRoot = DefaultPortRoots().sys);
 
 // The device a path stands for now: a by-id (or any symbolic) name resolved
 // to its target, a plain path as it is. Empty when a link's target is gone.

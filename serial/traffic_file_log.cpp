@@ -2,6 +2,8 @@
 
 #include <QDateTime>
 
+#include "common/atomic_file.h"
+
 TTrafficFileLog::~TTrafficFileLog() { Stop(); }
 
 bool TTrafficFileLog::Start(TTrafficLog& log, const QString& path, QString* error)
@@ -9,6 +11,8 @@ bool TTrafficFileLog::Start(TTrafficLog& log, const QString& path, QString* erro
     Stop();
     std::lock_guard<std::mutex> lock(m_);
     file_.setFileName(path);
+    // What went over the line may hold a key: the file is the owner's only.
+    if (!MakeFileOwnerOnly(path, error)) return false;
     if (!file_.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
         if (error) *error = file_.errorString();
         return false;

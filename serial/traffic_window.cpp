@@ -7,11 +7,11 @@
 #include <QLabel>
 #include <QListView>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QScrollBar>
 #include <QTimerEvent>
 #include <QVBoxLayout>
 
+#include "common/atomic_file.h"
 #include "common/dialogs.h"
 #include "serial/traffic_line_delegate.h"
 #include "serial/traffic_model.h"
@@ -37,6 +37,12 @@ TTrafficWindow::TTrafficWindow(TTrafficLog& log, QWidget* parent)
     TrafficLogToFile->setObjectName(QStringLiteral("TrafficLogToFile"));
     TrafficStatus = new QLabel(this);
     TrafficStatus->setObjectName(QStringLiteral("TrafficStatus"));
+    // Program Config and Read Config carry the encryption key over the line.
+    TrafficNotice = new QLabel(QStringLiteral("The log holds what went over the line, an encryption key included; "
+                                              "saved and logged files are readable by you only."),
+                               this);
+    TrafficNotice->setObjectName(QStringLiteral("TrafficNotice"));
+    TrafficNotice->setWordWrap(true);
 
     TrafficList = new QListView(this);
     TrafficList->setObjectName(QStringLiteral("TrafficList"));
@@ -57,6 +63,7 @@ TTrafficWindow::TTrafficWindow(TTrafficLog& log, QWidget* parent)
     top->addStretch(1);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
+    layout->addWidget(TrafficNotice);
     layout->addWidget(TrafficList, 1);
     layout->addWidget(TrafficStatus);
 
@@ -150,10 +157,10 @@ void TTrafficWindow::TrafficSaveClick()
     const bool csv = path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive);
     const QByteArray content = csv ? model_->CsvText() : model_->LinesText();
     // Written beside the target and renamed over it: a failed save leaves
-    // an older file as it was.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size() || !file.commit()) {
-        Dialogs().MessageBox(this, QStringLiteral("Could not save \"%1\": %2").arg(path, file.errorString()),
+    // an older file as it was. The bytes may hold a key: owner only.
+    QString error;
+    if (!WritePrivateFileAtomically(path, content, &error)) {
+        Dialogs().MessageBox(this, QStringLiteral("Could not save \"%1\": %2").arg(path, error),
                              QStringLiteral("Traffic"), mb::Ok | mb::IconExclamation);
     }
 }

@@ -33,6 +33,7 @@ public:
     QPushButton* TrafficSave;
     QCheckBox* TrafficLogToFile;
     QLabel* TrafficStatus;
+    QLabel* TrafficNotice;  // says that the log holds what went over the line
 
     TTrafficModel& Model() { return *model_; }
     TTrafficFileLog& FileLog() { return fileLog_; }

@@ -98,8 +98,13 @@ TConfigValues SettledConfigValues(const TConfigValues& values)
     if (FirstNonHex(values.key) >= 0) v.key = QString(kKeyLength, QLatin1Char('0'));
     if (FirstNonHex(values.address) >= 0) v.address = QString(kAddressLength, QLatin1Char('0'));
     for (QString& c : v.channels) NormalizeChannelFrequency(c);
-    ParseTemperatureOffset(v.temperature);
-    ParseCustomBaud(v.customBaud);
+    // The fields keep texts such as "+5", "1e3" or " 5" that the number
+    // reading takes but a profile does not: those are written as the number
+    // they stand for (the image is the same), so a saved profile loads.
+    const int temperature = ParseTemperatureOffset(v.temperature);
+    if (!CheckTemperatureField(v.temperature, nullptr).isEmpty()) v.temperature = QString::number(temperature);
+    const int baud = ParseCustomBaud(v.customBaud);
+    if (!CheckCustomBaudField(v.customBaud, nullptr).isEmpty()) v.customBaud = QString::number(baud);
     if (v.uartEnable < 0) v.uartEnable = 1;
     return v;
 }

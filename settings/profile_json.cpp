@@ -5,6 +5,8 @@
 #include <QJsonParseError>
 #include <cmath>
 
+#include "common/message_lines.h"
+
 namespace {
 
 const QString kFormat = QStringLiteral("format");
@@ -29,11 +31,16 @@ QString ItemsText(const QStringList& items)
 
 QStringList TProfileCheck::Lines() const
 {
-    QStringList lines = problems;
+    // A file may repeat a bad member many thousand times: the message lists
+    // the first few and counts the rest.
+    QStringList lines = CappedMessageLines(problems);
     if (!unknown.isEmpty()) {
         QStringList names;
-        for (const QString& n : unknown) names << Quoted(n);
-        lines << QStringLiteral("Members this panel does not know (ignored): ") + names.join(QStringLiteral(", "));
+        for (const QString& n : unknown.mid(0, kListedMessageLines)) names << CappedMessageLine(Quoted(n));
+        QString line = QStringLiteral("Members this panel does not know (ignored): ") + names.join(QStringLiteral(", "));
+        if (unknown.size() > kListedMessageLines)
+            line += QStringLiteral(" ... and %1 more").arg(unknown.size() - kListedMessageLines);
+        lines << line;
     }
     return lines;
 }

@@ -72,7 +72,9 @@ TCustomComTerminal::TCustomComTerminal(QWidget* parent) : QAbstractScrollArea(pa
 
     engine_.CanSend = [this] { return comPort_ && comPort_->Connected(); };
     engine_.Write = [this](const std::string& s) {
-        comPort_->WriteText(QByteArray(s.data(), static_cast<qsizetype>(s.size())));
+        const bool idle = out_.empty();
+        out_ += s;
+        if (idle && !batching_ && !outTimer_.isActive()) FlushOutput();
     };
     engine_.OnChar = [this](uint8_t c) { NotifyChar(static_cast<char>(c)); };
     engine_.OnStrReceived = [this](std::string& text) { NotifyStrReceived(text); };
@@ -126,6 +128,8 @@ TCustomComTerminal::~TCustomComTerminal()
 void TCustomComTerminal::SetComPort(TCustomComPort* port)
 {
     if (port == comPort_) return;
+    // What waits was typed for the port being let go of.
+    if (OutputWaiting() > 0) StopSending();
     if (comPort_ && comPort_->HasLink(&rxLink_)) comPort_->UnregisterLink(&rxLink_);
     comPort_ = port;
     if (!comPort_) return;
@@ -580,6 +584,11 @@ void TCustomComTerminal::timerEvent(QTimerEvent* e)
         SendPasteSlice();
         return;
     }
+    if (e->timerId() == outTimer_.timerId()) {
+        outTimer_.stop();
+        FlushOutput();
+        return;
+    }
     if (e->timerId() == repaintTimer_.timerId()) {
         FlushRepaint(false);
         return;
@@ -836,8 +845,10 @@ void TCustomComTerminal::PasteText(const QString& text)
                 }
         units.push_back(u);
     }
+    const bool wasWaiting = OutputWaiting() > 0;
     paste_.Add(units);
     if (paste_.Pending() && !pasteTimer_.isActive()) pasteTimer_.start(0, this);
+    NotifyOutput(held_, wasWaiting);
 }
 
 void TCustomComTerminal::PasteClipboard(bool selection)
@@ -860,23 +871,87 @@ void TCustomComTerminal::SendPasteSlice()
         pasteTimer_.stop();
         return;
     }
+    // The output queue writes; the paste feeds it a slice once it has room.
+    if (held_ || out_.size() >= TTermPaste::SliceBytes) {
+        pasteTimer_.start(held_ ? 50 : kWaitMs, this);
+        return;
+    }
     try {
         if (comPort_->OutQueueCount() > kQueueLimit) {
             pasteTimer_.start(kWaitMs, this);
             return;
         }
         SyncGuard g([this] { Sync(); });
+        batching_ = true;
         for (char c : paste_.Take()) engine_.SendTypedChar(c);
+        batching_ = false;
     } catch (const EComPort& ex) {
+        batching_ = false;
         paste_.Cancel();
         pasteTimer_.stop();
         ReportPortError(ex);
         return;
     }
+    if (!outTimer_.isActive()) FlushOutput();
     if (paste_.Pending())
         pasteTimer_.start(1, this);
     else
         pasteTimer_.stop();
+}
+
+void TCustomComTerminal::FlushOutput()
+{
+    // While flow control holds the line, look again every kHeldLookMs: a
+    // modem-status query, never a write that would wait for the line.
+    constexpr int kHeldLookMs = 50;
+    constexpr int kQueueWaitMs = 10;
+    constexpr int kQueueLimit = static_cast<int>(TTermPaste::SliceBytes);
+    const bool wasHeld = held_, wasWaiting = OutputWaiting() > 0;
+    if (out_.empty() || !Connected()) {
+        out_.clear();
+        held_ = false;
+        NotifyOutput(wasHeld, wasWaiting);
+        return;
+    }
+    try {
+        held_ = (comPort_->CommStatusFlags() & (cs::CtsHold | cs::DsrHold)) != 0;
+        if (held_ || comPort_->OutQueueCount() > kQueueLimit) {
+            outTimer_.start(held_ ? kHeldLookMs : kQueueWaitMs, this);
+            NotifyOutput(wasHeld, wasWaiting);
+            return;
+        }
+        const std::size_t n = std::min(out_.size(), TTermPaste::SliceBytes);
+        const QByteArray slice(out_.data(), static_cast<qsizetype>(n));
+        out_.erase(0, n);
+        comPort_->WriteText(slice);
+    } catch (const EComPort& ex) {
+        out_.clear();
+        paste_.Cancel();
+        pasteTimer_.stop();
+        held_ = false;
+        NotifyOutput(wasHeld, wasWaiting);
+        ReportPortError(ex);
+        return;
+    }
+    if (!out_.empty()) outTimer_.start(1, this);
+    NotifyOutput(wasHeld, wasWaiting);
+}
+
+void TCustomComTerminal::NotifyOutput(bool wasHeld, bool wasWaiting)
+{
+    // Each change of the state, and the count while held (a few times a second).
+    if (OnOutputChange && (held_ != wasHeld || (OutputWaiting() > 0) != wasWaiting || held_)) OnOutputChange(this);
+}
+
+void TCustomComTerminal::StopSending()
+{
+    const bool wasHeld = held_, wasWaiting = OutputWaiting() > 0;
+    paste_.Cancel();
+    pasteTimer_.stop();
+    out_.clear();
+    outTimer_.stop();
+    held_ = false;
+    NotifyOutput(wasHeld, wasWaiting);
 }
 
 QString TCustomComTerminal::AllText() const

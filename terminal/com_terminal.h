@@ -98,6 +98,10 @@ public:
     // A port error while typing, or the port's device gone (then the
     // terminal has let go of the port). Without a handler: the error box.
     std::function<void(TCustomComTerminal*, const EComPort&)> OnPortError;
+    // The output waiting to go changed: held by flow control or not, and
+    // whether anything waits (see OutputHeld, OutputWaiting); while held,
+    // also at each look at the line (every 50 ms) for the count.
+    std::function<void(TCustomComTerminal*)> OnOutputChange;
 
     // --- operations ---
     void ShowText(const std::string& text);
@@ -137,6 +141,14 @@ public:
     // Ctrl+Shift+V (the clipboard) or the middle button (the selection).
     void PasteClipboard(bool selection);
     bool PastePending() const { return paste_.Pending(); }
+    // What is typed (and replies to the other side) waits in a queue that
+    // is written only while flow control lets the line send, so a held line
+    // (DSR or CTS low) never blocks the window in a write.
+    bool OutputHeld() const { return held_; }
+    // Bytes typed or pasted that have not gone to the port yet.
+    std::size_t OutputWaiting() const { return out_.size() + paste_.Remaining(); }
+    // Drops the rest of a paste and every byte still waiting.
+    void StopSending();
     // Scrollback and screen as text.
     QString AllText() const;
     // "Save Terminal Text…": AllText to a file chosen through the dialog seam.
@@ -220,6 +232,12 @@ private:
     bool selecting_ = false;
     TTermPaste paste_;
     QBasicTimer pasteTimer_;
+    std::string out_;      // typed bytes and replies not written yet
+    QBasicTimer outTimer_;  // the next look at the line while out_ waits
+    bool held_ = false;
+    bool batching_ = false;  // a paste slice is queued whole, then written
+    void FlushOutput();
+    void NotifyOutput(bool wasHeld, bool wasWaiting);
     static constexpr int RepaintMs = 33;
     QBasicTimer repaintTimer_;
     QElapsedTimer lastRepaint_;

@@ -3,6 +3,7 @@
 #include <QCheckBox>
 #include <QEvent>
 #include <QLabel>
+#include <QPushButton>
 
 #include "common/port_controls.h"
 #include "serial/com_led.h"
@@ -70,6 +71,17 @@ TTerminalPage::TTerminalPage(TCustomComPort& port, TPortControls& controls, QWid
     ComTerminal->SetWrapLines(true);
     ComTerminal->OnEnter = [this](TCustomComTerminal* s) { ComTerminalEnter(s); };
     ComTerminal->OnExit = [this](TCustomComTerminal* s) { ComTerminalExit(s); };
+    ComTerminal->OnOutputChange = [this](TCustomComTerminal*) { ComTerminalOutputChange(); };
+    OutputLabel = new QLabel(this);
+    OutputLabel->setObjectName(QStringLiteral("OutputLabel"));
+    OutputLabel->setAutoFillBackground(true);
+    OutputLabel->hide();
+    StopSendingButton = new QPushButton(QStringLiteral("Stop Sending"), this);
+    StopSendingButton->setObjectName(QStringLiteral("StopSendingButton"));
+    // Taking the focus would detach the terminal from the port.
+    StopSendingButton->setFocusPolicy(Qt::NoFocus);
+    StopSendingButton->hide();
+    connect(StopSendingButton, &QPushButton::clicked, this, [this] { ComTerminal->StopSending(); });
     ComTerminal->setEnabled(false);
     controls.AddOperation(ComTerminal, TPortControlOrder::Terminal);
     built_ = true;
@@ -111,10 +123,36 @@ TTerminalPage::~TTerminalPage()
     // Focus changes during teardown must not reach the handlers.
     ComTerminal->OnEnter = nullptr;
     ComTerminal->OnExit = nullptr;
+    ComTerminal->OnOutputChange = nullptr;
 }
 
 void TTerminalPage::ComTerminalEnter(TCustomComTerminal*) { ComTerminal->SetComPort(&port_); }
 
 void TTerminalPage::ComTerminalExit(TCustomComTerminal*) { ComTerminal->SetComPort(nullptr); }
+
+void TTerminalPage::ComTerminalOutputChange()
+{
+    const std::size_t waiting = ComTerminal->OutputWaiting();
+    if (waiting == 0) {
+        OutputLabel->hide();
+        StopSendingButton->hide();
+        return;
+    }
+    OutputLabel->setText(ComTerminal->OutputHeld()
+                             ? QStringLiteral(" Line held by flow control: %1 bytes waiting ").arg(waiting)
+                             : QStringLiteral(" Sending what was pasted "));
+    OutputLabel->adjustSize();
+    StopSendingButton->adjustSize();
+    // The terminal's top right corner, clear of its scroll bar.
+    const QRect t = ComTerminal->geometry();
+    const int right = t.right() - 24;
+    StopSendingButton->move(right - StopSendingButton->width(), t.top() + 4);
+    OutputLabel->move(StopSendingButton->x() - OutputLabel->width() - 4,
+                      t.top() + 4 + (StopSendingButton->height() - OutputLabel->height()) / 2);
+    OutputLabel->show();
+    StopSendingButton->show();
+    OutputLabel->raise();
+    StopSendingButton->raise();
+}
 
 void TTerminalPage::CheckBox1Click() { ComTerminal->SetLocalEcho(CheckBox1->isChecked()); }

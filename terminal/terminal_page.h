@@ -7,6 +7,7 @@
 
 class QCheckBox;
 class QLabel;
+class QPushButton;
 class TComLed;
 class TComTerminal;
 class TCustomComPort;
@@ -26,10 +27,15 @@ public:
     TComLed* ComLed10;     // Clear To Send
     TComLed* ComLed8;      // Data Set Ready
     TComTerminal* ComTerminal;
+    // Over the terminal's corner while typed or pasted bytes wait: how many,
+    // whether flow control holds the line, and a button that drops them.
+    QLabel* OutputLabel;
+    QPushButton* StopSendingButton;
 
     void ComTerminalEnter(TCustomComTerminal* sender);
     void ComTerminalExit(TCustomComTerminal* sender);
     void CheckBox1Click();
+    void ComTerminalOutputChange();
 
 protected:
     void changeEvent(QEvent* e) override;

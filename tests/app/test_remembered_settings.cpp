@@ -9,6 +9,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/application.h"
 #include "app/main_window.h"
@@ -154,7 +156,8 @@ private slots:
         TTarnwickForm form;
         RestoreWindowSettings(form, path, false);
         CompareState(CaptureSettings(form), start);
-        QVERIFY(dialogs.messages.empty());
+        // A stored page that cannot be restored is said (one message), the rest is quiet.
+        QCOMPARE(dialogs.messages.size(), size_t(content.contains("[config]") ? 1 : 0));
         QVERIFY(dialogs.errors.isEmpty());
         if (content == "directory") QVERIFY(QDir().rmdir(path));
     }
@@ -172,6 +175,62 @@ private slots:
         RestoreWindowSettings(form, path, true);
         QVERIFY(!QFileInfo::exists(path));
         CompareState(CaptureSettings(form), StartState());
+    }
+
+    // The file holds the key in clear: its owner's only, also when an
+    // older file was world-readable.
+    void fileIsTheOwnersOnly()
+    {
+        TTarnwickForm form;
+        Write("[port]\nname=\n");
+        QVERIFY(QFile::setPermissions(path, QFile::permissions(path) | QFileDevice::ReadOther | QFileDevice::ReadGroup));
+        for (int round = 0; round < 2; ++round) {
+            QVERIFY(SaveWindowSettings(form, path));
+            struct stat st {};
+            QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+            QCOMPARE(int(st.st_mode & 0777), 0600);
+            QFile::remove(path);  // and a new file
+        }
+    }
+
+    // A stored Config Memory page that the panel cannot restore is reported
+    // once, with why; the other settings are restored all the same.
+    void lostPageIsReported()
+    {
+        Write("[port]\nbaudRate=4\n[config]\nprofile=\"{\\\"format\\\": \\\"tarnwick-config-profile\\\", "
+              "\\\"version\\\": 1, \\\"temperatureCalibration\\\": \\\"+5\\\"}\"\n");
+        TTarnwickForm form;
+        RestoreWindowSettings(form, path, false);
+        QCOMPARE(dialogs.messages.size(), size_t(1));
+        QVERIFY(dialogs.messages[0].text.contains(QLatin1String("Config Memory page could not be restored")));
+        QVERIFY(dialogs.messages[0].text.contains(QLatin1String("\"+5\" is not a number")));
+        QCOMPARE(form.ComPortSheet->BaudRateGroup->ItemIndex(), 4);
+    }
+
+    // --reset-settings that cannot delete the file says so and starts from
+    // the start values, never from the file it failed to delete.
+    void failedResetSaysSoAndStartsFresh()
+    {
+        {
+            TTarnwickForm form;
+            form.PageControl1->setCurrentIndex(2);
+            QVERIFY(SaveWindowSettings(form, path));
+        }
+        const QString folder = QFileInfo(path).absolutePath();
+        QVERIFY(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+        // root ignores the folder's mode: an immutable folder stops it.
+        const bool immutable = ::geteuid() == 0 && QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), folder}) == 0;
+        const auto restore = qScopeGuard([&] {
+            if (immutable) QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), folder});
+            QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        });
+        if (::geteuid() == 0 && !immutable) QSKIP("root without chattr: nothing stops a delete");
+        TTarnwickForm form;
+        RestoreWindowSettings(form, path, true);
+        QVERIFY(QFileInfo::exists(path));
+        CompareState(CaptureSettings(form), StartState());
+        QCOMPARE(dialogs.messages.size(), size_t(1));
+        QVERIFY(dialogs.messages[0].text.contains(QLatin1String("could not be deleted")));
     }
 
     void portIsRememberedByItsStableName()

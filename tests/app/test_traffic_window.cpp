@@ -129,6 +129,41 @@ private slots:
         QVERIFY(dialogs.messages.empty());
     }
 
+    // What went over the line may hold the key: the window says so, and
+    // the exports and the log file are the owner's only (also over a
+    // world-readable file).
+    void filesAreTheOwnersOnly()
+    {
+        TScriptedDialogs dialogs;
+        TDialogsScope scope(&dialogs);
+        QTemporaryDir dir;
+        TTrafficLog log;
+        TTrafficWindow w(log);
+        QVERIFY(w.TrafficNotice->text().contains(QLatin1String("what went over the line, an encryption key included")));
+        log.Record(TTrafficDirection::Tx, "key", 3);
+        const QStringList paths = {dir.filePath(QStringLiteral("t.txt")), dir.filePath(QStringLiteral("t.csv")),
+                                   dir.filePath(QStringLiteral("log.txt"))};
+        QFile old(paths[0]);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.close();
+        QVERIFY(old.setPermissions(old.permissions() | QFileDevice::ReadOther | QFileDevice::ReadGroup));
+        QVERIFY(QFile::copy(paths[0], paths[2]));
+        QVERIFY(QFile::setPermissions(paths[2], old.permissions()));
+        dialogs.saveNames = {paths[0], paths[1], paths[2]};
+        w.TrafficSave->click();
+        w.TrafficSave->click();
+        w.TrafficLogToFile->click();
+        QVERIFY(w.TrafficLogToFile->isChecked());
+        log.Record(TTrafficDirection::Rx, "key", 3);
+        w.FileLog().Stop();
+        for (const QString& path : paths) {
+            QVERIFY2(QFileInfo(path).size() > 0, qPrintable(path));
+            QCOMPARE(QFileInfo(path).permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        }
+        QVERIFY(dialogs.messages.empty());
+    }
+
     // The lines are drawn as glyph runs at the font's pitch: ink in every
     // character's cell and none in a space's; a selected line shows in the
     // highlight colour.

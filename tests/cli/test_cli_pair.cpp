@@ -136,6 +136,8 @@ private slots:
                                                     QStringLiteral("--new-key"), QStringLiteral("-o"), out});
         QCOMPARE(r.exitCode, 0);
         QFile f(out);
+        // The file holds the key: its owner's only.
+        QCOMPARE(f.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         QVERIFY(f.open(QIODevice::ReadOnly));
         const TConfigProfileRead read = ReadConfigProfile(f.readAll());
         QVERIFY(read.check.ok);

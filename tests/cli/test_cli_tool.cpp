@@ -285,6 +285,8 @@ private slots:
         TRun r = RunCli(On(0) + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), profile});
         QCOMPARE(r.exitCode, 0);
         QVERIFY(QFile::exists(profile));
+        // A configuration holds the key: its owner's only.
+        QCOMPARE(QFile::permissions(profile) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
         // Without -o the profile goes to stdout.
         r = RunCli(On(0) + QStringList{QStringLiteral("read-config")});
         QCOMPARE(r.exitCode, 0);

@@ -83,7 +83,8 @@ private slots:
         const TConfigImage before = ConfigImage(page->Values());
         dialogs.saveNames.push_back(File("site-b.json"));
         SaveProfileClick(*page);
-        QVERIFY(dialogs.messages.empty());
+        QCOMPARE(dialogs.messages.size(), size_t(1));  // the warning that the file holds the key
+        dialogs.messages.clear();
 
         TPortControls otherControls;
         TConfigPage other(otherControls);
@@ -178,6 +179,60 @@ private slots:
         QVERIFY(LoadProfileFile(*page, File("p.json")));
         QCOMPARE(page->Values(), TConfigValues{});
         QVERIFY(LastMessage().contains(QLatin1String("(ignored): \"site\"")));
+    }
+
+    // Save Profile warns once per save that the file holds the key, as
+    // Program Pair's does; the profile and the image are the owner's only.
+    void keyFilesAreWarnedOfAndPrivate()
+    {
+        QTemporaryDir own;
+        const QString profile = own.filePath(QStringLiteral("p.json")), image = own.filePath(QStringLiteral("i.bin"));
+        dialogs.saveNames = {profile, profile};
+        dialogs.answers = {mb::IdCancel};
+        SaveProfileClick(*page);
+        QVERIFY(!QFileInfo::exists(profile));
+        SaveProfileClick(*page);
+        QCOMPARE(dialogs.messages.size(), size_t(2));
+        for (const auto& m : dialogs.messages) {
+            QVERIFY(m.text.contains(QLatin1String("holds the encryption key")));
+            QCOMPARE(m.style, mb::OkCancel | mb::IconExclamation);
+        }
+        dialogs.saveNames = {image};
+        ExportImageClick(*page);
+        for (const QString& path : {profile, image})
+            QCOMPARE(QFileInfo(path).permissions() & 0x7777,
+                     QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+    }
+
+    // A message lists a few problems and counts the rest, however many.
+    void longProblemListsAreCut_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("bytes");
+        const QByteArray profile = WriteConfigProfile(TConfigValues{});
+        QByteArray pins = "[99", unknown;
+        while (pins.size() < (1 << 20) - 4096) pins += ", 99";
+        for (int i = 0; unknown.size() < (1 << 20) - 4096; ++i) unknown += "    \"m" + QByteArray::number(i) + "\": 1,\n";
+        QTest::newRow("a bad pin repeated") << QStringLiteral("r.json") << QByteArray(profile).replace("[1]", pins + "]");
+        QTest::newRow("a long text") << QStringLiteral("t.json")
+                                     << QByteArray(profile).replace("\"300\"", "\"" + QByteArray(1 << 19, '7') + "\"");
+        QTest::newRow("unknown members") << QStringLiteral("u.json") << QByteArray(profile).insert(2, unknown);
+        QTest::newRow("erased image") << QStringLiteral("e.bin") << QByteArray(128, '\xFF');
+    }
+    void longProblemListsAreCut()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, bytes);
+        Write(dir.filePath(name), bytes);
+        if (name.endsWith(QLatin1String(".bin")))
+            ImportImageFile(*page, dir.filePath(name));
+        else
+            LoadProfileFile(*page, dir.filePath(name));
+        QCOMPARE(dialogs.messages.size(), size_t(1));
+        QVERIFY2(LastMessage().size() < 6000, qPrintable(QString::number(LastMessage().size())));
+        QVERIFY(LastMessage().split(QLatin1Char('\n')).size() <= 24);
+        if (name != QLatin1String("t.json"))  // one long line is cut, not counted
+            QVERIFY(LastMessage().contains(QRegularExpression(QStringLiteral("\\.\\.\\. and \\d+ more"))));
     }
 
     // Saving replaces a file only once it is written whole.

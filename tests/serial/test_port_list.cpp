@@ -43,6 +43,7 @@ private slots:
     void missingTtyClassGivesEmptyList();
     void unreadableTtyClassRaisesCode23();
     void machineListIsSorted();
+    void byIdNameWithoutSerialNumberIsNotStable();
 };
 
 void TestPortList::sortIsCaseInsensitiveCharacterByCharacter()
@@ -179,7 +180,7 @@ void TestPortList::usbAdaptersDescribedWithByIdNames()
     AddTty(root, QStringLiteral("ttyUSB3"), true);  // no node in /dev: not listed
     const QList<TPortInfo> l = ListPortInfos(roots);
     QCOMPARE(l.size(), 2);
-    QCOMPARE(l[0].DisplayText(), roots.dev + QString::fromUtf8("/ttyACM0 \u2014 Acme"));
+    QCOMPARE(l[0].DisplayText(), roots.dev + QString::fromUtf8("/ttyACM0 \u2014 Acme (no serial number)"));
     QCOMPARE(l[1].DisplayText(), roots.dev + QString::fromUtf8("/ttyUSB0 \u2014 FT232R USB UART (A50285BI)"));
     QCOMPARE(l[1].maker, QStringLiteral("FTDI"));
     QCOMPARE(l[1].driver, QStringLiteral("usbdrv-1-1"));
@@ -195,6 +196,32 @@ void TestPortList::usbAdaptersDescribedWithByIdNames()
     const QString plain = roots.dev + QLatin1String("/ttyS9");
     QCOMPARE(StablePortName(plain, roots), plain);  // no by-id name: the path itself
     QCOMPARE(ResolvePortPath(plain), plain);
+}
+
+// Two adapters of one make without serial numbers share one by-id name,
+// which points at whichever came last: the path is what tells them apart.
+void TestPortList::byIdNameWithoutSerialNumberIsNotStable()
+{
+    QTemporaryDir tmp;
+    const QString root = tmp.path();
+    const TPortRoots roots{root, root + QLatin1String("/dev")};
+    const QString shared = QStringLiteral("usb-Acme_Cable-if00-port0");
+    QVERIFY(FakeUsbAdapter(root, QStringLiteral("ttyUSB0"), QStringLiteral("Acme"), QStringLiteral("Cable"), QString(),
+                           QStringLiteral("1-1")));
+    QVERIFY(FakeUsbAdapter(root, QStringLiteral("ttyUSB1"), QStringLiteral("Acme"), QStringLiteral("Cable"), QString(),
+                           QStringLiteral("1-2"), shared));
+    const QString a = roots.dev + QLatin1String("/ttyUSB0"), b = roots.dev + QLatin1String("/ttyUSB1");
+    const QString byId = roots.dev + QLatin1String("/serial/by-id/") + shared;
+    QCOMPARE(StablePortName(b, roots), b);
+    QCOMPARE(StablePortName(byId, roots), b);  // the name as given: the device it leads to now
+    const QList<TPortInfo> l = ListPortInfos(roots);
+    QCOMPARE(l.size(), 2);
+    QCOMPARE(l[1].byId, byId);
+    QVERIFY(!l[1].ByIdUnique());
+    QCOMPARE(l[1].StableName(), b);
+    QCOMPARE(l[1].DisplayText(), b + QString::fromUtf8(" \u2014 Cable (no serial number)"));
+    QVERIFY(LacksSerialNumber(a, roots.sys));
+    QVERIFY(!LacksSerialNumber(QStringLiteral("/dev/null"), roots.sys));  // no USB adapter: nothing known
 }
 
 QTEST_GUILESS_MAIN(TestPortList)

@@ -78,6 +78,39 @@ private slots:
         QCOMPARE(changes, before);
     }
 
+    // Adapters without serial numbers share one by-id name; when the chosen
+    // one goes, the name points at the other, which is not taken for it:
+    // the choice stays the path and comes back with its adapter.
+    void sharedByIdNameDoesNotCarryTheChoice()
+    {
+        const QString shared = roots_.dev + QLatin1String("/serial/by-id/usb-Acme_Cable-if00-port0");
+        auto plug = [&](const char* name, const char* usbDev) {
+            return FakeUsbAdapter(root_, QLatin1String(name), QStringLiteral("Acme"), QStringLiteral("Cable"), QString(),
+                                  QLatin1String(usbDev));
+        };
+        auto pointAt = [&](const char* name) {
+            QFile::remove(shared);
+            QDir().mkpath(QFileInfo(shared).path());
+            return QFile::link(QStringLiteral("../../%1").arg(QLatin1String(name)), shared);
+        };
+        QVERIFY(plug("ttyUSB0", "1-1") && plug("ttyUSB1", "1-2") && pointAt("ttyUSB0"));
+        TPortWatcher w(roots_);
+        w.SetSettleMs(10);
+        TComComboBox c;
+        c.Select().PortLister = [&w] { return w.Ports(); };
+        c.SetComProperty(cpPort);
+        w.OnChange = [&c](const QList<TPortInfo>& l) { c.Select().UpdatePorts(l); };
+        const QString usb0 = roots_.dev + QLatin1String("/ttyUSB0");
+        c.setCurrentIndex(0);
+        emit c.activated(0);
+        QCOMPARE(c.Text(), usb0);
+        QVERIFY(UnplugFake(root_, QStringLiteral("ttyUSB0")) && pointAt("ttyUSB1"));
+        QTRY_COMPARE(c.count(), 1);
+        QVERIFY(plug("ttyUSB0", "1-1") && pointAt("ttyUSB0"));
+        QTRY_COMPARE(c.count(), 2);
+        QCOMPARE(c.Text(), usb0);
+    }
+
     void chooserKeepsChoiceAndTakesNewAdapter()
     {
         QVERIFY(Plug("ttyUSB0", "A1", "1-1"));

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "settings/config_profile.h"
+#include "settings/conversions.h"
 
 namespace {
 
@@ -102,6 +103,31 @@ private slots:
         QCOMPARE(r.values.customBaud, QStringLiteral("300"));
         QCOMPARE(r.values.uartEnable, 1);
         QCOMPARE(r.values.address, QStringLiteral("0000"));
+    }
+
+    // Texts the fields keep and the number reading takes, but a profile
+    // does not: saved as the number they stand for, so the file loads.
+    void fieldTextsTheReaderRefusesAreSavedAsTheirNumber_data()
+    {
+        QTest::addColumn<QString>("temperature");
+        QTest::addColumn<QString>("baud");
+        QTest::newRow("plus sign") << QStringLiteral("+5") << QStringLiteral("+9600");
+        QTest::newRow("exponent") << QStringLiteral("1e3") << QStringLiteral("1e4");
+        QTest::newRow("leading space") << QStringLiteral(" 5") << QStringLiteral(" 9600");
+        QTest::newRow("trailing space") << QStringLiteral("-7.5 ") << QStringLiteral("78000 ");
+    }
+    void fieldTextsTheReaderRefusesAreSavedAsTheirNumber()
+    {
+        QFETCH(QString, temperature);
+        QFETCH(QString, baud);
+        TConfigValues v;
+        v.temperature = temperature;
+        v.customBaud = baud;
+        const TConfigProfileRead r = ReadConfigProfile(WriteConfigProfile(v));
+        QVERIFY2(r.check.ok, qPrintable(r.check.Lines().join(QLatin1Char('\n'))));
+        QString savedT = r.values.temperature, savedB = r.values.customBaud;
+        QCOMPARE(ParseTemperatureOffset(savedT), ParseTemperatureOffset(temperature));
+        QCOMPARE(ParseCustomBaud(savedB), ParseCustomBaud(baud));
     }
 
     void typedFormsAreAccepted()

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/atomic_file.h"
 #include "commands/command_catalogue.h"
 #include "commands/command_exchange.h"
 #include "commands/command_log.h"
@@ -244,9 +245,10 @@ void ReadArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& obser
     }
     if (!out.isEmpty()) {
         QString error;
-        // Only now, with the whole read in hand.
-        if (!WriteFileAtomically(out, fileBytes, &error))
-            return Fail(r, cli_exit::ModuleFailed, QStringLiteral("cannot write %1: %2").arg(out, error));
+        // Only now, with the whole read in hand. A configuration holds the key: owner only.
+        const bool written = config ? WritePrivateFileAtomically(out, fileBytes, &error)
+                                    : WriteFileAtomically(out, fileBytes, &error);
+        if (!written) return Fail(r, cli_exit::ModuleFailed, QStringLiteral("cannot write %1: %2").arg(out, error));
         r.data.insert(QStringLiteral("file"), out);
     }
 }
@@ -366,7 +368,7 @@ bool PreparePair(const TCliOptions& options, TCliPlan* plan, QString* error)
     }
     // The key is kept before any module gets it: a pair is never left with a
     // key that exists nowhere else.
-    if (!options.output.isEmpty() && !WriteFileAtomically(options.output, WriteConfigProfile(plan->pair), error)) {
+    if (!options.output.isEmpty() && !WritePrivateFileAtomically(options.output, WriteConfigProfile(plan->pair), error)) {
         *error = QStringLiteral("cannot write %1: %2").arg(options.output, *error);
         return false;
     }

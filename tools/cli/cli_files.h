@@ -18,3 +18,6 @@ bool LoadRawImage(const QString& path, TMemoryBlock* image, QString* error);
 // not a file that refuses writing, and a folder that takes the new file the
 // atomic write puts beside it. False with *error ("cannot write PATH: why").
 bool CheckOutputWritable(const QString& path, QString* error);
+
+// Output files are written by the panel's one atomic writer.
+#include "common/atomic_file.h"
