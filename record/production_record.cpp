@@ -3,11 +3,13 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sqlite3.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
@@ -69,6 +71,18 @@ QStringList MigrationStep(int version, bool postgres)
     }
 }
 constexpr int kSchemaVersion = 1;
+
+// The last connection to close would checkpoint the WAL into the file and
+// sync it, three syncs for every tool run. Left to SQLite's automatic
+// checkpoint (every 1000 pages), a run costs a WAL append; the file stays
+// whole whatever is killed when.
+void KeepWalOnClose(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (qstrcmp(handle.typeName(), "sqlite3*") != 0) return;
+    sqlite3* raw = *static_cast<sqlite3* const*>(handle.data());
+    if (raw) sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+}
 
 bool Exec(QSqlQuery& q, const QString& sql, QString* error)
 {
@@ -363,6 +377,7 @@ bool TProductionRecord::OpenLocal()
     for (const char* pragma : {"PRAGMA busy_timeout = 20000", "PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL"})
         if (!Exec(q, QLatin1String(pragma), &error_)) return false;
     q.finish();
+    KeepWalOnClose(db);
     if (!Migrate(db, false, &error_)) return false;
     localOpen_ = true;
     return true;
@@ -386,6 +401,7 @@ bool TProductionRecord::OpenShared()
     if (url.port() > 0) db.setPort(url.port());
     if (query.hasQueryItem(QStringLiteral("port"))) db.setPort(query.queryItemValue(QStringLiteral("port")).toInt());
     if (!url.userName().isEmpty()) db.setUserName(url.userName(QUrl::FullyDecoded));
+    if (query.hasQueryItem(QStringLiteral("user"))) db.setUserName(query.queryItemValue(QStringLiteral("user"), QUrl::FullyDecoded));
     if (!url.password().isEmpty()) db.setPassword(url.password(QUrl::FullyDecoded));
     QString name = url.path(QUrl::FullyDecoded).mid(1);
     if (name.isEmpty()) name = QStringLiteral("tarnwick");
@@ -396,6 +412,8 @@ bool TProductionRecord::OpenShared()
         db.close();
         return false;
     }
+    // The server's notices (a table that exists already) are not the station's business.
+    QSqlQuery(db).exec(QStringLiteral("SET client_min_messages = warning"));
     if (!Migrate(db, true, &error_)) {
         db.close();
         return false;
