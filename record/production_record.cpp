@@ -374,7 +374,10 @@ bool TProductionRecord::OpenLocal()
     // WAL: readers never wait for the writer, writers wait their turn (the
     // busy time-out). NORMAL is safe in WAL against a program killed at any
     // point; only a power cut can lose the last commits.
-    for (const char* pragma : {"PRAGMA busy_timeout = 20000", "PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL"})
+    // A short WAL: the first connection of a process reads it whole, and the
+    // checkpoint that keeps it short comes every few dozen rows.
+    for (const char* pragma : {"PRAGMA busy_timeout = 20000", "PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL",
+                               "PRAGMA wal_autocheckpoint = 100"})
         if (!Exec(q, QLatin1String(pragma), &error_)) return false;
     q.finish();
     KeepWalOnClose(db);
