@@ -52,6 +52,8 @@ THistoryWindow::THistoryWindow(QWidget* parent) : QWidget(parent, Qt::Window), m
     HistoryTable->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     HistoryTable->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     HistoryTable->horizontalHeader()->setSortIndicator(THistoryModel::Time, Qt::DescendingOrder);
+    // Widths from the font, not from 100,000 rows' contents.
+    HistoryTable->setColumnWidth(THistoryModel::Time, fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00")) + 24);
 
     RecordLocation = new QLineEdit(this);
     RecordLocation->setPlaceholderText(QStringLiteral("postgresql://user@host/tarnwick — empty: this computer's record"));

@@ -56,6 +56,11 @@ private slots:
         QFETCH(int, rows);
         THistoryWindow w;
         QCOMPARE(w.HistoryTable->model()->rowCount(), 6);
+        // TW_SHOT=PATH keeps a picture of the window for the README.
+        if (!qEnvironmentVariableIsEmpty("TW_SHOT") && QTest::currentDataTag() == QLatin1String("all")) {
+            w.show();
+            QVERIFY(w.grab().save(qEnvironmentVariable("TW_SHOT")));
+        }
         w.OutcomeFilter->setCurrentIndex(outcome);
         if (!station.isEmpty()) w.StationFilter->setCurrentIndex(w.StationFilter->findText(station));
         w.SearchText->setText(text);
