@@ -73,9 +73,9 @@ QStringList MigrationStep(int version, bool postgres)
 constexpr int kSchemaVersion = 1;
 
 // The last connection to close would checkpoint the WAL into the file and
-// sync it, three syncs for every tool run. Left to SQLite's automatic
-// checkpoint (every 1000 pages), a run costs a WAL append; the file stays
-// whole whatever is killed when.
+// sync it, three syncs for every tool run. Instead a run appends to the WAL
+// and the WAL is emptied once it is long (see TrimWal); the file stays whole
+// whatever is killed when.
 void KeepWalOnClose(const QSqlDatabase& db)
 {
     const QVariant handle = db.driver()->handle();
@@ -374,10 +374,7 @@ bool TProductionRecord::OpenLocal()
     // WAL: readers never wait for the writer, writers wait their turn (the
     // busy time-out). NORMAL is safe in WAL against a program killed at any
     // point; only a power cut can lose the last commits.
-    // A short WAL: the first connection of a process reads it whole, and the
-    // checkpoint that keeps it short comes every few dozen rows.
-    for (const char* pragma : {"PRAGMA busy_timeout = 20000", "PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL",
-                               "PRAGMA wal_autocheckpoint = 100"})
+    for (const char* pragma : {"PRAGMA busy_timeout = 20000", "PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL"})
         if (!Exec(q, QLatin1String(pragma), &error_)) return false;
     q.finish();
     KeepWalOnClose(db);
@@ -440,7 +437,19 @@ bool TProductionRecord::StoreLocal(const TRecordEntries& rows, const char* table
         q.exec(QStringLiteral("ROLLBACK"));
         return false;
     }
+    TrimWal(db);
     return true;
+}
+
+// Every process's first connection reads the whole WAL (and forgets what was
+// checkpointed), so the WAL is emptied outright once it holds a few dozen
+// rows: one checkpoint's syncs every few dozen runs, a short read at each.
+void TProductionRecord::TrimWal(QSqlDatabase& db)
+{
+    constexpr qint64 kWalLimit = 512 * 1024;
+    if (QFileInfo(localPath_ + QStringLiteral("-wal")).size() < kWalLimit) return;
+    // Busy (another writer, a reader on an old snapshot): a later run does it.
+    QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
 }
 
 bool TProductionRecord::StoreShared(const TRecordEntries& rows)

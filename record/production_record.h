@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringList>
 
+class QSqlDatabase;
+
 #include "record/record_entry.h"
 
 struct TRecordQuery {
@@ -72,6 +74,7 @@ private:
     bool OpenLocal();
     bool OpenShared();
     bool StoreLocal(const TRecordEntries& rows, const char* table);
+    void TrimWal(QSqlDatabase& db);
     bool StoreShared(const TRecordEntries& rows);
     int SendPendingRows(QString* error);
 
