@@ -102,6 +102,7 @@ bool THistoryWindow::Reload()
     {
         TProductionRecord record(location_);
         if (!record.Select({}, &rows, &loadError_)) rows.clear();
+        pending_ = record.IsShared() ? std::max(0, record.PendingCount()) : 0;
     }
     model_->SetRows(std::move(rows));
     const QString station = StationFilter->currentIndex() > 0 ? StationFilter->currentText() : QString();
@@ -133,10 +134,14 @@ void THistoryWindow::UpdateStatus()
 {
     const QString where = location_.isEmpty() ? TProductionRecord::DefaultLocalPath() : TProductionRecord(location_).Describe();
     if (!loadError_.isEmpty()) {
-        Status->setText(QStringLiteral("The record cannot be read: %1").arg(loadError_));
+        Status->setText(QStringLiteral("The record cannot be read: %1").arg(loadError_)
+                        + (pending_ > 0 ? QStringLiteral(" — %1 row(s) wait in this computer's file").arg(pending_) : QString()));
         return;
     }
-    Status->setText(QStringLiteral("%1 of %2 rows — %3").arg(model_->rowCount()).arg(model_->Rows().size()).arg(where));
+    QString text = QStringLiteral("%1 of %2 rows — %3").arg(model_->rowCount()).arg(model_->Rows().size()).arg(where);
+    // Rows that could not reach the shared record yet: the station must know.
+    if (pending_ > 0) text += QStringLiteral(" — %1 row(s) wait in this computer's file to be sent").arg(pending_);
+    Status->setText(text);
 }
 
 void THistoryWindow::ExportClick()

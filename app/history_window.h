@@ -48,4 +48,5 @@ private:
     THistoryModel* model_;
     QString location_;
     QString loadError_;
+    int pending_ = 0;  // rows kept locally for the shared record
 };
