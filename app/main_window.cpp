@@ -14,6 +14,7 @@
 #include "app/about_box.h"
 #include "app/app_icon.h"
 #include "app/file_menu.h"
+#include "app/history_window.h"
 #include "commands/command_page.h"
 #include "commands/program_pair_dialog.h"
 #include "common/dialogs.h"
@@ -127,6 +128,14 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
     Traffic1 = ViewMenu->addAction(QStringLiteral("&Traffic"));
     Traffic1->setObjectName(QStringLiteral("Traffic1"));
     connect(Traffic1, &QAction::triggered, this, [this] { Traffic1Click(); });
+    History1 = ViewMenu->addAction(QStringLiteral("&History"));
+    History1->setObjectName(QStringLiteral("History1"));
+    connect(History1, &QAction::triggered, this, [this] {
+        if (!historyWindow_) historyWindow_ = new THistoryWindow(this);
+        historyWindow_->show();
+        historyWindow_->raise();
+        historyWindow_->activateWindow();
+    });
 
     aboutBox_ = new TAboutBox(this);
     layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -18,6 +18,7 @@ class TCommandPage;
 class TTerminalPage;
 class TAboutBox;
 class TTrafficWindow;
+class THistoryWindow;
 
 class TTarnwickForm : public QMainWindow {
     Q_OBJECT
@@ -30,6 +31,7 @@ public:
     QMenu* FileMenu;
     QMenu* ViewMenu;
     QAction* Traffic1;
+    QAction* History1;  // the production record
     QMenu* HelpMenu;
     QAction* TarnwickHelp1;
     QAction* About1;
@@ -73,6 +75,7 @@ private:
     TModuleSession* session_;
     TAboutBox* aboutBox_ = nullptr;
     TTrafficWindow* trafficWindow_ = nullptr;
+    THistoryWindow* historyWindow_ = nullptr;
     bool shownOnce_ = false;
     bool quitWhenEnded_ = false;  // closed during an operation: the program ends with it
 };

@@ -2,6 +2,8 @@
 # Installs the Debian packages the panel and its tests need, when missing.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth fonts-dejavu-core)
+# The production record: QtSql's drivers; the server for its PostgreSQL test.
+pkgs+=(libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev postgresql)
 # The package check of the test suite: dpkg-shlibdeps, validators, man.
 pkgs+=(dpkg-dev file desktop-file-utils appstream man-db)
 [ "${TW_WITH_BENCH:-0}" = 1 ] && pkgs+=(libvterm-dev)

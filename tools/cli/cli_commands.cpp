@@ -30,6 +30,7 @@
 #include "settings/config_profile.h"
 #include "settings/key_generator.h"
 #include "tools/cli/cli_profile.h"
+#include "tools/cli/cli_record.h"
 #include "tools/cli/port_listing.h"
 #include "tools/cli/port_runner.h"
 #include "module/program_runs.h"
@@ -255,7 +256,7 @@ void ReadArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& obser
 
 void ProgramArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& observer, TPortResult& r, bool config)
 {
-    const TMemoryBytes& image = config ? plan.config : plan.flash;
+    const TMemoryBytes image = config ? ImageForPort(plan.config, r.port) : plan.flash;
     observer.SetOperation(QStringLiteral("Programming"));
     const TProgramRun run = config ? ProgramConfigRun(session, observer, image, plan.options.flowItem, plan.options.verify)
                                    : ProgramFlashRun(session, observer, image, plan.options.verify);
@@ -438,7 +439,7 @@ TCliOutcome RunPair(const TCliPlan& plan, bool showProgress)
                                .toLocal8Bit();
         outcome.out += summary.join(QLatin1Char('\n')).toLocal8Bit() + '\n';
     }
-    outcome.err = printed.err;
+    outcome.err = printed.err + RecordPair(plan, pair, timer.elapsed());
     outcome.exitCode = WorstExitCode(results);
     return outcome;
 }
@@ -528,7 +529,7 @@ TCliOutcome RunPlan(const TCliPlan& plan, bool showProgress)
     display.Finish();
     const TPrintedResults printed = PrintResults(results, plan.options.json);
     outcome.out = printed.out;
-    outcome.err = printed.err;
+    outcome.err = printed.err + RecordResults(plan, results);
     outcome.exitCode = WorstExitCode(results);
     return outcome;
 }

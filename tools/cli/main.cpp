@@ -7,6 +7,7 @@
 
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/cli_options.h"
+#include "tools/cli/cli_record.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ void Write(FILE* f, const QByteArray& bytes)
 
 int UsageError(const QString& error)
 {
-    Write(stderr, QStringLiteral("tarnwick-cli: %1\n\n%2").arg(error, CliUsage()).toLocal8Bit());
+    Write(stderr, QStringLiteral("tarnwick-cli: %1\n\n%2%3").arg(error, CliUsage(), RecordUsage()).toLocal8Bit());
     return cli_exit::Usage;
 }
 
@@ -33,9 +34,19 @@ int main(int argc, char** argv)
     args.removeFirst();
     TCliOptions options;
     QString error;
+    TCliRecordOptions record;
+    if (!ExtractRecordOptions(&args, &record, &error)) return UsageError(error);
+    SetCliRecordOptions(record);
+    if (record.history) {
+        QByteArray out, err;
+        const int status = RunHistory(record, &out, &err);
+        Write(stdout, out);
+        Write(stderr, err);
+        return status;
+    }
     if (!ParseCliOptions(args, &options, &error)) return UsageError(error);
     if (options.help) {
-        Write(stdout, CliUsage().toLocal8Bit());
+        Write(stdout, (CliUsage() + RecordUsage()).toLocal8Bit());
         return cli_exit::Ok;
     }
     if (options.version) {
@@ -45,7 +56,7 @@ int main(int argc, char** argv)
 
     TCliPlan plan;
     // Every input is checked before the first byte goes to any module.
-    if (!PrepareRun(options, &plan, &error)) {
+    if (!PrepareRun(options, &plan, &error) || !PrepareUnitAddresses(plan, &error)) {
         Write(stderr, QStringLiteral("tarnwick-cli: %1\n").arg(error).toLocal8Bit());
         return cli_exit::Usage;
     }

@@ -1,0 +1,602 @@
+#include "record/production_record.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QUrl>
+#include <QUrlQuery>
+#include <QUuid>
+#include <atomic>
+
+namespace {
+
+const char* const kTable = "production_record";
+const char* const kPending = "pending_shared";  // local rows waiting for the shared record
+
+// Fixed-width UTC text: sorts as time in either database.
+QString TimeText(const QDateTime& t)
+{
+    return t.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
+}
+
+QString NextConnectionName(const char* kind)
+{
+    static std::atomic<int> counter{0};
+    return QStringLiteral("tw_record_%1_%2").arg(QLatin1String(kind)).arg(counter.fetch_add(1));
+}
+
+// The columns after the id, for both databases.
+QString ColumnsDdl()
+{
+    return QStringLiteral(
+        "row_id TEXT NOT NULL UNIQUE, time_utc TEXT NOT NULL, station TEXT NOT NULL DEFAULT '', "
+        "user_name TEXT NOT NULL DEFAULT '', program_version TEXT NOT NULL DEFAULT '', "
+        "port TEXT NOT NULL DEFAULT '', port_by_id TEXT NOT NULL DEFAULT '', usb_serial TEXT NOT NULL DEFAULT '', "
+        "module_version TEXT NOT NULL DEFAULT '', operation TEXT NOT NULL DEFAULT '', "
+        "profile TEXT NOT NULL DEFAULT '', image_sha256 TEXT NOT NULL DEFAULT '', "
+        "key_fingerprint TEXT NOT NULL DEFAULT '', verified TEXT NOT NULL DEFAULT '', "
+        "differences TEXT NOT NULL DEFAULT '', outcome TEXT NOT NULL DEFAULT '', "
+        "exit_status INTEGER NOT NULL DEFAULT 0, error TEXT NOT NULL DEFAULT '', "
+        "duration_ms BIGINT NOT NULL DEFAULT 0, pair_id TEXT NOT NULL DEFAULT '', "
+        "unit_address TEXT NOT NULL DEFAULT ''");
+}
+
+// The schema, one step per version; a database is brought from the version
+// it has to the last one. Steps are never changed once released: a new
+// version appends a step.
+QStringList MigrationStep(int version, bool postgres)
+{
+    const QString id = postgres ? QStringLiteral("id BIGSERIAL PRIMARY KEY")
+                                : QStringLiteral("id INTEGER PRIMARY KEY AUTOINCREMENT");
+    switch (version) {
+    case 1: {
+        QStringList s{QStringLiteral("CREATE TABLE production_record (%1, %2)").arg(id, ColumnsDdl()),
+                      QStringLiteral("CREATE INDEX production_record_time ON production_record (time_utc)"),
+                      QStringLiteral("CREATE INDEX production_record_pair ON production_record (pair_id)")};
+        // Only the local file keeps rows for a shared record.
+        if (!postgres) s << QStringLiteral("CREATE TABLE pending_shared (%1, %2)").arg(id, ColumnsDdl());
+        return s;
+    }
+    default:
+        return {};
+    }
+}
+constexpr int kSchemaVersion = 1;
+
+// The last connection to close would checkpoint the WAL into the file and
+// sync it, three syncs for every tool run. Instead a run appends to the WAL
+// and the WAL is emptied once it is long (see TrimWal); the file stays whole
+// whatever is killed when.
+void KeepWalOnClose(const QSqlDatabase& db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (qstrcmp(handle.typeName(), "sqlite3*") != 0) return;
+    sqlite3* raw = *static_cast<sqlite3* const*>(handle.data());
+    if (raw) sqlite3_db_config(raw, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+}
+
+bool Exec(QSqlQuery& q, const QString& sql, QString* error)
+{
+    if (q.exec(sql)) return true;
+    if (error) *error = q.lastError().text();
+    return false;
+}
+
+// Brings the schema up to date in one transaction that only one writer at a
+// time can hold.
+bool Migrate(QSqlDatabase& db, bool postgres, QString* error)
+{
+    QSqlQuery q(db);
+    if (!Exec(q, QStringLiteral("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER NOT NULL)"), error)) {
+        // Two stations creating it at the same moment: one wins, the other
+        // finds it made.
+        if (!Exec(q, QStringLiteral("SELECT 1 FROM schema_version"), error)) return false;
+    }
+    auto current = [&](int* v) {
+        if (!Exec(q, QStringLiteral("SELECT COALESCE(MAX(version), 0) FROM schema_version"), error)) return false;
+        *v = q.next() ? q.value(0).toInt() : 0;
+        return true;
+    };
+    int version = 0;
+    if (!current(&version)) return false;
+    if (version == kSchemaVersion) return true;
+    if (version > kSchemaVersion) {
+        *error = QStringLiteral("the record was made by a newer program (schema %1, this one knows %2)")
+                     .arg(version)
+                     .arg(kSchemaVersion);
+        return false;
+    }
+    if (postgres) {
+        if (!db.transaction()) return (*error = db.lastError().text(), false);
+        if (!Exec(q, QStringLiteral("LOCK TABLE schema_version IN EXCLUSIVE MODE"), error)) return (db.rollback(), false);
+    } else if (!Exec(q, QStringLiteral("BEGIN IMMEDIATE"), error)) {
+        return false;
+    }
+    auto rollback = [&] {
+        if (postgres) db.rollback();
+        else q.exec(QStringLiteral("ROLLBACK"));
+        return false;
+    };
+    if (!current(&version)) return rollback();
+    for (int v = version + 1; v <= kSchemaVersion; ++v) {
+        for (const QString& sql : MigrationStep(v, postgres))
+            if (!Exec(q, sql, error)) return rollback();
+        if (!Exec(q, QStringLiteral("INSERT INTO schema_version (version) VALUES (%1)").arg(v), error)) return rollback();
+    }
+    if (postgres) {
+        if (!db.commit()) return (*error = db.lastError().text(), false);
+    } else if (!Exec(q, QStringLiteral("COMMIT"), error)) {
+        return rollback();
+    }
+    return true;
+}
+
+// The file is made by us with mode 0600 before SQLite opens it: SQLite would
+// use the umask, and the WAL and shared-memory files take the file's mode.
+bool PrepareLocalFile(const QString& path, QString* error)
+{
+    const QFileInfo info(path);
+    QDir dir = info.absoluteDir();
+    if (!dir.exists()) {
+        if (!QDir().mkpath(dir.absolutePath())) {
+            *error = QStringLiteral("cannot make the folder %1").arg(dir.absolutePath());
+            return false;
+        }
+        ::chmod(QFile::encodeName(dir.absolutePath()).constData(), 0700);
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *error = QStringLiteral("cannot open %1: %2").arg(path, QString::fromLocal8Bit(strerror(errno)));
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+QString InsertSql(const QString& table)
+{
+    QStringList marks;
+    for (int i = 0; i < RecordColumns().size(); ++i) marks << QStringLiteral("?");
+    // The row id makes a row sent twice (the answer to a commit lost) a no-op.
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3) ON CONFLICT (row_id) DO NOTHING")
+        .arg(table, RecordColumns().join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
+}
+
+bool InsertRows(QSqlDatabase& db, const QString& table, const TRecordEntries& rows, QString* error)
+{
+    QSqlQuery q(db);
+    if (!q.prepare(InsertSql(table))) return (*error = q.lastError().text(), false);
+    for (const TRecordEntry& e : rows) {
+        for (int c = 0; c < RecordColumns().size(); ++c) {
+            const QString col = RecordColumns()[c];
+            if (col == QLatin1String("exit_status")) q.bindValue(c, e.exitStatus);
+            else if (col == QLatin1String("duration_ms")) q.bindValue(c, e.durationMs);
+            else {
+                // An empty value is stored as '' (the columns are NOT NULL), never as NULL.
+                const QString v = RecordValue(e, c);
+                q.bindValue(c, v.isNull() ? QStringLiteral("") : v);
+            }
+        }
+        if (!q.exec()) return (*error = q.lastError().text(), false);
+    }
+    return true;
+}
+
+TRecordEntry EntryFrom(const QSqlQuery& q)
+{
+    TRecordEntry e;
+    int i = 0;
+    e.rowId = q.value(i++).toString();
+    e.timeUtc = QDateTime::fromString(q.value(i++).toString(), Qt::ISODateWithMs);
+    e.station = q.value(i++).toString();
+    e.user = q.value(i++).toString();
+    e.programVersion = q.value(i++).toString();
+    e.port = q.value(i++).toString();
+    e.portById = q.value(i++).toString();
+    e.usbSerial = q.value(i++).toString();
+    e.moduleVersion = q.value(i++).toString();
+    e.operation = q.value(i++).toString();
+    e.profile = q.value(i++).toString();
+    e.imageSha256 = q.value(i++).toString();
+    e.keyFingerprint = q.value(i++).toString();
+    e.verified = q.value(i++).toString();
+    e.differences = q.value(i++).toString();
+    e.outcome = q.value(i++).toString();
+    e.exitStatus = q.value(i++).toInt();
+    e.error = q.value(i++).toString();
+    e.durationMs = q.value(i++).toLongLong();
+    e.pairId = q.value(i++).toString();
+    e.unitAddress = q.value(i++).toString();
+    return e;
+}
+
+bool SelectRows(QSqlDatabase& db, const QString& table, const TRecordQuery& query, TRecordEntries* out,
+                QString* error)
+{
+    QStringList where;
+    QVariantList values;
+    if (query.since.isValid()) where << QStringLiteral("time_utc >= ?"), values << TimeText(query.since);
+    if (query.until.isValid()) where << QStringLiteral("time_utc < ?"), values << TimeText(query.until);
+    if (query.failedOnly) where << QStringLiteral("outcome <> 'ok'");
+    if (!query.port.isEmpty()) where << QStringLiteral("(port = ? OR port_by_id = ?)"), values << query.port << query.port;
+    if (!query.pairId.isEmpty()) where << QStringLiteral("pair_id = ?"), values << query.pairId;
+    if (!query.station.isEmpty()) where << QStringLiteral("station = ?"), values << query.station;
+    QString sql = QStringLiteral("SELECT %1 FROM %2").arg(RecordColumns().join(QLatin1Char(',')), table);
+    if (!where.isEmpty()) sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY time_utc, id");
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql)) return (*error = q.lastError().text(), false);
+    for (int i = 0; i < values.size(); ++i) q.bindValue(i, values[i]);
+    if (!q.exec()) return (*error = q.lastError().text(), false);
+    while (q.next()) out->push_back(EntryFrom(q));
+    return true;
+}
+
+QString HostName()
+{
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return QString::fromLocal8Bit(name);
+}
+
+QString UserName()
+{
+    QString user = qEnvironmentVariable("USER");
+    if (user.isEmpty()) user = qEnvironmentVariable("LOGNAME");
+    if (user.isEmpty()) {
+        const passwd* pw = ::getpwuid(::getuid());
+        user = pw ? QString::fromLocal8Bit(pw->pw_name) : QString::number(::getuid());
+    }
+    return user;
+}
+
+}  // namespace
+
+const QStringList& RecordColumns()
+{
+    static const QStringList columns{
+        QStringLiteral("row_id"),          QStringLiteral("time_utc"),       QStringLiteral("station"),
+        QStringLiteral("user_name"),       QStringLiteral("program_version"), QStringLiteral("port"),
+        QStringLiteral("port_by_id"),      QStringLiteral("usb_serial"),     QStringLiteral("module_version"),
+        QStringLiteral("operation"),       QStringLiteral("profile"),        QStringLiteral("image_sha256"),
+        QStringLiteral("key_fingerprint"), QStringLiteral("verified"),       QStringLiteral("differences"),
+        QStringLiteral("outcome"),         QStringLiteral("exit_status"),    QStringLiteral("error"),
+        QStringLiteral("duration_ms"),     QStringLiteral("pair_id"),        QStringLiteral("unit_address")};
+    return columns;
+}
+
+QString RecordValue(const TRecordEntry& e, int column)
+{
+    switch (column) {
+    case 0: return e.rowId;
+    case 1: return TimeText(e.timeUtc);
+    case 2: return e.station;
+    case 3: return e.user;
+    case 4: return e.programVersion;
+    case 5: return e.port;
+    case 6: return e.portById;
+    case 7: return e.usbSerial;
+    case 8: return e.moduleVersion;
+    case 9: return e.operation;
+    case 10: return e.profile;
+    case 11: return e.imageSha256;
+    case 12: return e.keyFingerprint;
+    case 13: return e.verified;
+    case 14: return e.differences;
+    case 15: return e.outcome;
+    case 16: return QString::number(e.exitStatus);
+    case 17: return e.error;
+    case 18: return QString::number(e.durationMs);
+    case 19: return e.pairId;
+    case 20: return e.unitAddress;
+    default: return {};
+    }
+}
+
+TRecordEntry NewRecordEntry(const QString& programVersion, const QString& operation)
+{
+    TRecordEntry e;
+    e.rowId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    e.timeUtc = QDateTime::currentDateTimeUtc();
+    e.station = HostName();
+    e.user = UserName();
+    e.programVersion = programVersion;
+    e.operation = operation;
+    return e;
+}
+
+// ---------------------------------------------------------------- TProductionRecord
+
+TProductionRecord::TProductionRecord(const QString& location, const QString& localPath)
+    : location_(location), localPath_(localPath)
+{
+    shared_ = IsSharedLocation(location);
+    if (localPath_.isEmpty()) {
+        if (!shared_ && !location.isEmpty())
+            localPath_ = location.startsWith(QLatin1String("sqlite:")) ? location.mid(7) : location;
+        else
+            localPath_ = DefaultLocalPath();
+    }
+    localName_ = NextConnectionName("local");
+    sharedName_ = NextConnectionName("shared");
+}
+
+TProductionRecord::~TProductionRecord()
+{
+    for (const QString& name : {localName_, sharedName_}) {
+        if (!QSqlDatabase::contains(name)) continue;
+        QSqlDatabase::database(name, false).close();
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+QString TProductionRecord::DefaultLocalPath()
+{
+    QString base = qEnvironmentVariable("XDG_DATA_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base)) base = QDir::homePath() + QStringLiteral("/.local/share");
+    return base + QStringLiteral("/tarnwick/record.sqlite");
+}
+
+bool TProductionRecord::IsSharedLocation(const QString& location)
+{
+    return location.startsWith(QLatin1String("postgresql://")) || location.startsWith(QLatin1String("postgres://"));
+}
+
+QString TProductionRecord::Describe() const
+{
+    if (!shared_) return localPath_;
+    QUrl url(location_);
+    url.setPassword(QString());
+    return url.toString();
+}
+
+bool TProductionRecord::OpenLocal()
+{
+    if (localOpen_) return true;
+    if (!PrepareLocalFile(localPath_, &error_)) return false;
+    QSqlDatabase db = QSqlDatabase::contains(localName_) ? QSqlDatabase::database(localName_, false)
+                                                         : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), localName_);
+    if (!db.isValid()) return (error_ = QStringLiteral("the SQLite driver of QtSql is missing (libqt6sql6-sqlite)"), false);
+    db.setDatabaseName(localPath_);
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=20000"));
+    if (!db.open()) return (error_ = db.lastError().text(), false);
+    QSqlQuery q(db);
+    // WAL: readers never wait for the writer, writers wait their turn (the
+    // busy time-out). NORMAL is safe in WAL against a program killed at any
+    // point; only a power cut can lose the last commits.
+    for (const char* pragma : {"PRAGMA busy_timeout = 20000", "PRAGMA journal_mode = WAL", "PRAGMA synchronous = NORMAL"})
+        if (!Exec(q, QLatin1String(pragma), &error_)) return false;
+    q.finish();
+    KeepWalOnClose(db);
+    if (!Migrate(db, false, &error_)) return false;
+    localOpen_ = true;
+    return true;
+}
+
+bool TProductionRecord::OpenShared()
+{
+    if (sharedOpen_) {
+        QSqlDatabase db = QSqlDatabase::database(sharedName_, false);
+        if (db.isOpen()) return true;
+        sharedOpen_ = false;
+    }
+    const QUrl url(location_);
+    QSqlDatabase db = QSqlDatabase::contains(sharedName_) ? QSqlDatabase::database(sharedName_, false)
+                                                          : QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), sharedName_);
+    if (!db.isValid()) return (error_ = QStringLiteral("the PostgreSQL driver of QtSql is missing (libqt6sql6-psql)"), false);
+    const QUrlQuery query(url);
+    QString host = url.host();
+    if (query.hasQueryItem(QStringLiteral("host"))) host = query.queryItemValue(QStringLiteral("host"), QUrl::FullyDecoded);
+    if (!host.isEmpty()) db.setHostName(host);
+    if (url.port() > 0) db.setPort(url.port());
+    if (query.hasQueryItem(QStringLiteral("port"))) db.setPort(query.queryItemValue(QStringLiteral("port")).toInt());
+    if (!url.userName().isEmpty()) db.setUserName(url.userName(QUrl::FullyDecoded));
+    if (query.hasQueryItem(QStringLiteral("user"))) db.setUserName(query.queryItemValue(QStringLiteral("user"), QUrl::FullyDecoded));
+    if (!url.password().isEmpty()) db.setPassword(url.password(QUrl::FullyDecoded));
+    QString name = url.path(QUrl::FullyDecoded).mid(1);
+    if (name.isEmpty()) name = QStringLiteral("tarnwick");
+    db.setDatabaseName(name);
+    db.setConnectOptions(QStringLiteral("connect_timeout=5"));
+    if (!db.open()) {
+        error_ = db.lastError().text().trimmed();
+        db.close();
+        return false;
+    }
+    // The server's notices (a table that exists already) are not the station's business.
+    QSqlQuery(db).exec(QStringLiteral("SET client_min_messages = warning"));
+    if (!Migrate(db, true, &error_)) {
+        db.close();
+        return false;
+    }
+    sharedOpen_ = true;
+    return true;
+}
+
+bool TProductionRecord::StoreLocal(const TRecordEntries& rows, const char* table)
+{
+    if (!OpenLocal()) return false;
+    QSqlDatabase db = QSqlDatabase::database(localName_, false);
+    QSqlQuery q(db);
+    // Takes the write lock at once, so no two writers deadlock upgrading.
+    if (!Exec(q, QStringLiteral("BEGIN IMMEDIATE"), &error_)) return false;
+    if (!InsertRows(db, QLatin1String(table), rows, &error_)) {
+        q.exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    if (!Exec(q, QStringLiteral("COMMIT"), &error_)) {
+        q.exec(QStringLiteral("ROLLBACK"));
+        return false;
+    }
+    TrimWal(db);
+    return true;
+}
+
+// Every process's first connection reads the whole WAL (and forgets what was
+// checkpointed), so the WAL is emptied outright once it holds a few dozen
+// rows: one checkpoint's syncs every few dozen runs, a short read at each.
+void TProductionRecord::TrimWal(QSqlDatabase& db)
+{
+    constexpr qint64 kWalLimit = 512 * 1024;
+    if (QFileInfo(localPath_ + QStringLiteral("-wal")).size() < kWalLimit) return;
+    // Busy (another writer, a reader on an old snapshot): a later run does it.
+    QSqlQuery(db).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)"));
+}
+
+bool TProductionRecord::StoreShared(const TRecordEntries& rows)
+{
+    if (!OpenShared()) return false;
+    QSqlDatabase db = QSqlDatabase::database(sharedName_, false);
+    if (!db.transaction()) {
+        error_ = db.lastError().text();
+        db.close();
+        return false;
+    }
+    if (!InsertRows(db, QLatin1String(kTable), rows, &error_) || !db.commit()) {
+        if (error_.isEmpty()) error_ = db.lastError().text();
+        db.rollback();
+        // A connection that failed mid-way is opened anew next time.
+        db.close();
+        return false;
+    }
+    return true;
+}
+
+int TProductionRecord::SendPendingRows(QString* error)
+{
+    if (!OpenLocal()) return (*error = error_, -1);
+    TRecordEntries pending;
+    {
+        QSqlDatabase local = QSqlDatabase::database(localName_, false);
+        if (!SelectRows(local, QLatin1String(kPending), {}, &pending, error)) return -1;
+    }
+    if (pending.empty()) return 0;
+    if (!StoreShared(pending)) return (*error = error_, -1);
+    // Sent and committed; a crash before this delete only sends them again,
+    // which the row ids make harmless.
+    QSqlDatabase local = QSqlDatabase::database(localName_, false);
+    QSqlQuery q(local);
+    if (!Exec(q, QStringLiteral("BEGIN IMMEDIATE"), error)) return -1;
+    q.prepare(QStringLiteral("DELETE FROM pending_shared WHERE row_id = ?"));
+    for (const TRecordEntry& e : pending) {
+        q.bindValue(0, e.rowId);
+        if (!q.exec()) {
+            *error = q.lastError().text();
+            QSqlQuery(local).exec(QStringLiteral("ROLLBACK"));
+            return -1;
+        }
+    }
+    if (!Exec(q, QStringLiteral("COMMIT"), error)) return -1;
+    return int(pending.size());
+}
+
+TRecordResult TProductionRecord::SendPending()
+{
+    TRecordResult r;
+    if (!shared_) return (r.ok = true, r);
+    QString error;
+    const int sent = SendPendingRows(&error);
+    r.ok = sent >= 0;
+    r.sentLater = std::max(sent, 0);
+    if (sent > 0)
+        r.notice = QStringLiteral("%1 row(s) kept while %2 could not be reached were sent to it").arg(sent).arg(Describe());
+    if (sent < 0) r.notice = QStringLiteral("%1 cannot be reached: %2").arg(Describe(), error);
+    return r;
+}
+
+int TProductionRecord::PendingCount()
+{
+    if (!OpenLocal()) return -1;
+    QSqlQuery q(QSqlDatabase::database(localName_, false));
+    if (!Exec(q, QStringLiteral("SELECT COUNT(*) FROM pending_shared"), &error_) || !q.next()) return -1;
+    return q.value(0).toInt();
+}
+
+TRecordResult TProductionRecord::Append(const TRecordEntries& rows)
+{
+    TRecordResult r;
+    error_.clear();
+    if (!shared_) {
+        r.ok = rows.empty() || StoreLocal(rows, kTable);
+        r.stored = r.ok ? int(rows.size()) : 0;
+        if (!r.ok) r.notice = QStringLiteral("the record %1 could not be written: %2").arg(localPath_, error_);
+        return r;
+    }
+    QString sendError;
+    const int sent = SendPendingRows(&sendError);
+    if (sent > 0) r.sentLater = sent;
+    if (sent >= 0 && (rows.empty() || StoreShared(rows))) {
+        r.ok = true;
+        r.stored = int(rows.size());
+        if (sent > 0)
+            r.notice = QStringLiteral("%1 row(s) kept while %2 could not be reached were sent to it").arg(sent).arg(Describe());
+        return r;
+    }
+    const QString reason = sent < 0 ? sendError : error_;
+    if (rows.empty()) {
+        r.ok = true;
+        r.notice = QStringLiteral("%1 cannot be reached (%2); rows kept in %3 wait for it").arg(Describe(), reason, localPath_);
+        return r;
+    }
+    if (!StoreLocal(rows, kPending)) {
+        r.notice = QStringLiteral("%1 cannot be reached (%2) and the rows could not be kept in %3: %4")
+                       .arg(Describe(), reason, localPath_, error_);
+        return r;
+    }
+    r.ok = true;
+    r.keptLocally = int(rows.size());
+    const int waiting = PendingCount();
+    r.notice = QStringLiteral("%1 cannot be reached (%2); %3 row(s) kept in %4 (%5 waiting in all), sent when it "
+                              "can be reached")
+                   .arg(Describe(), reason.simplified())
+                   .arg(rows.size())
+                   .arg(localPath_)
+                   .arg(waiting);
+    return r;
+}
+
+bool TProductionRecord::Select(const TRecordQuery& query, TRecordEntries* out, QString* error)
+{
+    out->clear();
+    if (shared_) {
+        if (!OpenShared()) return (*error = QStringLiteral("%1 cannot be reached: %2").arg(Describe(), error_), false);
+        QSqlDatabase db = QSqlDatabase::database(sharedName_, false);
+        return SelectRows(db, QLatin1String(kTable), query, out, error);
+    }
+    if (!OpenLocal()) return (*error = error_, false);
+    QSqlDatabase db = QSqlDatabase::database(localName_, false);
+    return SelectRows(db, QLatin1String(kTable), query, out, error);
+}
+
+bool TProductionRecord::NextUnitAddress(QString* next, QString* error)
+{
+    // Fixed-width upper-case hex: the text maximum is the number's.
+    const QString sql = QStringLiteral("SELECT COALESCE(MAX(unit_address), '') FROM %1 WHERE unit_address <> ''");
+    QStringList highest;
+    auto read = [&](const QString& connection, const char* table) {
+        QSqlQuery q(QSqlDatabase::database(connection, false));
+        if (!Exec(q, sql.arg(QLatin1String(table)), error) || !q.next()) return false;
+        highest << q.value(0).toString();
+        return true;
+    };
+    if (shared_) {
+        if (!OpenShared()) return (*error = QStringLiteral("%1 cannot be reached: %2").arg(Describe(), error_), false);
+        if (!read(sharedName_, kTable)) return false;
+    }
+    if (!OpenLocal()) return (*error = error_, false);
+    if (!read(localName_, shared_ ? kPending : kTable)) return false;
+    int top = 0;
+    for (const QString& h : highest) top = std::max(top, h.toInt(nullptr, 16));
+    if (top >= 0xFFFF) return (*error = QStringLiteral("the record already gave unit address FFFF"), false);
+    *next = QStringLiteral("%1").arg(top + 1, 4, 16, QLatin1Char('0')).toUpper();
+    return true;
+}

@@ -1,0 +1,242 @@
+// The tool's rows in the production record, against virtual modules: one
+// per module and operation with what it did, unit addresses in sequence,
+// the key nowhere in the file or the exports, --no-record, a shared record
+// out of reach, and many tool processes writing at once.
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <memory>
+#include <vector>
+
+#include "record/production_record.h"
+#include "tools/vmodule/virtual_module.h"
+
+namespace {
+
+struct TRun {
+    int exitCode = -1;
+    QByteArray out, err;
+};
+
+}  // namespace
+
+class TestCliRecord : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    std::vector<std::unique_ptr<TVirtualModule>> modules_;
+    int round_ = 0;
+    QString data_;  // XDG_DATA_HOME of this test function
+
+    QString Port(int i)
+    {
+        while (int(modules_.size()) <= i) {
+            modules_.push_back(std::make_unique<TVirtualModule>());
+            std::string error;
+            if (!modules_.back()->Start(&error)) qFatal("virtual module: %s", error.c_str());
+        }
+        return QString::fromStdString(modules_[size_t(i)]->PortPath());
+    }
+    QProcessEnvironment Env() const
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), data_);
+        return env;
+    }
+    TRun Cli(const QStringList& args)
+    {
+        QProcess p;
+        p.setProcessEnvironment(Env());
+        p.start(qEnvironmentVariable("TW_CLI"), args);
+        TRun r;
+        if (!p.waitForFinished(120000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = p.readAllStandardOutput();
+        r.err = p.readAllStandardError();
+        return r;
+    }
+    QString NoPort(int i) const { return dir_.filePath(QStringLiteral("ttyNONE%1").arg(i)); }
+    QString DbPath() const { return data_ + QStringLiteral("/tarnwick/record.sqlite"); }
+    TRecordEntries Rows(const TRecordQuery& q = {})
+    {
+        TProductionRecord record(QString(), DbPath());
+        TRecordEntries rows;
+        QString error;
+        if (!record.Select(q, &rows, &error)) qWarning("%s", qPrintable(error));
+        return rows;
+    }
+    QString Profile()
+    {
+        const QString path = dir_.filePath(QStringLiteral("line.json"));
+        if (!QFile::exists(path)) {
+            const TRun r = Cli({QStringLiteral("-q"), QStringLiteral("--no-record"), QStringLiteral("--port"), Port(0),
+                                QStringLiteral("read-config"), QStringLiteral("-o"), path});
+            if (r.exitCode != 0) qFatal("read-config: %s", r.err.constData());
+        }
+        return path;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(QFileInfo(qEnvironmentVariable("TW_CLI")).isExecutable());
+        QVERIFY(dir_.isValid());
+    }
+    void init() { data_ = dir_.filePath(QStringLiteral("data%1").arg(++round_)); }
+    void cleanup() { modules_.clear(); }
+
+    void rowPerOperation_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("ports");
+        QTest::addColumn<QString>("operation");
+        QTest::addColumn<QString>("verified");
+        QTest::newRow("read-config") << QStringList{QStringLiteral("read-config")} << 1 << "read-config" << "";
+        QTest::newRow("program-flash, no verify") << QStringList{QStringLiteral("program-flash"), QStringLiteral("FLASH"), QStringLiteral("--no-verify")}
+                                                  << 1 << "program-flash" << "skipped";
+        QTest::newRow("program-config, two ports") << QStringList{QStringLiteral("program-config"), QStringLiteral("PROFILE")} << 2
+                                                   << "program-config" << "yes";
+    }
+    void rowPerOperation()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, ports);
+        QFETCH(QString, operation);
+        QFETCH(QString, verified);
+        const QString flash = dir_.filePath(QStringLiteral("flash.bin"));
+        QFile f(flash);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(QByteArray(128, 'A'));
+        f.close();
+        args.replaceInStrings(QStringLiteral("FLASH"), flash);
+        if (args.contains(QStringLiteral("PROFILE"))) args.replaceInStrings(QStringLiteral("PROFILE"), Profile());
+        QStringList line{QStringLiteral("-q")};
+        for (int i = 0; i < ports; ++i) line << QStringLiteral("--port") << Port(i);
+        const TRun r = Cli(line + args);
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        const TRecordEntries rows = Rows();
+        QCOMPARE(int(rows.size()), ports);
+        for (int i = 0; i < ports; ++i) {
+            const TRecordEntry& e = rows[size_t(i)];
+            QCOMPARE(e.operation, operation);
+            QCOMPARE(e.outcome, QStringLiteral("ok"));
+            QCOMPARE(e.verified, verified);
+            QVERIFY(e.programVersion.startsWith(QStringLiteral("tarnwick-cli ")));
+            QCOMPARE(e.imageSha256.size(), 64);
+            QVERIFY(!e.station.isEmpty());
+        }
+    }
+
+    void unitAddressesInSequenceAndFromTheRecord()
+    {
+        const QString profile = Profile();
+        TRun r = Cli({QStringLiteral("-q"), QStringLiteral("--port"), Port(0), QStringLiteral("--port"), Port(1),
+                      QStringLiteral("program-config"), profile, QStringLiteral("--unit-address-from"), QStringLiteral("0009")});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        r = Cli({QStringLiteral("-q"), QStringLiteral("--port"), Port(2), QStringLiteral("program-config"), profile,
+                 QStringLiteral("--unit-address-from"), QStringLiteral("next")});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QStringList got;
+        for (const TRecordEntry& e : Rows()) got << e.port + QLatin1Char('=') + e.unitAddress;
+        QStringList want{Port(0) + QStringLiteral("=0009"), Port(1) + QStringLiteral("=000A"), Port(2) + QStringLiteral("=000B")};
+        got.sort();
+        want.sort();
+        QCOMPARE(got, want);
+        // What went into each module: its address, low byte first, twice.
+        const auto memory = modules_[1]->Memory();
+        QCOMPARE(int(memory[0x80 + 0x5E]), 0x0A);
+        QCOMPARE(int(memory[0x80 + 0x5F]), 0x00);
+        QCOMPARE(int(memory[0x80 + 0x60]), 0x0A);
+    }
+
+    void pairRowsShareAnIdAndTheKeyIsNowhere()
+    {
+        const QString pairFile = dir_.filePath(QStringLiteral("pair.json"));
+        const TRun r = Cli({QStringLiteral("-q"), QStringLiteral("--port"), Port(0), QStringLiteral("--port"), Port(1),
+                            QStringLiteral("pair"), Profile(), QStringLiteral("--new-key"), QStringLiteral("-o"), pairFile});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        const TRecordEntries rows = Rows();
+        QCOMPARE(int(rows.size()), 2);
+        QVERIFY(!rows[0].pairId.isEmpty());
+        QCOMPARE(rows[0].pairId, rows[1].pairId);
+        QCOMPARE(rows[0].keyFingerprint, rows[1].keyFingerprint);
+        QVERIFY(!rows[0].moduleVersion.isEmpty());
+
+        QFile f(pairFile);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QString key = QJsonDocument::fromJson(f.readAll()).object().value(QStringLiteral("encryptionKey")).toString();
+        QCOMPARE(key.size(), 32);
+        const QByteArray raw = QByteArray::fromHex(key.toLatin1());
+        QByteArray stored;
+        for (const QString& name : QDir(data_ + QStringLiteral("/tarnwick")).entryList(QDir::Files)) {
+            QFile db(data_ + QStringLiteral("/tarnwick/") + name);
+            QVERIFY(db.open(QIODevice::ReadOnly));
+            stored += db.readAll();
+        }
+        QVERIFY(!stored.isEmpty());
+        for (const QStringList& format : {QStringList{}, QStringList{QStringLiteral("--csv")}, QStringList{QStringLiteral("--json")}})
+            stored += Cli(QStringList{QStringLiteral("history")} + format).out;
+        QVERIFY(stored.contains(rows[0].pairId.toLatin1()));
+        for (const QByteArray& needle : {key.toUpper().toLatin1(), key.toLower().toLatin1(), raw, raw.left(8).toHex()})
+            QVERIFY2(!stored.contains(needle), needle.toHex().constData());
+    }
+
+    void noRecordWritesNoRow()
+    {
+        const TRun r = Cli({QStringLiteral("-q"), QStringLiteral("--no-record"), QStringLiteral("--port"), Port(0), QStringLiteral("read-config")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY(!QFile::exists(DbPath()));
+    }
+
+    void unreachableSharedRecordKeepsRowsAndSaysSo()
+    {
+        const QString url = QStringLiteral("postgresql:///tarnwick?host=%1&port=5999").arg(dir_.filePath(QStringLiteral("no-server")));
+        const TRun r = Cli({QStringLiteral("-q"), QStringLiteral("--record"), url, QStringLiteral("--port"), Port(0), QStringLiteral("read-config")});
+        QCOMPARE(r.exitCode, 0);
+        QVERIFY2(r.err.contains("cannot be reached") && r.err.contains("kept"), r.err.constData());
+        TProductionRecord record(url, DbPath());
+        QCOMPARE(record.PendingCount(), 1);
+    }
+
+    void manyProcessesAtOnceLoseAndDoubleNothing()
+    {
+        // Each run is the tool's whole path to the record; its operation is
+        // the cheapest there is, a port that does not open (a row all the
+        // same, failed with exit status 3), so 400 runs take seconds.
+        constexpr int kProcesses = 8, kRuns = 50;
+        std::vector<std::unique_ptr<QProcess>> loops;
+        for (int i = 0; i < kProcesses; ++i) {
+            auto p = std::make_unique<QProcess>();
+            p->setProcessEnvironment(Env());
+            p->setStandardOutputFile(QProcess::nullDevice());
+            const QString script =
+                QStringLiteral("for i in $(seq %1); do \"$0\" -q --port \"$1\" read-config 2>/dev/null; [ $? = 3 ] || exit 1; done").arg(kRuns);
+            p->start(QStringLiteral("bash"), {QStringLiteral("-c"), script, qEnvironmentVariable("TW_CLI"), NoPort(i)});
+            loops.push_back(std::move(p));
+        }
+        for (auto& p : loops) {
+            QVERIFY(p->waitForFinished(240000));
+            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        }
+        const TRecordEntries rows = Rows();
+        QCOMPARE(int(rows.size()), kProcesses * kRuns);
+        QSet<QString> ids;
+        QHash<QString, int> perPort;
+        for (const TRecordEntry& e : rows) {
+            ids.insert(e.rowId);
+            ++perPort[e.port];
+        }
+        QCOMPARE(int(ids.size()), kProcesses * kRuns);
+        for (int i = 0; i < kProcesses; ++i) QCOMPARE(perPort.value(NoPort(i)), kRuns);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCliRecord)
+#include "test_cli_record.moc"

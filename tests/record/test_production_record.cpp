@@ -1,0 +1,293 @@
+// The record on SQLite: what a row keeps (never the key), the file's mode
+// and journal, the schema's version, the queries, a writer killed mid-write,
+// the panel's call from a worker thread, the History table's pairs.
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+#include <array>
+#include <cstdio>
+
+#include "module/config_layout.h"
+#include "record/history_model.h"
+#include "record/image_hash.h"
+#include "record/production_record.h"
+#include "record/record_export.h"
+#include "record/record_writer.h"
+
+namespace {
+
+TRecordEntry Row(const QString& port, const QString& outcome, const QString& pair = {}, int minutesAgo = 0)
+{
+    TRecordEntry e = NewRecordEntry(QStringLiteral("test"), QStringLiteral("program-config"));
+    e.timeUtc = e.timeUtc.addSecs(-60 * minutesAgo);
+    e.port = port;
+    e.outcome = outcome;
+    e.pairId = pair;
+    return e;
+}
+
+// Runs a query on the file with a connection of its own.
+QVariant Scalar(const QString& path, const QString& sql)
+{
+    QVariant v;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+        db.setDatabaseName(path);
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(sql) && q.next()) v = q.value(0);
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("check"));
+    return v;
+}
+
+// The child of killedWriterLeavesSoundFile: appends one row at a time and
+// says so after each commit, until it is killed.
+int AppendForever(const QString& path)
+{
+    TProductionRecord record(path);
+    for (int i = 0;; ++i) {
+        TRecordEntries rows{Row(QStringLiteral("/dev/ttyUSB%1").arg(i), QStringLiteral("ok"))};
+        rows[0].error = QString(2000, QLatin1Char('x'));  // pages enough that a kill lands mid-write
+        if (!record.Append(rows).ok) return 1;
+        std::printf("%d\n", i + 1);
+        std::fflush(stdout);
+    }
+}
+
+}  // namespace
+
+class TestProductionRecord : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    QString Path(const QString& name) { return dir_.filePath(name); }
+
+private slots:
+    void keyFreeHashAndFingerprint_data()
+    {
+        QTest::addColumn<int>("changed");
+        QTest::addColumn<bool>("sameHash");
+        QTest::newRow("a key byte") << config_layout::kOffKey + 7 << true;
+        QTest::newRow("the last key byte") << config_layout::kOffKey + 15 << true;
+        QTest::newRow("the byte after the key") << config_layout::kOffKey + 16 << false;
+        QTest::newRow("the address") << config_layout::kOffAddress << false;
+    }
+    void keyFreeHashAndFingerprint()
+    {
+        QFETCH(int, changed);
+        QFETCH(bool, sameHash);
+        std::array<uint8_t, 128> a{}, b{};
+        for (int i = 0; i < 128; ++i) a[size_t(i)] = b[size_t(i)] = uint8_t(i * 7);
+        b[size_t(changed)] ^= 0x5A;
+        QCOMPARE(ConfigImageHashWithoutKey(a.data(), 128) == ConfigImageHashWithoutKey(b.data(), 128), sameHash);
+        const bool keyChanged = changed >= config_layout::kOffKey && changed < config_layout::kOffKey + 16;
+        QCOMPARE(ConfigKeyFingerprint(a.data(), 128) != ConfigKeyFingerprint(b.data(), 128), keyChanged);
+        const QByteArray key(reinterpret_cast<const char*>(a.data()) + config_layout::kOffKey, 16);
+        QCOMPARE(ConfigKeyFingerprint(a.data(), 128),
+                 QString::fromLatin1(QCryptographicHash::hash(key, QCryptographicHash::Sha256).toHex().left(8)));
+    }
+
+    void fileIsPrivateInWalModeWithSchemaVersion()
+    {
+        const QString path = Path(QStringLiteral("new/dir/record.sqlite"));
+        {
+            TProductionRecord record(path);
+            QVERIFY(record.Append({Row(QStringLiteral("/dev/ttyUSB0"), QStringLiteral("ok"))}).ok);
+        }
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+        QCOMPARE(Scalar(path, QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
+        QCOMPARE(Scalar(path, QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 1);
+    }
+
+    void newerSchemaIsRefused()
+    {
+        const QString path = Path(QStringLiteral("newer.sqlite"));
+        {
+            TProductionRecord record(path);
+            QVERIFY(record.Append({}).ok);
+            QVERIFY(record.Append({Row(QStringLiteral("p"), QStringLiteral("ok"))}).ok);
+        }
+        Scalar(path, QStringLiteral("INSERT INTO schema_version VALUES (99)"));
+        TProductionRecord record(path);
+        const TRecordResult r = record.Append({Row(QStringLiteral("p"), QStringLiteral("ok"))});
+        QVERIFY(!r.ok);
+        QVERIFY2(r.notice.contains(QStringLiteral("newer program")), qPrintable(r.notice));
+    }
+
+    void queriesSelectRows_data()
+    {
+        QTest::addColumn<TRecordQuery>("query");
+        QTest::addColumn<QStringList>("ports");
+        TRecordQuery q;
+        QTest::newRow("all, oldest first") << q << QStringList{"/dev/a", "/dev/b", "/dev/c", "/dev/d"};
+        q.failedOnly = true;
+        QTest::newRow("failed") << q << QStringList{"/dev/b", "/dev/d"};
+        q = {};
+        q.port = QStringLiteral("/dev/serial/by-id/usb-X");
+        QTest::newRow("by-id name") << q << QStringList{"/dev/c"};
+        q = {};
+        q.pairId = QStringLiteral("P1");
+        QTest::newRow("pair") << q << QStringList{"/dev/c", "/dev/d"};
+        q = {};
+        q.since = QDateTime::currentDateTimeUtc().addSecs(-90 * 60);
+        QTest::newRow("since") << q << QStringList{"/dev/b", "/dev/c", "/dev/d"};
+    }
+    void queriesSelectRows()
+    {
+        QFETCH(TRecordQuery, query);
+        QFETCH(QStringList, ports);
+        const QString path = Path(QStringLiteral("query.sqlite"));
+        TProductionRecord record(path);
+        QString error;
+        TRecordEntries rows;
+        QVERIFY(record.Select({}, &rows, &error));
+        if (rows.empty()) {
+            TRecordEntries in{Row(QStringLiteral("/dev/a"), QStringLiteral("ok"), {}, 120),
+                              Row(QStringLiteral("/dev/b"), QStringLiteral("failed"), {}, 60),
+                              Row(QStringLiteral("/dev/c"), QStringLiteral("ok"), QStringLiteral("P1"), 1),
+                              Row(QStringLiteral("/dev/d"), QStringLiteral("failed"), QStringLiteral("P1"), 1)};
+            in[2].portById = QStringLiteral("/dev/serial/by-id/usb-X");
+            QVERIFY(record.Append(in).ok);
+        }
+        QVERIFY2(record.Select(query, &rows, &error), qPrintable(error));
+        QStringList got;
+        for (const TRecordEntry& e : rows) got << e.port;
+        QCOMPARE(got, ports);
+    }
+
+    void rowSentTwiceIsStoredOnce()
+    {
+        TProductionRecord record(Path(QStringLiteral("twice.sqlite")));
+        const TRecordEntry e = Row(QStringLiteral("/dev/x"), QStringLiteral("ok"));
+        QVERIFY(record.Append({e}).ok);
+        QVERIFY(record.Append({e}).ok);
+        TRecordEntries rows;
+        QString error;
+        QVERIFY(record.Select({}, &rows, &error));
+        QCOMPARE(int(rows.size()), 1);
+    }
+
+    void walStaysShortAcrossRuns()
+    {
+        // Each run opens the file anew, as the tool does; the WAL must not grow
+        // with the record, or every run reads more of it.
+        const QString path = Path(QStringLiteral("wal.sqlite"));
+        for (int i = 0; i < 300; ++i) {
+            TProductionRecord record(path);
+            QVERIFY(record.Append({Row(QStringLiteral("/dev/w"), QStringLiteral("ok"))}).ok);
+        }
+        QVERIFY2(QFileInfo(path + QStringLiteral("-wal")).size() < 1024 * 1024,
+                 qPrintable(QString::number(QFileInfo(path + QStringLiteral("-wal")).size())));
+    }
+
+    void killedWriterLeavesSoundFile()
+    {
+        const QString path = Path(QStringLiteral("killed.sqlite"));
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--append-forever"), path});
+        QVERIFY(child.waitForStarted());
+        // Kill it once it has committed a good number of rows, mid-stream.
+        QByteArray out;
+        QDeadlineTimer deadline(60000);
+        while (out.count('\n') < 200 && !deadline.hasExpired() && child.state() == QProcess::Running) {
+            child.waitForReadyRead(1000);
+            out += child.readAllStandardOutput();
+        }
+        ::kill(pid_t(child.processId()), SIGKILL);
+        child.waitForFinished();
+        out += child.readAllStandardOutput();
+        const int acknowledged = out.trimmed().split('\n').last().toInt();
+        QVERIFY2(acknowledged >= 200, out.right(100).constData());
+        QCOMPARE(Scalar(path, QStringLiteral("PRAGMA integrity_check")).toString(), QStringLiteral("ok"));
+        // Every acknowledged row is there; at most the one being written is added.
+        const int rows = Scalar(path, QStringLiteral("SELECT COUNT(*) FROM production_record")).toInt();
+        QVERIFY2(rows == acknowledged || rows == acknowledged + 1, qPrintable(QStringLiteral("%1 rows, %2 acknowledged").arg(rows).arg(acknowledged)));
+    }
+
+    void panelCallWorksFromWorkerThread()
+    {
+        const QString path = Path(QStringLiteral("writer.sqlite"));
+        TRecordWriter::SetLocation(QString(), path);
+        QThread* worker = QThread::create([] {
+            for (int i = 0; i < 5; ++i) TRecordWriter::Post(Row(QStringLiteral("/dev/w%1").arg(i), QStringLiteral("ok")));
+        });
+        worker->start();
+        QVERIFY(worker->wait(10000));
+        delete worker;
+        QVERIFY(TRecordWriter::Flush(20000));
+        QCOMPARE(Scalar(path, QStringLiteral("SELECT COUNT(*) FROM production_record")).toInt(), 5);
+    }
+
+    void exportsQuoteAndCarryOnlyColumns()
+    {
+        TRecordEntry e = Row(QStringLiteral("/dev/a"), QStringLiteral("failed"));
+        e.error = QStringLiteral("no answer, \"twice\"");
+        e.profile = QStringLiteral("=cmd|' /C calc'!A0");
+        const QByteArray csv = RecordCsv({e});
+        QVERIFY(csv.startsWith("row_id,time_utc,station,"));
+        QVERIFY2(csv.contains("\"no answer, \"\"twice\"\"\""), csv.constData());
+        // A spreadsheet never runs a field as a formula.
+        QVERIFY2(csv.contains(",'=cmd"), csv.constData());
+        QCOMPARE(RecordJsonLines({e}).count('\n'), 1);
+    }
+
+    void historyKeepsPairsTogether_data()
+    {
+        QTest::addColumn<int>("column");
+        QTest::addColumn<int>("order");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("time, newest first") << int(THistoryModel::Time) << int(Qt::DescendingOrder) << QString();
+        QTest::newRow("port") << int(THistoryModel::Port) << int(Qt::AscendingOrder) << QString();
+        QTest::newRow("outcome, descending") << int(THistoryModel::Outcome) << int(Qt::DescendingOrder) << QString();
+        QTest::newRow("search hits one of the pair") << int(THistoryModel::Port) << int(Qt::AscendingOrder) << QStringLiteral("/dev/z");
+    }
+    void historyKeepsPairsTogether()
+    {
+        QFETCH(int, column);
+        QFETCH(int, order);
+        QFETCH(QString, text);
+        // The pair's two rows are far apart in time and in every sort key.
+        TRecordEntries rows{Row(QStringLiteral("/dev/a"), QStringLiteral("ok"), QStringLiteral("P"), 50),
+                            Row(QStringLiteral("/dev/m"), QStringLiteral("failed"), {}, 40),
+                            Row(QStringLiteral("/dev/k"), QStringLiteral("ok"), {}, 30),
+                            Row(QStringLiteral("/dev/z"), QStringLiteral("failed"), QStringLiteral("P"), 20)};
+        THistoryModel model;
+        model.SetRows(rows);
+        THistoryFilter f;
+        f.text = text;
+        model.SetFilter(f);
+        model.sort(column, Qt::SortOrder(order));
+        QVERIFY(model.rowCount() >= 2);
+        int first = -1;
+        for (int r = 0; r < model.rowCount(); ++r)
+            if (model.EntryAt(r).pairId == QLatin1String("P")) {
+                if (first < 0) first = r;
+                else QCOMPARE(r, first + 1);
+            }
+        QVERIFY(first >= 0);
+    }
+};
+
+int main(int argc, char** argv)
+{
+    if (argc == 3 && QByteArray(argv[1]) == "--append-forever") {
+        QCoreApplication app(argc, argv);
+        return AppendForever(QString::fromLocal8Bit(argv[2]));
+    }
+    QCoreApplication app(argc, argv);
+    TestProductionRecord t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_production_record.moc"

@@ -1,0 +1,152 @@
+// The shared record against a real PostgreSQL server that the test starts
+// itself (initdb, pg_ctl) in a temporary folder on a Unix socket, as an
+// unprivileged user when the test runs as root (the server refuses root).
+// Skipped only when the server's programs are not installed.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "record/production_record.h"
+
+namespace {
+
+QString PostgresBin()
+{
+    const QStringList found = QDir(QStringLiteral("/usr/lib/postgresql")).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    for (auto it = found.crbegin(); it != found.crend(); ++it) {
+        const QString bin = QStringLiteral("/usr/lib/postgresql/%1/bin").arg(*it);
+        if (QFileInfo(bin + QStringLiteral("/initdb")).isExecutable() && QFileInfo(bin + QStringLiteral("/pg_ctl")).isExecutable())
+            return bin;
+    }
+    return {};
+}
+
+TRecordEntry Row(int i)
+{
+    TRecordEntry e = NewRecordEntry(QStringLiteral("test"), QStringLiteral("program-config"));
+    e.port = QStringLiteral("/dev/ttyUSB%1").arg(i);
+    e.outcome = QStringLiteral("ok");
+    return e;
+}
+
+}  // namespace
+
+class TestRecordPostgres : public QObject {
+    Q_OBJECT
+    QTemporaryDir dir_;
+    QString bin_;
+    QString data_, socket_;
+    bool running_ = false;
+
+    // The server's programs run as "nobody" under root.
+    bool Run(const QString& program, const QStringList& args, QByteArray* output = nullptr)
+    {
+        QProcess p;
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.setWorkingDirectory(dir_.path());
+        const QString exe = bin_ + QLatin1Char('/') + program;
+        if (::geteuid() == 0)
+            p.start(QStringLiteral("setpriv"), QStringList{QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+                                                           QStringLiteral("--clear-groups"), exe} + args);
+        else
+            p.start(exe, args);
+        const bool ok = p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        if (output) *output = p.readAll();
+        return ok;
+    }
+    bool Start()
+    {
+        QByteArray out;
+        running_ = Run(QStringLiteral("pg_ctl"),
+                       {QStringLiteral("-D"), data_, QStringLiteral("-l"), dir_.filePath(QStringLiteral("pg/log")), QStringLiteral("-w"),
+                        QStringLiteral("-o"), QStringLiteral("-k %1 -c listen_addresses= -p 5432").arg(socket_), QStringLiteral("start")},
+                       &out);
+        if (!running_) qWarning("%s", out.constData());
+        return running_;
+    }
+    bool Stop()
+    {
+        running_ = !Run(QStringLiteral("pg_ctl"), {QStringLiteral("-D"), data_, QStringLiteral("-m"), QStringLiteral("fast"), QStringLiteral("-w"), QStringLiteral("stop")});
+        return !running_;
+    }
+    QString Url() const { return QStringLiteral("postgresql:///postgres?host=%1&port=5432&user=tarnwick").arg(socket_); }
+    QString Local() const { return dir_.filePath(QStringLiteral("local.sqlite")); }
+
+private slots:
+    void initTestCase()
+    {
+        bin_ = PostgresBin();
+        if (bin_.isEmpty()) QSKIP("PostgreSQL's initdb and pg_ctl are not installed (Debian package postgresql)");
+        QVERIFY(dir_.isValid());
+        // A folder the server's user owns; the test's own stays private otherwise.
+        const QString pg = dir_.filePath(QStringLiteral("pg"));
+        QVERIFY(QDir().mkpath(pg + QStringLiteral("/sock")));
+        if (::geteuid() == 0) {
+            QVERIFY(::chmod(QFile::encodeName(dir_.path()).constData(), 0711) == 0);
+            for (const QString& d : {pg, pg + QStringLiteral("/sock")})
+                QVERIFY(::chown(QFile::encodeName(d).constData(), 65534, 65534) == 0);
+        }
+        data_ = pg + QStringLiteral("/data");
+        socket_ = pg + QStringLiteral("/sock");
+        QByteArray out;
+        QVERIFY2(Run(QStringLiteral("initdb"), {QStringLiteral("-D"), data_, QStringLiteral("-U"), QStringLiteral("tarnwick"),
+                                                QStringLiteral("-A"), QStringLiteral("trust"), QStringLiteral("--no-locale"),
+                                                QStringLiteral("-E"), QStringLiteral("UTF8"), QStringLiteral("--no-sync")},
+                     &out),
+                 out.constData());
+        QVERIFY(Start());
+    }
+    void cleanupTestCase()
+    {
+        if (running_) Stop();
+    }
+
+    void rowsGoToTheSharedRecord()
+    {
+        TProductionRecord record(Url(), Local());
+        const TRecordResult r = record.Append({Row(1), Row(2)});
+        QVERIFY2(r.ok && r.stored == 2 && r.keptLocally == 0, qPrintable(r.notice));
+        TRecordEntries rows;
+        QString error;
+        QVERIFY2(record.Select({}, &rows, &error), qPrintable(error));
+        QCOMPARE(int(rows.size()), 2);
+        QCOMPARE(rows[1].port, QStringLiteral("/dev/ttyUSB2"));
+        QVERIFY(!record.Describe().contains(QStringLiteral("password")));
+    }
+
+    void serverStoppedMidBatchKeepsRowsAndSendsThemLater()
+    {
+        // One record object across the outage: its open connection breaks.
+        TProductionRecord record(Url(), Local());
+        TRecordEntries before;
+        QString error;
+        QVERIFY(record.Select({}, &before, &error));
+        QVERIFY(record.Append({Row(10)}).ok);
+        QVERIFY(Stop());
+        TRecordResult r = record.Append({Row(11), Row(12)});
+        QVERIFY(r.ok);
+        QCOMPARE(r.keptLocally, 2);
+        QVERIFY2(r.notice.contains(QStringLiteral("cannot be reached")), qPrintable(r.notice));
+        r = record.Append({Row(13)});
+        QCOMPARE(r.keptLocally, 1);
+        QCOMPARE(record.PendingCount(), 3);
+
+        QVERIFY(Start());
+        r = record.Append({Row(14)});
+        QVERIFY2(r.ok && r.sentLater == 3 && r.stored == 1, qPrintable(r.notice));
+        QCOMPARE(record.PendingCount(), 0);
+        TRecordEntries rows;
+        QVERIFY2(record.Select({}, &rows, &error), qPrintable(error));
+        QCOMPARE(int(rows.size()), int(before.size()) + 5);
+        QSet<QString> ids;
+        for (const TRecordEntry& e : rows) ids.insert(e.rowId);
+        QCOMPARE(int(ids.size()), int(rows.size()));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestRecordPostgres)
+#include "test_record_postgres.moc"

@@ -1,0 +1,361 @@
+#include "tools/cli/cli_record.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QRegularExpression>
+#include <QUuid>
+
+#include "commands/pair_programming.h"
+#include "module/config_layout.h"
+#include "record/image_hash.h"
+#include "record/record_export.h"
+#include "serial/port_list.h"
+#include "tools/cli/cli_commands.h"
+#include "tools/cli/cli_options.h"
+
+#ifndef TW_VERSION
+#define TW_VERSION "0"
+#endif
+
+namespace {
+
+TCliRecordOptions g_options;
+QHash<QString, QString> g_unitAddresses;  // port as given -> 4 hex digits
+
+bool Fail(QString* error, const QString& text)
+{
+    *error = text;
+    return false;
+}
+
+// Options of the other commands that take a value: their value is no command.
+bool TakesValue(const QString& a)
+{
+    static const QStringList names{QStringLiteral("--port"), QStringLiteral("--baud"), QStringLiteral("--flow"),
+                                   QStringLiteral("--data"), QStringLiteral("--parity"), QStringLiteral("--stop"),
+                                   QStringLiteral("-o"), QStringLiteral("--output")};
+    return names.contains(a);
+}
+
+bool IsHexAddress(const QString& v)
+{
+    static const QRegularExpression re(QStringLiteral("^[0-9A-Fa-f]{1,4}$"));
+    return re.match(v).hasMatch();
+}
+
+QString Address(int value) { return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper(); }
+
+QDateTime ParseSince(const QString& text)
+{
+    QDateTime t = QDateTime::fromString(text, Qt::ISODate);
+    if (!t.isValid()) {
+        const QDate d = QDate::fromString(text, Qt::ISODate);
+        if (d.isValid()) t = QDateTime(d, QTime(0, 0), Qt::UTC);
+    }
+    if (t.isValid() && t.timeSpec() == Qt::LocalTime && !text.contains(QLatin1Char('T'))) t.setTimeSpec(Qt::UTC);
+    return t;
+}
+
+bool ParseHistory(const QStringList& args, TCliRecordOptions* o, QString* error)
+{
+    bool formatGiven = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString a = args[i];
+        auto value = [&](QString* v) {
+            if (i + 1 >= args.size()) return false;
+            *v = args[++i];
+            return !v->isEmpty();
+        };
+        QString v;
+        if (a == QLatin1String("history")) continue;
+        if (a == QLatin1String("--since")) {
+            if (!value(&v)) return Fail(error, QStringLiteral("--since needs a date (2026-03-01 or 2026-03-01T08:00:00Z)"));
+            o->query.since = ParseSince(v);
+            if (!o->query.since.isValid())
+                return Fail(error, QStringLiteral("--since needs a date (2026-03-01 or 2026-03-01T08:00:00Z), not %1").arg(v));
+        } else if (a == QLatin1String("--failed")) {
+            o->query.failedOnly = true;
+        } else if (a == QLatin1String("--port")) {
+            if (!value(&v)) return Fail(error, QStringLiteral("--port needs a device path or by-id name"));
+            o->query.port = v;
+        } else if (a == QLatin1String("--pair")) {
+            if (!value(&v)) return Fail(error, QStringLiteral("--pair needs a pair id"));
+            o->query.pairId = v;
+        } else if (a == QLatin1String("--csv") || a == QLatin1String("--json")) {
+            if (formatGiven) return Fail(error, QStringLiteral("history takes --csv or --json, not both"));
+            formatGiven = true;
+            o->format = a == QLatin1String("--csv") ? TCliRecordOptions::Csv : TCliRecordOptions::Json;
+        } else if (a == QLatin1String("-q") || a == QLatin1String("--quiet")) {
+        } else {
+            return Fail(error, QStringLiteral("history takes no %1").arg(a));
+        }
+    }
+    return true;
+}
+
+QString ByIdName(const QString& path)
+{
+    const QString stable = StablePortName(path);
+    return stable == path && !path.contains(QLatin1String("/by-id/")) ? QString() : stable;
+}
+
+// The adapter's USB serial number from sysfs; empty for other devices.
+QString UsbSerial(const QString& path)
+{
+    try {
+        const QString resolved = ResolvePortPath(path);
+        if (resolved.isEmpty()) return {};
+        return DescribePort(DefaultPortRoots(), QFileInfo(resolved).fileName()).serial;
+    } catch (...) {
+        return {};
+    }
+}
+
+TRecordEntry EntryFor(const QString& operation, const QString& port)
+{
+    TRecordEntry e = NewRecordEntry(QStringLiteral("tarnwick-cli " TW_VERSION), operation);
+    e.port = port;
+    e.portById = ByIdName(port);
+    e.usbSerial = UsbSerial(port);
+    return e;
+}
+
+void SetOutcome(TRecordEntry& e, const TPortResult& r)
+{
+    e.outcome = r.Ok() ? QStringLiteral("ok") : QStringLiteral("failed");
+    e.exitStatus = r.exitCode;
+    e.error = r.error;
+    e.durationMs = r.durationMs;
+}
+
+QByteArray Store(const TRecordEntries& rows)
+{
+    TProductionRecord record(g_options.location);
+    const TRecordResult r = record.Append(rows);
+    if (r.notice.isEmpty()) return {};
+    return QStringLiteral("tarnwick-cli: record: %1\n").arg(r.notice).toLocal8Bit();
+}
+
+QByteArray HexBytes(const QString& hex)
+{
+    return QByteArray::fromHex(hex.toLatin1());
+}
+
+}  // namespace
+
+void SetCliRecordOptions(const TCliRecordOptions& options) { g_options = options; }
+
+QString RecordUsage()
+{
+    return QStringLiteral(
+        "\n"
+        "Production record: program-flash, program-config, pair and read-config add a row\n"
+        "per module to the record ($XDG_DATA_HOME/tarnwick/record.sqlite):\n"
+        "  --record URL        postgresql://USER@HOST/DB, a record shared by a line of\n"
+        "                      stations (rows wait in the local file while it cannot be\n"
+        "                      reached), or another SQLite file\n"
+        "  --no-record         no row for this run\n"
+        "  --unit-address-from 0001|next|FILE   program-config: each port its own unit\n"
+        "                      address, in the order of the ports, from 0001 (hex), from\n"
+        "                      the record's highest plus one, or from a FILE of\n"
+        "                      \"BY-ID-NAME ADDRESS\" lines\n"
+        "  history [--since DATE] [--failed] [--port P] [--pair ID] [--csv | --json]\n"
+        "                      the record's rows, oldest first\n");
+}
+
+bool ExtractRecordOptions(QStringList* args, TCliRecordOptions* out, QString* error)
+{
+    TCliRecordOptions o;
+    QStringList rest;
+    bool recordGiven = false;
+    QString command;
+    for (int i = 0; i < args->size(); ++i) {
+        QString a = (*args)[i];
+        QString inlineValue;
+        const bool hasInline = a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='));
+        if (hasInline) {
+            inlineValue = a.mid(a.indexOf(QLatin1Char('=')) + 1);
+            a = a.left(a.indexOf(QLatin1Char('=')));
+        }
+        auto value = [&](QString* v) {
+            if (hasInline) *v = inlineValue;
+            else if (i + 1 < args->size()) *v = (*args)[++i];
+            else return false;
+            return !v->isEmpty();
+        };
+        if (a == QLatin1String("--")) {
+            rest << args->mid(i);
+            break;
+        }
+        if (a == QLatin1String("--record")) {
+            if (!value(&o.location)) return Fail(error, QStringLiteral("--record needs postgresql://… or a SQLite file"));
+            recordGiven = true;
+        } else if (a == QLatin1String("--no-record")) {
+            o.enabled = false;
+        } else if (a == QLatin1String("--unit-address-from")) {
+            if (!value(&o.unitFrom)) return Fail(error, QStringLiteral("--unit-address-from needs 0001, next or a FILE"));
+        } else {
+            if (command.isEmpty() && !a.startsWith(QLatin1Char('-')) && (i == 0 || !TakesValue((*args)[i - 1])))
+                command = a;
+            rest << (*args)[i];
+        }
+    }
+    if (recordGiven && !o.enabled) return Fail(error, QStringLiteral("--record and --no-record exclude each other"));
+    if (command == QLatin1String("history")) {
+        o.history = true;
+        if (!o.unitFrom.isEmpty()) return Fail(error, QStringLiteral("history takes no --unit-address-from"));
+        if (!ParseHistory(rest, &o, error)) return false;
+        rest.clear();
+    } else if (!o.unitFrom.isEmpty() && command != QLatin1String("program-config")) {
+        return Fail(error, QStringLiteral("--unit-address-from goes with program-config"));
+    }
+    *args = rest;
+    *out = o;
+    return true;
+}
+
+int RunHistory(const TCliRecordOptions& options, QByteArray* out, QByteArray* err)
+{
+    TProductionRecord record(options.location);
+    TRecordEntries rows;
+    QString error;
+    if (!record.Select(options.query, &rows, &error)) {
+        *err += QStringLiteral("tarnwick-cli: the record cannot be read: %1\n").arg(error).toLocal8Bit();
+        return cli_exit::ModuleFailed;
+    }
+    switch (options.format) {
+    case TCliRecordOptions::Csv: *out = RecordCsv(rows); break;
+    case TCliRecordOptions::Json: *out = RecordJsonLines(rows); break;
+    default: *out = RecordText(rows); break;
+    }
+    return cli_exit::Ok;
+}
+
+bool PrepareUnitAddresses(const TCliPlan& plan, QString* error)
+{
+    g_unitAddresses.clear();
+    const QString from = g_options.unitFrom;
+    if (from.isEmpty()) return true;
+    const QStringList& ports = plan.options.ports;
+    if (from == QLatin1String("next") || IsHexAddress(from)) {
+        int first = 0;
+        if (from == QLatin1String("next")) {
+            if (!g_options.enabled) return Fail(error, QStringLiteral("--unit-address-from next reads the record: not with --no-record"));
+            TProductionRecord record(g_options.location);
+            QString next;
+            if (!record.NextUnitAddress(&next, error)) return false;
+            first = next.toInt(nullptr, 16);
+        } else {
+            first = from.toInt(nullptr, 16);
+        }
+        if (first + ports.size() - 1 > 0xFFFF)
+            return Fail(error, QStringLiteral("%1 ports from unit address %2 go past FFFF").arg(ports.size()).arg(Address(first)));
+        for (int i = 0; i < ports.size(); ++i) g_unitAddresses.insert(ports[i], Address(first + i));
+        return true;
+    }
+    // A file: one "BY-ID-NAME ADDRESS" per line, # for comments.
+    QFile f(from);
+    if (!f.open(QIODevice::ReadOnly)) return Fail(error, QStringLiteral("cannot read %1: %2").arg(from, f.errorString()));
+    QHash<QString, QString> map;
+    int lineNo = 0;
+    for (const QByteArray& raw : f.readAll().split('\n')) {
+        ++lineNo;
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
+        const QStringList parts = line.split(QRegularExpression(QStringLiteral("\\s+")));
+        if (parts.size() != 2 || !IsHexAddress(parts[1]))
+            return Fail(error, QStringLiteral("%1 line %2: needs a device name and a unit address (4 hex digits)").arg(from).arg(lineNo));
+        map.insert(parts[0], Address(parts[1].toInt(nullptr, 16)));
+    }
+    for (const QString& port : ports) {
+        QString address = map.value(port);
+        if (address.isEmpty()) address = map.value(StablePortName(port));
+        if (address.isEmpty()) return Fail(error, QStringLiteral("%1 gives no unit address for %2").arg(from, port));
+        g_unitAddresses.insert(port, address);
+    }
+    return true;
+}
+
+TMemoryBlock ImageForPort(const TMemoryBlock& image, const QString& port)
+{
+    const QString address = g_unitAddresses.value(port);
+    if (address.isEmpty()) return image;
+    TMemoryBlock out = image;
+    // As the Config Memory page writes its address: low byte, high byte, twice.
+    const int value = address.toInt(nullptr, 16);
+    out[config_layout::kOffAddress] = out[config_layout::kOffAddressAgain] = uint8_t(value & 0xFF);
+    out[config_layout::kOffAddress + 1] = out[config_layout::kOffAddressAgain + 1] = uint8_t(value >> 8);
+    return out;
+}
+
+QByteArray RecordResults(const TCliPlan& plan, const std::vector<TPortResult>& results)
+{
+    if (!g_options.enabled) return {};
+    QString operation;
+    switch (plan.options.command) {
+    case TCliCommand::ProgramFlash: operation = QStringLiteral("program-flash"); break;
+    case TCliCommand::ProgramConfig: operation = QStringLiteral("program-config"); break;
+    case TCliCommand::ReadConfig: operation = QStringLiteral("read-config"); break;
+    default: return {};  // reads that change nothing are not recorded
+    }
+    const bool program = plan.options.command != TCliCommand::ReadConfig;
+    const bool config = plan.options.command != TCliCommand::ProgramFlash;
+    TRecordEntries rows;
+    for (const TPortResult& r : results) {
+        TRecordEntry e = EntryFor(operation, r.port);
+        // The time the run began, not when it was recorded.
+        e.timeUtc = e.timeUtc.addMSecs(-r.durationMs);
+        SetOutcome(e, r);
+        if (program) {
+            e.profile = QFileInfo(plan.options.args.value(0)).fileName();
+            const TMemoryBlock image = config ? ImageForPort(plan.config, r.port) : plan.flash;
+            e.imageSha256 = config ? ConfigImageHashWithoutKey(image.data(), int(image.size()))
+                                   : ImageHash(image.data(), int(image.size()));
+            if (config) e.keyFingerprint = ConfigKeyFingerprint(image.data(), int(image.size()));
+            e.unitAddress = g_unitAddresses.value(r.port);
+            e.verified = !plan.options.verify ? QStringLiteral("skipped")
+                         : r.data.value(QStringLiteral("verified")).toBool() ? QStringLiteral("yes")
+                                                                              : QStringLiteral("no");
+            QStringList addresses;
+            for (const QJsonValue& d : r.data.value(QStringLiteral("differences")).toArray())
+                addresses << QStringLiteral("0x%1").arg(d.toObject().value(QStringLiteral("address")).toInt(), 2, 16, QLatin1Char('0'));
+            e.differences = addresses.join(QLatin1Char(' '));
+        } else {
+            const QByteArray image = HexBytes(r.data.value(QStringLiteral("config")).toString());
+            const auto* bytes = reinterpret_cast<const uint8_t*>(image.constData());
+            if (!image.isEmpty()) {
+                e.imageSha256 = ConfigImageHashWithoutKey(bytes, int(image.size()));
+                e.keyFingerprint = ConfigKeyFingerprint(bytes, int(image.size()));
+            }
+            if (!plan.options.output.isEmpty()) e.profile = QFileInfo(OutputPathFor(plan.options.output, r.port)).fileName();
+        }
+        rows.push_back(e);
+    }
+    return Store(rows);
+}
+
+QByteArray RecordPair(const TCliPlan& plan, const TPairResult& pair, qint64 durationMs)
+{
+    if (!g_options.enabled) return {};
+    const QString pairId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    const std::array<TMemoryBytes, 2> images = PairImages(plan.pair);
+    TRecordEntries rows;
+    for (int i = 0; i < 2; ++i) {
+        const TPairModule& m = pair.modules[size_t(i)];
+        TRecordEntry e = EntryFor(QStringLiteral("pair"), m.port.isEmpty() ? plan.options.ports.value(i) : m.port);
+        e.timeUtc = e.timeUtc.addMSecs(-durationMs);
+        e.profile = QFileInfo(plan.options.args.value(0)).fileName();
+        e.moduleVersion = m.version;
+        e.imageSha256 = ConfigImageHashWithoutKey(images[size_t(i)].data(), int(images[size_t(i)].size()));
+        e.keyFingerprint = ConfigKeyFingerprint(images[size_t(i)].data(), int(images[size_t(i)].size()));
+        e.verified = m.verified ? QStringLiteral("yes") : QStringLiteral("no");
+        e.outcome = m.Ok() ? QStringLiteral("ok") : QStringLiteral("failed");
+        e.exitStatus = m.Ok() ? cli_exit::Ok : m.failure == TPairFailure::Port ? cli_exit::PortFailed : cli_exit::ModuleFailed;
+        e.error = m.error;
+        e.durationMs = durationMs;
+        e.pairId = pairId;
+        rows.push_back(e);
+    }
+    return Store(rows);
+}
