@@ -7,6 +7,7 @@
 
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/cli_options.h"
+#include "tools/cli/link_test_command.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ int main(int argc, char** argv)
 
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
+    if (IsLinkTestCommand(args)) return RunLinkTestCommand(args);
     TCliOptions options;
     QString error;
     if (!ParseCliOptions(args, &options, &error)) return UsageError(error);
