@@ -145,7 +145,7 @@ TLinkTestWindow::TLinkTestWindow(std::function<TPairPortSetup()> setup, int rfDa
     ThroughputChart = new TMiniChart(QStringLiteral("Throughput"), QStringLiteral("s"), TMiniChart::TKind::Line, this);
     ThroughputChart->setObjectName(QStringLiteral("ThroughputChart"));
     ThroughputChart->SetYUnit(QStringLiteral(" B/s"));
-    LatencyChart = new TMiniChart(QStringLiteral("Latency"), QStringLiteral("ms"), TMiniChart::TKind::Bars, this);
+    LatencyChart = new TMiniChart(QStringLiteral("Latency (frames)"), QStringLiteral("ms"), TMiniChart::TKind::Bars, this);
     LatencyChart->setObjectName(QStringLiteral("LatencyChart"));
     auto* charts = new QHBoxLayout;
     charts->addWidget(PerChart);
@@ -155,6 +155,7 @@ TLinkTestWindow::TLinkTestWindow(std::function<TPairPortSetup()> setup, int rfDa
     LinkSummary->setObjectName(QStringLiteral("LinkSummary"));
     LinkSummary->setReadOnly(true);
     LinkSummary->setMinimumHeight(7 * fontMetrics().height());
+    LinkSummary->setMaximumHeight(12 * fontMetrics().height());
 
     auto* top = new QHBoxLayout;
     top->addWidget(ports);
@@ -163,7 +164,7 @@ TLinkTestWindow::TLinkTestWindow(std::function<TPairPortSetup()> setup, int rfDa
     v->addLayout(top);
     v->addLayout(buttons);
     v->addWidget(LinkFigures);
-    v->addLayout(charts, 1);
+    v->addLayout(charts, 2);
     v->addWidget(LinkSummary);
 
     poll_ = new QTimer(this);

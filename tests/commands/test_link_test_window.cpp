@@ -53,7 +53,7 @@ private slots:
         TAirOptions o;
         o.loopback = true;
         o.loss = 0.05;
-        o.bitErrors = 0.0001;
+        o.bitErrors = 0.00002;
         o.latencyMs = 15;
         QVERIFY(m.Start(CableLinkMemory(0x11, true), o));
 

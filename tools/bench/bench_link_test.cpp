@@ -121,12 +121,13 @@ int main(int argc, char** argv)
         // from the event loop, and its cost is not the panel's.
         const QString pl = dir.filePath(QStringLiteral("looped"));
         qint64 pid = 0;
-        if (!QProcess::startDetached(QStringLiteral(TW_VMODULE_EXE),
-                                     {QStringLiteral("--mode"), QStringLiteral("cable-link"), QStringLiteral("--loopback"),
-                                      QStringLiteral("--air-loss"), QStringLiteral("0.05"), QStringLiteral("--link"), pl,
-                                      QStringLiteral("--config-image"), ConfigFile(dir, QStringLiteral("l.bin"), 4, true)},
-                                     QString(), &pid))
-            return 1;
+        QProcess detached;
+        detached.setProgram(QStringLiteral(TW_VMODULE_EXE));
+        detached.setArguments({QStringLiteral("--mode"), QStringLiteral("cable-link"), QStringLiteral("--loopback"),
+                               QStringLiteral("--air-loss"), QStringLiteral("0.05"), QStringLiteral("--link"), pl,
+                               QStringLiteral("--config-image"), ConfigFile(dir, QStringLiteral("l.bin"), 4, true)});
+        detached.setStandardOutputFile(QProcess::nullDevice());
+        if (!detached.startDetached(&pid)) return 1;
         QElapsedTimer startWait;
         startWait.start();
         while (!QFile::exists(pl) && startWait.elapsed() < 10000) QThread::msleep(20);
