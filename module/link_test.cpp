@@ -18,6 +18,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kWindowBytes = 512;
 // Longest single wait while a window is full and nothing comes back on this port.
 constexpr int kWindowWaitMs = 10;
+constexpr int kWriteTimeoutMs = 250;
 
 int64_t UsSince(Clock::time_point t0) { return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count(); }
 
@@ -238,6 +239,10 @@ void TLinkTest::Worker(int side)
                 if (r == brCustom) port.SetCustomBaudRate(req_.customBaud);
                 port.SetBaudRate(r);
             }
+            // A line held by flow control (no module, CTS low) must not
+            // hold a Stop for the default seconds: short writes, retried.
+            port.Timeouts().SetWriteTotalMultiplier(0);
+            port.Timeouts().SetWriteTotalConstant(kWriteTimeoutMs);
             port.OpenPort();
             opened = port.Connected();
             if (opened) port.PurgeBuffers(true, true);
