@@ -210,6 +210,17 @@ void TLinkTestWindow::RefreshPorts()
         LinkPortB->setCurrentIndex(LinkPortA->currentIndex() + 1 < LinkPortB->count() ? LinkPortA->currentIndex() + 1 : 0);
 }
 
+void TLinkTestWindow::ChoosePorts(const QString& a, const QString& b)
+{
+    if (Running()) return;
+    LinkLoopback->setChecked(false);
+    for (auto [c, port] : {std::pair{LinkPortA, a}, std::pair{LinkPortB, b}}) {
+        const int i = c->findData(port);
+        if (i >= 0) c->setCurrentIndex(i);
+        else c->setEditText(port);
+    }
+}
+
 void TLinkTestWindow::UpdateControls()
 {
     const bool running = Running();

@@ -62,6 +62,8 @@ public:
     static int RfBpsOfItem(int item);
     // The choosers' lists again, from the Com Port page's (the choices kept).
     void RefreshPorts();
+    // Two ports, as Program Pair just programmed them (loopback off).
+    void ChoosePorts(const QString& a, const QString& b);
 
 protected:
     void closeEvent(QCloseEvent* e) override;

@@ -1,5 +1,7 @@
 #include "commands/program_pair_dialog.h"
 
+#include "commands/link_test_window.h"
+
 #include <QComboBox>
 #include <QFileInfo>
 #include <QGridLayout>
@@ -110,6 +112,10 @@ TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, const TPairP
     grid->addWidget(PairProgress, 5, 0, 1, 3);
     grid->addWidget(PairSummaryText, 6, 0, 1, 3);
     grid->addWidget(SavePairProfileButton, 7, 0);
+    PairLinkTestButton = new QPushButton(QStringLiteral("Link Test…"), this);
+    PairLinkTestButton->setObjectName(QStringLiteral("PairLinkTestButton"));
+    PairLinkTestButton->setEnabled(false);
+    grid->addWidget(PairLinkTestButton, 7, 2);
 
     poll_ = new QTimer(this);
     poll_->setInterval(100);
@@ -122,6 +128,16 @@ TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, const TPairP
     connect(RunPairButton, &QPushButton::clicked, this, [this] { StartPair(); });
     connect(AbortPairButton, &QPushButton::clicked, this, [this] { abort_ = true; });
     connect(SavePairProfileButton, &QPushButton::clicked, this, [this] { SavePairProfile(); });
+    // The window outlives the dialog: it belongs to the dialog's owner.
+    connect(PairLinkTestButton, &QPushButton::clicked, this, [this] {
+        QWidget* owner = parentWidget();
+        if (!owner) return;
+        const TPairPortSetup setup = setup_;
+        const int rf = ran_.rfDataRate;
+        const QString a = result_.modules[0].port, b = result_.modules[1].port;
+        accept();
+        ShowLinkTestWindow(owner, [setup] { return setup; }, rf)->ChoosePorts(a, b);
+    });
     resize(520, 380);
 }
 
@@ -217,6 +233,7 @@ void TProgramPairDialog::PollPair()
     RunPairButton->setEnabled(true);
     AbortPairButton->setEnabled(false);
     SavePairProfileButton->setEnabled(true);
+    PairLinkTestButton->setEnabled(result_.modules.size() == 2 && result_.modules[0].Ok() && result_.modules[1].Ok());
 }
 
 void TProgramPairDialog::SavePairProfile()
