@@ -314,7 +314,7 @@ void TLinkTestWindow::Show(const TLinkTestResult& r)
                      .arg(d.counts.received)
                      .arg(d.counts.lost)
                      .arg(d.counts.corrupted)
-                     .arg(d.counts.Per(), 0, 'f', 1)
+                     .arg(d.perPercent, 0, 'f', 1)
                      .arg(d.throughput, 0, 'f', 0)
                      .arg(d.lineShare, 0, 'f', 0)
                      .arg(d.rfShare, 0, 'f', 0);

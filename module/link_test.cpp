@@ -425,6 +425,9 @@ TLinkTestResult TLinkTest::Snapshot() const
         // at the end every frame not seen is.
         const long accounted = s.finished ? st.counts.sent : st.highest + 1;
         d.counts.lost = std::max(0L, accounted - st.counts.received - st.counts.corrupted);
+        d.perPercent = s.finished ? d.counts.Per()
+                                  : accounted > 0 ? 100.0 * double(accounted - std::min(accounted, st.counts.received)) / double(accounted)
+                                                  : 0;
         if (st.firstSendUs >= 0) {
             const int64_t until = s.finished ? std::max(st.lastArrivalUs, st.firstSendUs) : now;
             const double secs = std::max(1e-3, double(until - st.firstSendUs) / 1e6);

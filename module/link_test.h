@@ -75,6 +75,10 @@ struct TLinkSample {
 struct TLinkDirectionResult {
     QString name;  // "A to B", "B to A", "out and back"
     TLinkCounts counts;
+    // Packet error rate; while running, of the frames whose fate is known
+    // (those before the last one that arrived), so frames on their way do
+    // not count as errors.
+    double perPercent = 0;
     double throughput = 0;  // payload bytes per second
     double lineShare = 0;   // of what the line can carry, percent
     double rfShare = 0;     // of the RF data rate, percent

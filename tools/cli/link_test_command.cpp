@@ -34,7 +34,7 @@ QString LiveLine(const TLinkTestResult& r)
                     .arg(d.name)
                     .arg(d.counts.received)
                     .arg(d.counts.sent)
-                    .arg(d.counts.Per(), 0, 'f', 1)
+                    .arg(d.perPercent, 0, 'f', 1)
                     .arg(d.throughput, 0, 'f', 0);
     return line;
 }
