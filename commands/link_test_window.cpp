@@ -365,12 +365,9 @@ bool TLinkTestWindow::SaveResults(const QString& csvPath, QString* error) const
 
 void TLinkTestWindow::closeEvent(QCloseEvent* e)
 {
-    // Closing the window stops a run; the partial result stays for the next look.
+    // Closing the window stops a run, which ends by itself (frames on their
+    // way are still awaited); the partial result stays for the next look.
     Stop();
-    if (test_) {
-        test_->WaitFinished(3000);
-        Poll();
-    }
     e->accept();
 }
 
