@@ -87,6 +87,14 @@ private slots:
         QVERIFY(csv.open(QIODevice::ReadOnly) && json.open(QIODevice::ReadOnly));
         QVERIFY(csv.readLine().startsWith("second,sent,received"));
         QVERIFY(QJsonDocument::fromJson(json.readAll()).object().value(QStringLiteral("partial")).toBool());
+
+        // Closing the window stops a run too, and the operation ends.
+        QVERIFY(w.Start());
+        QTRY_VERIFY_WITH_TIMEOUT(w.LinkFigures->text().contains(QStringLiteral("received")), 20000);
+        w.close();
+        QTRY_VERIFY_WITH_TIMEOUT(!w.Running(), 20000);
+        QVERIFY(!TOperationState::Running());
+        QCOMPARE(w.LastResult().partialReason, QStringLiteral("stopped"));
     }
 };
 
