@@ -16,6 +16,7 @@
 #include "app/file_menu.h"
 #include "app/history_window.h"
 #include "commands/command_page.h"
+#include "commands/link_test_window.h"
 #include "commands/program_pair_dialog.h"
 #include "common/dialogs.h"
 #include "flash_editor/flash_page.h"
@@ -136,6 +137,15 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
         historyWindow_->raise();
         historyWindow_->activateWindow();
     });
+    // The Link Test opens its own ports with the Com Port page's settings.
+    auto linkTest = [this] {
+        ShowLinkTestWindow(this, [this] {
+            return TPairPortSetup{ComPortSheet->ComComboBox1->Select().PortInfos(), ComPortSheet->Choices(),
+                                  ComPort1->Connected() ? ComPort1->Port() : QString(), &ComPort1->Traffic()};
+        }, FlashConfigSheet->Values().rfDataRate);
+    };
+    connect(ViewMenu->addAction(QStringLiteral("&Link Test…")), &QAction::triggered, this, linkTest);
+    connect(FlashConfigSheet->LinkTestButton, &QPushButton::clicked, this, linkTest);
 
     aboutBox_ = new TAboutBox(this);
     layout()->setSizeConstraint(QLayout::SetFixedSize);

@@ -1,5 +1,7 @@
 #include "commands/program_pair_dialog.h"
 
+#include "commands/link_test_window.h"
+
 #include <QComboBox>
 #include <QGridLayout>
 #include <QLabel>
@@ -113,6 +115,10 @@ TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, const TPairP
     grid->addWidget(PairProgress, 5, 0, 1, 3);
     grid->addWidget(PairSummaryText, 6, 0, 1, 3);
     grid->addWidget(SavePairProfileButton, 7, 0);
+    PairLinkTestButton = new QPushButton(QStringLiteral("Link Test…"), this);
+    PairLinkTestButton->setObjectName(QStringLiteral("PairLinkTestButton"));
+    PairLinkTestButton->setEnabled(false);
+    grid->addWidget(PairLinkTestButton, 7, 2);
 
     poll_ = new QTimer(this);
     poll_->setInterval(100);
@@ -127,6 +133,17 @@ TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, const TPairP
         if (run_) run_->abort = true;
     });
     connect(SavePairProfileButton, &QPushButton::clicked, this, [this] { SavePairProfile(); });
+    // The window outlives the dialog: it belongs to the dialog's owner.
+    connect(PairLinkTestButton, &QPushButton::clicked, this, [this] {
+        QWidget* owner = parentWidget();
+        if (!owner) return;
+        const TPairPortSetup setup = setup_;
+        const int rf = ran_.rfDataRate;
+        if (!run_) return;
+        const QString a = run_->result.modules[0].port, b = run_->result.modules[1].port;
+        accept();
+        ShowLinkTestWindow(owner, [setup] { return setup; }, rf)->ChoosePorts(a, b);
+    });
     resize(520, 380);
 }
 
@@ -245,6 +262,7 @@ void TProgramPairDialog::PairFinished()
     RunPairButton->setEnabled(true);
     AbortPairButton->setEnabled(false);
     SavePairProfileButton->setEnabled(true);
+    PairLinkTestButton->setEnabled(run_->result.Ok());
 }
 
 void TProgramPairDialog::SavePairProfile()

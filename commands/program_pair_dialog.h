@@ -39,6 +39,7 @@ public:
     QProgressBar* PairProgress;
     QPlainTextEdit* PairSummaryText;
     QPushButton* SavePairProfileButton;
+    QPushButton* PairLinkTestButton;  // after a pair was programmed: prove it
 
     bool Running() const;
     // The device a chooser names: the chosen entry's path, or what was typed.

@@ -23,7 +23,7 @@ if [ "${TW_SANITIZE_RUN:-1}" = 1 ]; then
 fi
 
 if [ "${TW_SANITIZE_RUN:-1}" = 1 ]; then
-  tsan_tests=(serial_test_com_events serial_test_com_port_pty serial_test_device_contract)
+  tsan_tests=(serial_test_com_events serial_test_com_port_pty serial_test_device_contract module_test_link_test)
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_TSAN=ON -DTW_BENCH=OFF >/dev/null
   cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}"
   TSAN_OPTIONS="halt_on_error=1:suppressions=$PWD/tests/tsan.supp" \

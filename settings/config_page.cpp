@@ -75,6 +75,9 @@ TConfigPage::TConfigPage(TPortControls& controls, QWidget* parent) : QWidget(par
     ProgramPairButton = new QPushButton(QStringLiteral("Program Pair…"), this);
     ProgramPairButton->setObjectName(QStringLiteral("ProgramPairButton"));
     ProgramPairButton->setGeometry(520, 222, 110, 25);
+    LinkTestButton = new QPushButton(QStringLiteral("Link Test…"), this);
+    LinkTestButton->setObjectName(QStringLiteral("LinkTestButton"));
+    LinkTestButton->setGeometry(404, 222, 110, 25);
 
     ReadConfigButton = new QPushButton(QStringLiteral("Read Config"), this);
     ReadConfigButton->setObjectName(QStringLiteral("ReadConfigButton"));

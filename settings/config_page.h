@@ -79,6 +79,7 @@ public:
     QCheckBox* VerifyConfigCheckBox;     // "Verify after programming"
     bool VerifyAfterProgramming() const;
     QPushButton* ProgramPairButton;      // opens Program Pair (the window wires it)
+    QPushButton* LinkTestButton;         // opens the Link Test window (the window wires it)
     QLabel* Note1;
     QLabel* Note2;
     QLabel* MasterSlaveNote3;

@@ -12,6 +12,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "commands/link_test_window.h"
 #include "commands/program_pair_dialog.h"
 #include "common/dialogs.h"
 #include "settings/config_profile.h"
@@ -67,6 +68,7 @@ private slots:
         QVERIFY(summary.contains(QStringLiteral("C2.10")));
         QVERIFY(summary.contains(QStringLiteral("Point B on %1: FAILED").arg(QString::fromStdString(b_->PortPath()))));
         QVERIFY(summary.contains(QStringLiteral("Redo this module")));
+        QVERIFY(!d.PairLinkTestButton->isEnabled());
         QVERIFY(summary.contains(KeyHint(key)));
         QVERIFY(!summary.contains(key));
         QVERIFY(PairImages([&] { TConfigValues w = v; w.key = key; return w; }())[0] ==
@@ -119,6 +121,21 @@ private slots:
         const QString summary = d.PairSummaryText->toPlainText();
         QVERIFY2(summary.contains(QStringLiteral("Point A on %1: ok").arg(pa)), qPrintable(summary));
         QVERIFY2(summary.contains(QStringLiteral("Point B on %1: ok").arg(pb)), qPrintable(summary));
+        // Right after the pair: its Link Test, on its two ports.
+        {
+            QWidget owner;
+            owner.show();
+            d.setParent(&owner, Qt::Dialog);
+            QVERIFY(d.PairLinkTestButton->isEnabled());
+            QTest::mouseClick(d.PairLinkTestButton, Qt::LeftButton);
+            auto* w = owner.findChild<TLinkTestWindow*>(QStringLiteral("LinkTestWindow"));
+            const bool opened = w && w->isVisible() && !d.isVisible();
+            if (!opened) d.setParent(nullptr);
+            QVERIFY(opened);
+            QCOMPARE(TProgramPairDialog::ChosenPort(w->LinkPortA), pa);
+            QCOMPARE(TProgramPairDialog::ChosenPort(w->LinkPortB), pb);
+            d.setParent(nullptr);
+        }
 
         // The panel's own open port is not taken from under it.
         setup.openPort = pb;

@@ -82,6 +82,13 @@ private slots:
         QCOMPARE(o.configImage, std::string("/tmp/c.bin"));
         QVERIFY(Parse({"--help"}, &o));
         QVERIFY(o.help);
+        QVERIFY(Parse({"--mode", "cable-link", "--air=bench", "--air-loss", "0.05", "--air-bit-errors", "1e-4",
+                       "--air-latency", "20"},
+                      &o));
+        QVERIFY(o.cableLink && o.air.name == "bench" && !o.air.loopback);
+        QCOMPARE(o.air.loss, 0.05);
+        QCOMPARE(o.air.bitErrors, 1e-4);
+        QCOMPARE(o.air.latencyMs, 20);
     }
 
     void badCommandLines_data()
@@ -100,6 +107,11 @@ private slots:
         QTest::newRow("flag with value") << QStringList{"--silent=1"};
         QTest::newRow("version too long") << QStringList{"--version-length", "65"};
         QTest::newRow("corrupt address too big") << QStringList{"--corrupt-write", "100"};
+        QTest::newRow("air without cable-link mode") << QStringList{"--air", "x"};
+        QTest::newRow("cable-link without an air") << QStringList{"--mode", "cable-link"};
+        QTest::newRow("air and loopback") << QStringList{"--mode", "cable-link", "--air", "x", "--loopback"};
+        QTest::newRow("loss above one") << QStringList{"--mode", "cable-link", "--loopback", "--air-loss", "1.5"};
+        QTest::newRow("air name with a slash") << QStringList{"--mode", "cable-link", "--air", "a/b"};
         QTest::newRow("corrupt address missing") << QStringList{"--corrupt-write"};
         QTest::newRow("config image empty") << QStringList{"--config-image="};
     }

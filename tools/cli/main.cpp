@@ -8,6 +8,7 @@
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/cli_options.h"
 #include "tools/cli/cli_record.h"
+#include "tools/cli/link_test_command.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ int main(int argc, char** argv)
 
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
+    if (IsLinkTestCommand(args)) return RunLinkTestCommand(args);
     TCliOptions options;
     QString error;
     TCliRecordOptions record;

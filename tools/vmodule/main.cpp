@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "tools/vmodule/air_link.h"
 #include "tools/vmodule/module_image.h"
 #include "tools/vmodule/virtual_module.h"
 #include "tools/vmodule/vmodule_options.h"
@@ -49,6 +51,22 @@ int main(int argc, char** argv)
     if (!opt.link.empty()) module.SetLinkPath(opt.link);
     if (opt.addressSet) module.SetUnitAddress(opt.address);
     module.SetFaults(opt.faults);
+    // Cable Link: the line's bytes go over the air instead of to the command
+    // reader; the air reads the pair's settings from the memory as it is.
+    std::unique_ptr<TAirLink> air;
+    if (opt.cableLink) {
+        air = std::make_unique<TAirLink>(
+            opt.air,
+            [&module] {
+                const auto mem = module.Memory();
+                std::array<uint8_t, 128> config;
+                std::copy(mem.begin() + 128, mem.end(), config.begin());
+                return AirIdentityOf(config);
+            },
+            [&module](std::vector<uint8_t> bytes) { module.Inject(bytes); });
+        TAirLink* link = air.get();
+        module.SetSerialSink([link](const uint8_t* data, size_t n) { link->Send(data, n); });
+    }
     if (!module.Start(&error)) {
         std::fprintf(stderr, "tarnwick-vmodule: %s\n", error.c_str());
         return 1;
@@ -58,6 +76,11 @@ int main(int argc, char** argv)
         auto memory = module.Memory();
         std::copy(config.begin(), config.end(), memory.begin() + 128);
         module.SetMemory(memory);
+    }
+    if (air && !air->Start(&error)) {
+        module.Stop();
+        std::fprintf(stderr, "tarnwick-vmodule: %s\n", error.c_str());
+        return 1;
     }
     std::printf("%s\n", module.PortPath().c_str());
     std::fflush(stdout);
@@ -73,7 +96,10 @@ int main(int argc, char** argv)
             break;
         }
     }
+    // The module first: its thread hands the air the line's bytes. The air
+    // may still read the memory and inject into the stopped module.
     module.Stop();
+    if (air) air->Stop();
     if (!module.ImageError().empty()) {
         std::fprintf(stderr, "tarnwick-vmodule: %s\n", module.ImageError().c_str());
         rc = 1;

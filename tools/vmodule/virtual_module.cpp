@@ -101,6 +101,7 @@ struct TVirtualModule::Impl {
     std::deque<Pending> pending;
     Clock::time_point lastByte;
     std::vector<uint8_t> injected;  // guarded by m; moved to pending by the module thread
+    std::function<void(const uint8_t*, size_t)> serialSink;  // set before Start
 
     Impl()
     {
@@ -243,7 +244,7 @@ bool TVirtualModule::Impl::Process(const uint8_t* data, size_t n)
                 HangUp();
                 return true;
             }
-            if (wrongRate) continue;
+            if (wrongRate || serialSink) continue;
             TModuleProtocol::Result r = proto.Feed(b);
             written = written || r.memoryWritten;
             const bool mute =
@@ -254,6 +255,7 @@ bool TVirtualModule::Impl::Process(const uint8_t* data, size_t n)
         }
         lastByte = now;
     }
+    if (serialSink && !wrongRate) serialSink(data, n);
     if (written) SaveImage();
     return false;
 }
@@ -645,6 +647,11 @@ std::vector<uint8_t> TVirtualModule::SentSerialData() const
 {
     std::lock_guard<std::mutex> lock(d_->m);
     return d_->proto.LastSerialData();
+}
+
+void TVirtualModule::SetSerialSink(std::function<void(const uint8_t*, size_t)> sink)
+{
+    d_->serialSink = std::move(sink);
 }
 
 void TVirtualModule::Inject(const std::vector<uint8_t>& bytes)

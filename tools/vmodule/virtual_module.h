@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -82,6 +83,10 @@ public:
     // Sends bytes to the panel unasked, as traffic arriving over the radio
     // would; lost when the panel does not hold the port open.
     void Inject(const std::vector<uint8_t>& bytes);
+
+    // "Cable Link" mode: every byte from the line goes to sink (called on the
+    // module thread, no lock held) instead of the command reader. Before Start.
+    void SetSerialSink(std::function<void(const uint8_t*, size_t)> sink);
 
 private:
     struct Impl;

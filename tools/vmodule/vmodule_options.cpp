@@ -47,6 +47,23 @@ std::string VModuleUsage()
            "                      any other rate are ignored, as a real line garbles them)\n"
            "  --corrupt-write HEX store the byte that block writes put at this address\n"
            "                      (00-FF, configuration memory from 80) with bit 0 flipped\n"
+           "\n"
+           "  --mode command|cable-link\n"
+           "                      as the carrier board's jumpers choose at power-up\n"
+           "                      (default command). In cable-link mode the serial data\n"
+           "                      goes over the air to the module paired with this one:\n"
+           "                      same key, channel settings and RF data rate (from the\n"
+           "                      configuration memory), opposite Point A/B roles\n"
+           "  --air NAME          cable-link: the air shared with the other module, a\n"
+           "                      socket $XDG_RUNTIME_DIR/tarnwick-air-NAME\n"
+           "  --loopback          cable-link: the far end's DB9 transmit and receive are\n"
+           "                      bridged: what is sent comes back over the air\n"
+           "  --air-loss P        lose each air packet with probability P (0 to 1)\n"
+           "  --air-bit-errors P  flip each payload bit with probability P (0 to 1)\n"
+           "  --air-latency MS    add MS milliseconds to every air packet (0-60000)\n"
+           "                      The air is paced by the RF data rate: a packet holds at\n"
+           "                      most 64 bytes and 10 bytes of overhead; each sending\n"
+           "                      side applies its own loss, errors and latency.\n"
            "  --help              show this text\n";
 }
 
@@ -111,6 +128,25 @@ bool ParseVModuleOptions(const std::vector<std::string>& args, TVModuleOptions* 
         } else if (name == "--only-baud") {
             if (!take(&v) || !ParseNumber(v, 10, 1, 4000000, &n)) return bad("--only-baud needs a rate, 1 to 4000000");
             o.faults.onlyAtBaud = n;
+        } else if (name == "--mode") {
+            if (!take(&v) || (v != "command" && v != "cable-link")) return bad("--mode needs command or cable-link");
+            o.cableLink = v == "cable-link";
+        } else if (name == "--air") {
+            if (!take(&v) || v.empty() || v.find('/') != std::string::npos)
+                return bad("--air needs a name without '/'");
+            o.air.name = v;
+        } else if (name == "--loopback") {
+            if (!flag()) return bad(name + " takes no value");
+            o.air.loopback = true;
+        } else if (name == "--air-loss" || name == "--air-bit-errors") {
+            char* end = nullptr;
+            const bool got = take(&v);
+            const double p = got ? std::strtod(v.c_str(), &end) : -1;
+            if (!got || v.empty() || *end || !(p >= 0 && p <= 1)) return bad(name + " needs a probability, 0 to 1");
+            (name == "--air-loss" ? o.air.loss : o.air.bitErrors) = p;
+        } else if (name == "--air-latency") {
+            if (!take(&v) || !ParseNumber(v, 10, 0, 60000, &n)) return bad("--air-latency needs milliseconds, 0 to 60000");
+            o.air.latencyMs = int(n);
         } else if (name == "--address") {
             if (!take(&v) || !ParseNumber(v, 16, 0, 0xFFFF, &n)) return bad("--address needs 1 to 4 hex digits");
             o.addressSet = true;
@@ -119,6 +155,11 @@ bool ParseVModuleOptions(const std::vector<std::string>& args, TVModuleOptions* 
             return bad("unknown option: " + args[i]);
         }
     }
+    const bool airGiven = !o.air.name.empty() || o.air.loopback || o.air.loss > 0 || o.air.bitErrors > 0 ||
+                          o.air.latencyMs > 0;
+    if (airGiven && !o.cableLink) return bad("the --air options need --mode cable-link");
+    if (o.cableLink && o.air.name.empty() == !o.air.loopback)
+        return bad("--mode cable-link needs either --air NAME or --loopback");
     *out = o;
     return true;
 }

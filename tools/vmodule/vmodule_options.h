@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/vmodule/air_link.h"
 #include "tools/vmodule/virtual_module.h"
 
 struct TVModuleOptions {
@@ -14,6 +15,8 @@ struct TVModuleOptions {
     bool addressSet = false;  // --address HEX
     uint16_t address = 0;
     TVirtualModuleFaults faults;
+    bool cableLink = false;   // --mode cable-link (else command)
+    TAirOptions air;          // --air, --loopback, --air-loss, --air-bit-errors, --air-latency
 };
 
 // args without the program name. False with *error set on an unknown option,
