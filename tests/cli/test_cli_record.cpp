@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "settings/config_profile.h"
 #include "record/production_record.h"
 #include "tools/vmodule/virtual_module.h"
 
@@ -76,9 +77,11 @@ class TestCliRecord : public QObject {
     {
         const QString path = dir_.filePath(QStringLiteral("line.json"));
         if (!QFile::exists(path)) {
-            const TRun r = Cli({QStringLiteral("-q"), QStringLiteral("--no-record"), QStringLiteral("--port"), Port(0),
-                                QStringLiteral("read-config"), QStringLiteral("-o"), path});
-            if (r.exitCode != 0) qFatal("read-config: %s", r.err.constData());
+            QFile f(path);
+            if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
+            TConfigValues v;
+            v.key = QStringLiteral("0123456789ABCDEF0123456789ABCDEF");
+            f.write(WriteConfigProfile(v));
         }
         return path;
     }

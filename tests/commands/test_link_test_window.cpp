@@ -15,6 +15,7 @@
 
 #include "cable_link_rig.h"
 #include "commands/link_test_window.h"
+#include "module/operation_runner.h"
 #include "module/operation_state.h"
 #include "scripted_dialogs.h"
 
@@ -38,11 +39,15 @@ private slots:
         TLinkTestWindow w(Setup, 0);
         w.LinkLoopback->setChecked(true);
         w.LinkPortA->setEditText(QStringLiteral("/dev/null"));
-        TOperationState::Begin();
+        // Another operation holds the runner until it is told to end.
+        TStopFlag release;
+        QVERIFY(TOperationRunner::Panel().Start(QStringLiteral("Read Flash"), [&release](TStopFlag&) { release.Sleep(30000); }, {}));
         QVERIFY(!w.Start());
         QVERIFY(!w.Running());
         QCOMPARE(dialogs.messages.size(), size_t(1));
-        TOperationState::End();
+        QVERIFY(dialogs.messages[0].text.contains(QStringLiteral("\"Read Flash\" is still running")));
+        release.Request();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
     }
 
     void runWithLossStoppedByClosePort()
