@@ -14,6 +14,7 @@
 #include "app/about_box.h"
 #include "app/app_icon.h"
 #include "app/file_menu.h"
+#include "app/panel_record.h"
 #include "app/history_window.h"
 #include "commands/command_page.h"
 #include "commands/link_test_window.h"
@@ -121,6 +122,7 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
 
     FormCreate();
     WireOperations();
+    RecordPanelOperations();
     FileMenu = BuildFileMenu(*this);
     // File, View, Help.
     ViewMenu = new QMenu(QStringLiteral("&View"), this);
@@ -169,6 +171,7 @@ TTarnwickForm::~TTarnwickForm()
     } catch (const EComPort&) {
     }
     delete trafficWindow_;  // stops its log file while the port's log exists
+    FlushPanelRecord(2000);
     delete session_;
 }
 

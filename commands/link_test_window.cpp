@@ -24,6 +24,7 @@
 #include "common/dialogs.h"
 #include "common/mini_chart.h"
 #include "module/link_frame.h"
+#include "module/operation_report.h"
 #include "module/operation_runner.h"
 
 namespace {
@@ -294,6 +295,7 @@ bool TLinkTestWindow::Start()
         });
     if (!started) return false;
     lastRequest_ = q;
+    started_ = QDateTime::currentDateTimeUtc();
     result_ = TLinkTestResult{};
     LinkSummary->setPlainText(QStringLiteral("Running…"));
     PerChart->SetThreshold(q.maxPerPercent);
@@ -360,6 +362,18 @@ void TLinkTestWindow::Finish()
     poll_->stop();
     ended_ = true;
     Show(result_);
+    // A row per port for the production record.
+    for (const QString& port : {lastRequest_.portA.port, lastRequest_.portB}) {
+        if (port.isEmpty()) continue;
+        TOperationReport r;
+        r.operation = QStringLiteral("link-test");
+        r.port = port;
+        r.started = started_;
+        r.durationMs = started_.msecsTo(QDateTime::currentDateTimeUtc());
+        r.ok = result_.passed;
+        if (!result_.passed) r.error = result_.SummaryLines().value(0);
+        ReportOperation(r);
+    }
     LinkSummary->setPlainText(result_.SummaryLines().join(QLatin1Char('\n')));
     UpdateControls();
 }

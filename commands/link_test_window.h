@@ -6,6 +6,7 @@
 // The test itself is TLinkTest (module/link_test), run on its own threads;
 // the window polls it four times a second. It is an operation: it does not
 // start while another runs, and "Close Port" or closing the main window stops it.
+#include <QDateTime>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -82,6 +83,7 @@ private:
     // Shared with the run on the panel's runner, which may outlive the window.
     std::shared_ptr<TLinkTest> test_;
     bool ended_ = true;
+    QDateTime started_;
 
     TLinkTestResult result_;
     TLinkTestRequest lastRequest_;

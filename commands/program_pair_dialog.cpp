@@ -11,10 +11,12 @@
 #include <QPushButton>
 #include <QPointer>
 #include <QTimer>
+#include <QUuid>
 #include <atomic>
 
 #include "common/atomic_file.h"
 #include "common/dialogs.h"
+#include "module/operation_report.h"
 #include "module/operation_runner.h"
 #include "module/config_files.h"
 #include "module/port_setup.h"
@@ -40,6 +42,7 @@ struct TProgramPairDialog::TPairRun {
     std::atomic<bool> abort{false};
     std::unique_ptr<TPairObserver> observers[2];
     TPairResult result;
+    QDateTime started = QDateTime::currentDateTimeUtc();
     bool running = true;  // window thread
 };
 
@@ -256,6 +259,24 @@ void TProgramPairDialog::PollPair()
 
 void TProgramPairDialog::PairFinished()
 {
+    // A row per module for the production record, the two sharing a pair id.
+    const QString pairId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    for (const TPairModule& m : run_->result.modules) {
+        if (m.port.isEmpty()) continue;
+        TOperationReport r;
+        r.operation = QStringLiteral("pair");
+        r.port = m.port;
+        r.started = run_->started;
+        r.durationMs = run_->started.msecsTo(QDateTime::currentDateTimeUtc());
+        r.image.assign(m.image.begin(), m.image.end());
+        r.configImage = true;
+        r.verified = m.verified ? QStringLiteral("yes") : QStringLiteral("no");
+        r.ok = m.Ok();
+        r.error = m.error;
+        r.moduleVersion = m.version;
+        r.pairId = pairId;
+        ReportOperation(r);
+    }
     poll_->stop();
     PairProgress->setValue(100);
     PairSummaryText->setPlainText(PairSummary(run_->result, ran_).join(QLatin1Char('\n')));

@@ -10,7 +10,6 @@
 #include "module/error_report.h"
 #include "module/operation_state.h"
 #include "module/find_module_run.h"
-#include "module/line_claims.h"
 #include "module/operation_guard.h"
 #include "module/operation_runner.h"
 #include "module/port_reconnect.h"
@@ -132,9 +131,7 @@ TComPortPage::TComPortPage(TCustomComPort& port, TPortControls& controls, QWidge
     reconnector_->SetRoots(watcher_->Roots());
     // Reopening waits for the running operation (it may be using this very
     // device through Program Pair or Find Module); OperationEnded looks again.
-    reconnector_->Busy = [this] {
-        return TOperationRunner::Panel().Running() || TLineClaim::Claimed(TCustomComPort::DevicePath(port_.Port()));
-    };
+    reconnector_->Busy = [] { return TOperationRunner::Panel().Running(); };
     reconnector_->OnStateChange = [this](TPortReconnector::TState st, const QString& name) {
         ShowLineState(int(st), name);
     };

@@ -5,10 +5,12 @@
 #include "module/communication_error.h"
 #include "module/config_image.h"
 #include "module/operation_guard.h"
+#include "module/operation_report.h"
 #include "module/panel_observer.h"
 #include "module/program_runs.h"
 #include "module/read_back.h"
 #include "module/session.h"
+#include "serial/com_port.h"
 #include "settings/config_page.h"
 
 void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int flowItem)
@@ -18,6 +20,8 @@ void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int fl
     const TConfigImage image = ConfigImage(page.Values(), &rejected);
     const bool verify = page.VerifyAfterProgramming();
     auto run = std::make_shared<TProgramRun>();
+    const QString port = TCustomComPort::DevicePath(session.Port().Port());
+    const QDateTime started = QDateTime::currentDateTimeUtc();
     StartPanelRun(
         {&page, QStringLiteral("Program Config"), QStringLiteral("Config Memory"), QStringLiteral("Programming")},
         [&session, p, image, flowItem, verify, rejected, run](TStopFlag& stop) {
@@ -25,7 +29,8 @@ void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int fl
             TPanelObserver observer(stop, p, QStringLiteral("Config Memory"));
             *run = ProgramConfigRun(session, observer, image, flowItem, verify, rejected);
         },
-        [p, run] {
+        [p, run, port, started, image] {
+            ReportOperation(ProgramReport(QStringLiteral("program-config"), port, started, image, true, *run));
             if (!p) return;
             if (!run->checked)
                 ShowCommunicationError(p);

@@ -23,6 +23,12 @@ const QString kCaption = QStringLiteral("Find Module");
 
 void RunFindModule(TComPortPage& page, TCustomComPort& port)
 {
+    // Not inside (or beside) another operation, whoever asks.
+    const QString refusal = TOperationRunner::Panel().Refusal();
+    if (!refusal.isEmpty()) {
+        if (!TOperationState::Quitting()) Dialogs().MessageBox(&page, refusal, kCaption, mb::Ok | mb::IconExclamation);
+        return;
+    }
     if (port.Connected()) return;  // the button is off while the port is open
     TFindRequest req;
     for (const TPortInfo& p : page.ComComboBox1->Select().PortInfos()) req.ports << p.path;

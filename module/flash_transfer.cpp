@@ -6,10 +6,12 @@
 #include "flash_editor/flash_page.h"
 #include "module/communication_error.h"
 #include "module/operation_guard.h"
+#include "module/operation_report.h"
 #include "module/panel_observer.h"
 #include "module/program_runs.h"
 #include "module/read_back.h"
 #include "module/session.h"
+#include "serial/com_port.h"
 
 namespace {
 
@@ -47,6 +49,8 @@ void ProgramFlashButtonClick(TModuleSession& session, TFlashPage& page)
     const TMemoryBytes image = page.Image().Data();
     const bool verify = page.VerifyAfterProgramming();
     auto run = std::make_shared<TProgramRun>();
+    const QString port = TCustomComPort::DevicePath(session.Port().Port());
+    const QDateTime begun = QDateTime::currentDateTimeUtc();
     const bool started = StartPanelRun(
         {&page, QStringLiteral("Program Flash"), kCaption, QStringLiteral("Programming")},
         [&session, p, image, verify, run](TStopFlag& stop) {
@@ -54,7 +58,8 @@ void ProgramFlashButtonClick(TModuleSession& session, TFlashPage& page)
             TPanelObserver observer(stop, p, kCaption);
             *run = ProgramFlashRun(session, observer, image, verify);
         },
-        [p, run] {
+        [p, run, port, begun, image] {
+            ReportOperation(ProgramReport(QStringLiteral("program-flash"), port, begun, image, false, *run));
             if (!p) return;
             if (!run->checked) {
                 ShowCommunicationError(p);

@@ -1,5 +1,7 @@
 #include "module/port_reconnect.h"
 
+#include "module/line_claims.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
@@ -124,6 +126,10 @@ void TPortReconnector::TryReopen()
     if (Busy && Busy()) return;
     // exists() follows links: a by-id name or a link whose device is gone is not there.
     if (!QFileInfo::exists(awaited_)) return;
+    // An operation of this program (Program Pair, Find Module, a Link Test)
+    // is using the device: wait until it has let go (the page asks again
+    // when an operation ends).
+    if (TLineClaim::Claimed(awaited_)) return;
     // The same adapter may come back under another tty name: open what its
     // stable name points at now, and show that path.
     const QString now = ResolvePortPath(awaited_);

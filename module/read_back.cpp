@@ -8,9 +8,11 @@
 #include "module/communication_error.h"
 #include "module/config_decoder.h"
 #include "module/operation_guard.h"
+#include "module/operation_report.h"
 #include "module/panel_observer.h"
 #include "module/program_runs.h"
 #include "module/session.h"
+#include "serial/com_port.h"
 #include "settings/config_page.h"
 
 namespace {
@@ -29,6 +31,10 @@ void ReadConfigButtonClick(TModuleSession& session, TConfigPage& page)
 {
     QPointer<TConfigPage> p(&page);
     auto read = std::make_shared<TMemoryRead>();
+    TOperationReport report;
+    report.operation = QStringLiteral("read-config");
+    report.port = TCustomComPort::DevicePath(session.Port().Port());
+    report.started = QDateTime::currentDateTimeUtc();
     StartPanelRun(
         {&page, QStringLiteral("Read Config"), QStringLiteral("Config Memory"), QStringLiteral("Reading")},
         [&session, p, read](TStopFlag& stop) {
@@ -36,7 +42,13 @@ void ReadConfigButtonClick(TModuleSession& session, TConfigPage& page)
             TPanelObserver observer(stop, p, QStringLiteral("Config Memory"));
             *read = ReadAreaRun(session, observer, kConfigFirstBlock);
         },
-        [p, read] {
+        [p, read, report]() mutable {
+            report.durationMs = report.started.msecsTo(QDateTime::currentDateTimeUtc());
+            report.ok = read->Ok();
+            if (read->Ok()) report.image.assign(read->bytes.begin(), read->bytes.end());
+            else report.error = QString::fromLatin1(OperationErrorText(read->error));
+            report.configImage = true;
+            ReportOperation(report);
             if (!p) return;
             if (!read->Ok()) {
                 ShowCommunicationError(p);
@@ -55,6 +67,10 @@ void CompareFlashButtonClick(TModuleSession& session, TFlashPage& page)
     QPointer<TFlashPage> p(&page);
     const TFlashImage::Bytes shown = page.Image().Data();
     auto read = std::make_shared<TMemoryRead>();
+    TOperationReport report;
+    report.operation = QStringLiteral("compare");
+    report.port = TCustomComPort::DevicePath(session.Port().Port());
+    report.started = QDateTime::currentDateTimeUtc();
     const bool started = StartPanelRun(
         {&page, QStringLiteral("Compare with Module"), QStringLiteral("Flash Memory"), QStringLiteral("Reading")},
         [&session, p, read](TStopFlag& stop) {
@@ -62,13 +78,23 @@ void CompareFlashButtonClick(TModuleSession& session, TFlashPage& page)
             TPanelObserver observer(stop, p, QStringLiteral("Flash Memory"));
             *read = ReadAreaRun(session, observer, kFlashFirstBlock);
         },
-        [p, read, shown] {
+        [p, read, shown, report]() mutable {
+            report.durationMs = report.started.msecsTo(QDateTime::currentDateTimeUtc());
+            report.image.assign(shown.begin(), shown.end());
+            const std::vector<TByteDifference> differences =
+                read->Ok() ? CompareMemory(kFlashFirstBlock, shown, read->bytes) : std::vector<TByteDifference>{};
+            report.ok = read->Ok() && differences.empty();
+            report.verified = read->Ok() ? (differences.empty() ? QStringLiteral("yes") : QStringLiteral("no"))
+                                         : QStringLiteral("skipped");
+            report.differences = DifferenceAddresses(differences);
+            if (!read->Ok()) report.error = QString::fromLatin1(OperationErrorText(read->error));
+            else if (!differences.empty()) report.error = DifferenceSummary(differences);
+            ReportOperation(report);
             if (!p) return;
             if (!read->Ok()) {
                 ShowCommunicationError(p);
                 return;
             }
-            const std::vector<TByteDifference> differences = CompareMemory(kFlashFirstBlock, shown, read->bytes);
             p->MarkDifferences(Addresses(differences), DifferenceSummary(differences));
         });
     if (started) page.ClearMarks();

@@ -237,3 +237,20 @@ void ListComPorts(QStringList& target)
     for (const TPortInfo& p : ListPortInfos()) paths << p.path;
     target = paths;
 }
+
+QString PortByIdName(const QString& path)
+{
+    const QString stable = StablePortName(path);
+    return stable == path && !path.contains(QLatin1String("/by-id/")) ? QString() : stable;
+}
+
+QString PortUsbSerial(const QString& path)
+{
+    try {
+        const QString resolved = ResolvePortPath(path);
+        if (resolved.isEmpty()) return {};
+        return DescribePort(DefaultPortRoots(), QFileInfo(resolved).fileName()).serial;
+    } catch (...) {
+        return {};
+    }
+}

@@ -79,6 +79,12 @@ bool LacksSerialNumber(const QString& path, const QString& sysRoot = DefaultPort
 // to its target, a plain path as it is. Empty when a link's target is gone.
 QString ResolvePortPath(const QString& path);
 
+// What a record of work on a port keeps of it: its /dev/serial/by-id/ name
+// (empty when it has none) and its adapter's USB serial number (empty for
+// other devices).
+QString PortByIdName(const QString& path);
+QString PortUsbSerial(const QString& path);
+
 // Whether two paths open one device: the same character device (st_rdev),
 // whatever symbolic links or device nodes lead to it, a pseudo-terminal's
 // too; paths that are no device are one when they are one file. A path that

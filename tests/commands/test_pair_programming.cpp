@@ -3,9 +3,11 @@
 // read; a silent module leaves the other programmed and is the one named.
 #include <QtTest>
 #include <memory>
+#include <set>
 
 #include "commands/pair_programming.h"
 #include "module/config_image.h"
+#include "module/port_setup.h"
 #include "serial/com_port.h"
 #include "tools/vmodule/virtual_module.h"
 
@@ -56,6 +58,35 @@ private slots:
     {
         a_.reset();
         b_.reset();
+    }
+
+    // With Xon/Xoff on the line the binary image (a key holding 0x11 and
+    // 0x13) still goes out and comes back whole: the verify runs on the
+    // programming line, the flow control comes back after it. Every byte of
+    // both runs shows in the shared traffic log, tagged with its port.
+    void xonXoffLineAndSharedTraffic()
+    {
+        TConfigValues v;
+        v.key = QStringLiteral("1113111311131113111311131113A5A5");
+        TPairRequest r = Request(v);
+        r.flowItem = 2;
+        r.setUpPort = [](TCustomComPort& port, const QString& path) {
+            TPortChoices c;
+            c.port = path;
+            c.baudItem = 1;
+            c.flowItem = 2;  // "Xon/Xoff"
+            ApplyPortChoices(port, c);
+        };
+        TTrafficLog log;
+        r.traffic = &log;
+        const TPairResult result = ProgramPair(r);
+        QVERIFY2(result.Ok(), qPrintable(result.modules[0].error + QLatin1Char('|') + result.modules[1].error));
+        const auto images = PairImages(v);
+        QCOMPARE(ConfigOf(*a_), images[0]);
+        QCOMPARE(ConfigOf(*b_), images[1]);
+        std::set<std::string> tagged;
+        for (const TTrafficChunk& c : log.ChunksFrom(0)) tagged.insert(TrafficTagName(c.Tag));
+        QCOMPARE(tagged, (std::set<std::string>{a_->PortPath(), b_->PortPath()}));
     }
 
     void imagesDifferOnlyInTheRoleBit()

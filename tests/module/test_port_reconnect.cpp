@@ -8,6 +8,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "module/line_claims.h"
 #include "module/port_reconnect.h"
 #include "serial/com_port.h"
 #include "tools/vmodule/virtual_module.h"
@@ -75,6 +76,36 @@ private slots:
         // The reopened line works.
         port.WriteText(QByteArray(1, char(0x0F)));
         QVERIFY(port.WaitForInput(5, 5000));
+        port.ClosePort();
+    }
+
+    void deviceClaimedByAnOperationHoldsTheReopenBack()
+    {
+        TVirtualModule vm;
+        const QString link = tmp_.path() + QLatin1String("/claimed-line");
+        vm.SetLinkPath(link.toStdString());
+        std::string err;
+        QVERIFY2(vm.Start(&err), err.c_str());
+        TComPort port;
+        TPortReconnector r(port);
+        r.SetRoots(roots_);
+        r.SetEnabled(true);
+        port.SetPort(link);
+        port.OpenPort();
+        vm.Stop();
+        QTRY_VERIFY(r.Waiting());
+        QTRY_VERIFY(!port.Connected());
+        QVERIFY2(vm.Start(&err), err.c_str());
+        {
+            // Program Pair (say) is using the device that came back, under its own name.
+            const TLineClaim held(QString::fromStdString(vm.SlavePath()), QStringLiteral("Program Pair (Point A)"));
+            QVERIFY(held.Ok() && TLineClaim::Claimed(link));
+            r.TryReopen();
+            QVERIFY(!port.Connected());
+            QVERIFY(r.Waiting());
+        }
+        r.TryReopen();
+        QTRY_COMPARE(r.State(), TPortReconnector::rsReopened);
         port.ClosePort();
     }
 

@@ -94,30 +94,12 @@ bool ParseHistory(const QStringList& args, TCliRecordOptions* o, QString* error)
     return true;
 }
 
-QString ByIdName(const QString& path)
-{
-    const QString stable = StablePortName(path);
-    return stable == path && !path.contains(QLatin1String("/by-id/")) ? QString() : stable;
-}
-
-// The adapter's USB serial number from sysfs; empty for other devices.
-QString UsbSerial(const QString& path)
-{
-    try {
-        const QString resolved = ResolvePortPath(path);
-        if (resolved.isEmpty()) return {};
-        return DescribePort(DefaultPortRoots(), QFileInfo(resolved).fileName()).serial;
-    } catch (...) {
-        return {};
-    }
-}
-
 TRecordEntry EntryFor(const QString& operation, const QString& port)
 {
     TRecordEntry e = NewRecordEntry(QStringLiteral("tarnwick-cli " TW_VERSION), operation);
     e.port = port;
-    e.portById = ByIdName(port);
-    e.usbSerial = UsbSerial(port);
+    e.portById = PortByIdName(port);
+    e.usbSerial = PortUsbSerial(port);
     return e;
 }
 

@@ -1,0 +1,39 @@
+#pragma once
+// What a finished panel operation that wrote to or tested a module tells
+// the production record. The operations know nothing of the record: the
+// program sets the sink (a row per report), tests set their own.
+#include <QDateTime>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+struct TOperationReport {
+    QString operation;           // "program-flash", "program-config", "pair", "read-config", "compare", "link-test"
+    QString port;                // the device path used
+    QDateTime started;           // UTC
+    qint64 durationMs = 0;
+    std::vector<uint8_t> image;  // what was programmed (the record keeps a hash with the key zeroed)
+    bool configImage = false;    // the image is a configuration memory (it holds a key)
+    QString verified = QStringLiteral("skipped");  // "yes", "no", "skipped"
+    QString differences;         // the differing addresses, "0x25 0x40"
+    bool ok = false;
+    QString error;               // the failure in plain words
+    QString moduleVersion;
+    QString pairId;              // shared by the two reports of a pair
+};
+
+void SetOperationReportSink(std::function<void(const TOperationReport&)> sink);
+// Window thread, once per module an operation wrote to or tested.
+void ReportOperation(const TOperationReport& report);
+
+// The differing addresses of a verify or compare, as the record keeps them.
+struct TByteDifference;
+QString DifferenceAddresses(const std::vector<TByteDifference>& differences, int shown = 16);
+
+// The report of a programming run (module/program_runs) on port that began
+// at started; image is what was programmed.
+struct TProgramRun;
+TOperationReport ProgramReport(const QString& operation, const QString& port, const QDateTime& started,
+                               const std::array<uint8_t, 128>& image, bool configImage, const TProgramRun& run);
