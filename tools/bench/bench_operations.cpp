@@ -21,6 +21,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -33,6 +34,7 @@
 #include "flash_editor/flash_page.h"
 #include "module/config_programming.h"
 #include "module/flash_transfer.h"
+#include "module/operation_runner.h"
 #include "module/read_back.h"
 #include "module/session.h"
 #include "module/status_form.h"
@@ -133,6 +135,7 @@ struct TRuns {
     std::vector<double> wall;  // seconds per run
     double cpu = 0;            // seconds over all runs
     int failed = 0;
+    std::vector<double> lateMs;  // how late the window thread's 5 ms ticks came during the runs
 };
 
 double Median(std::vector<double> v)
@@ -154,10 +157,25 @@ template <class F>
 TRuns Measure(int count, TCountingDialogs& dialogs, F&& op)
 {
     TRuns r;
+    // The window thread's event loop while the operation runs on its worker:
+    // a tick every 5 ms, and how late each came.
+    QTimer tick;
+    tick.setTimerType(Qt::PreciseTimer);
+    tick.setInterval(5);
+    double last = 0;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        const double now = Now(CLOCK_MONOTONIC);
+        if (last > 0) r.lateMs.push_back(std::max(0.0, 1000.0 * (now - last) - 5.0));
+        last = now;
+    });
     for (int i = 0; i < count; ++i) {
         const int before = dialogs.shown;
         const double w0 = Now(CLOCK_MONOTONIC), c0 = Now(CLOCK_PROCESS_CPUTIME_ID);
+        last = 0;
+        tick.start();
         op();
+        TOperationRunner::Panel().WaitIdle(60000);
+        tick.stop();
         r.wall.push_back(Now(CLOCK_MONOTONIC) - w0);
         r.cpu += Now(CLOCK_PROCESS_CPUTIME_ID) - c0;
         if (dialogs.shown != before) {
@@ -195,8 +213,19 @@ bool Report(const char* name, const TRuns& r, double minimumMs, double goalRatio
     // Lines for tools/bench/run.sh: measure, figure, goal.
     std::printf("BENCH\t%s CPU / wall\t%.2f %%\t< 5 %%\n", name, share);
     std::printf("BENCH\t%s wall / protocol minimum\t%.0f / %.0f ms = x%.3f\t%s\n", name, wallMs, minimumMs, ratio,
-                goalRatio > 0 ? "<= x1.10" : "(report)");
-    return share < 5.0 && (goalRatio <= 0 || ratio <= goalRatio);
+                goalRatio > 0 ? qPrintable(QStringLiteral("<= x%1").arg(goalRatio, 0, 'f', 2)) : "(report)");
+    bool met = share < 5.0 && (goalRatio <= 0 || ratio <= goalRatio);
+    if (!r.lateMs.empty()) {
+        std::vector<double> late = r.lateMs;
+        std::sort(late.begin(), late.end());
+        const double p95 = late[std::min(late.size() - 1, size_t(0.95 * double(late.size())))];
+        std::printf("%s: window thread's event loop during the run: ticks %zu late by median %.2f ms, 95th "
+                    "percentile %.2f ms, max %.2f ms\n",
+                    name, late.size(), Median(late), p95, late.back());
+        std::printf("BENCH\t%s: event-loop latency (95th percentile)\t%.2f ms\t<= 20 ms\n", name, p95);
+        met &= p95 <= 20.0;
+    }
+    return met;
 }
 
 }  // namespace
@@ -249,6 +278,7 @@ int main(int argc, char** argv)
                 path.c_str(), delayMs);
     // One read first, untimed: loads the lazily built parts of the program.
     ReadFlashButtonClick(session, flashPage);
+    TOperationRunner::Panel().WaitIdle(60000);
 
     const TRuns read = Measure(reads, dialogs, [&] { ReadFlashButtonClick(session, flashPage); });
     // The specified operations alone first, then with the verifying read.
@@ -264,7 +294,7 @@ int main(int argc, char** argv)
     const TRuns readConfig = Measure(reads, dialogs, [&] { ReadConfigButtonClick(session, configPage); });
 
     bool met = Report("Read Flash", read, ReadFlashMinimumMs(delayMs), 1.10);
-    met &= Report("Program Flash", program, ProgramFlashMinimumMs(delayMs), 0);
+    met &= Report("Program Flash", program, ProgramFlashMinimumMs(delayMs), 1.02);
     met &= Report("Program Config", config, ProgramConfigMinimumMs(delayMs), 0);
     met &= Report("Read Config", readConfig, ReadFlashMinimumMs(delayMs), 0);
     // The verifying read is a Read Flash procedure of its own.
