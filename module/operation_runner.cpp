@@ -4,6 +4,7 @@
 #include <QDeadlineTimer>
 #include <QTimer>
 
+#include "common/posted_call.h"
 #include "module/operation_state.h"
 
 TOperationRunner& TOperationRunner::Panel()
@@ -14,8 +15,7 @@ TOperationRunner& TOperationRunner::Panel()
 
 void TOperationRunner::Post(QObject* ctx, std::function<void()> fn)
 {
-    if (!ctx) return;
-    QMetaObject::invokeMethod(ctx, std::move(fn), Qt::QueuedConnection);
+    PostCall(ctx, std::move(fn));
 }
 
 QString TOperationRunner::Refusal() const

@@ -23,9 +23,15 @@ if [ "${TW_SANITIZE_RUN:-1}" = 1 ]; then
 fi
 
 if [ "${TW_SANITIZE_RUN:-1}" = 1 ]; then
-  tsan_tests=(serial_test_com_events serial_test_com_port_pty serial_test_device_contract module_test_link_test)
+  # The serial event thread, and the operations on their threads: the
+  # runner's worker with the window thread observing, Program Pair, Find
+  # Module, the Link Test and the tool on four ports.
+  tsan_tests=(serial_test_com_events serial_test_com_port_pty serial_test_device_contract module_test_link_test
+              module_test_session module_test_module_finder module_test_flash_transfer commands_test_pair_programming
+              app_test_operation_runner)
   cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_TSAN=ON -DTW_BENCH=OFF >/dev/null
-  cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}"
+  cmake --build build-tsan -j "$jobs" --target "${tsan_tests[@]}" tarnwick-cli tarnwick-vmodule
   TSAN_OPTIONS="halt_on_error=1:suppressions=$PWD/tests/tsan.supp" \
-    ctest --test-dir build-tsan --output-on-failure -R "^($(IFS='|'; echo "${tsan_tests[*]}"))\$"
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" \
+      -R "^($(IFS='|'; echo "${tsan_tests[*]}")|cli_four_ports)\$"
 fi

@@ -9,6 +9,7 @@
 #include <climits>
 #include <vector>
 
+#include "common/posted_call.h"
 #include "serial/com_thread.h"
 #include "serial/dcb_flags.h"
 #include "serial/serial_device.h"
@@ -329,7 +330,7 @@ void TCustomComPort::OnOwnThread(std::function<void()> f)
         f();
         return;
     }
-    QMetaObject::invokeMethod(this, std::move(f), Qt::QueuedConnection);
+    PostCall(this, std::move(f));
 }
 
 void TCustomComPort::CallEvent(const std::function<void(TCustomComPort*)>& event)

@@ -1,9 +1,9 @@
 #include "tools/cli/port_runner.h"
 
 #include <QElapsedTimer>
-#include <QThread>
 #include <exception>
 #include <memory>
+#include <thread>
 
 #include "tools/cli/cli_options.h"
 
@@ -40,16 +40,13 @@ std::vector<TPortResult> RunOnPorts(const QStringList& ports, const TPortJob& jo
         results[0] = RunGuarded(job, 0, ports[0]);
         return results;
     }
-    std::vector<std::unique_ptr<QThread>> threads;
+    std::vector<std::thread> threads;
     for (int i = 0; i < ports.size(); ++i) {
         // Each job builds its port on its own thread, so every QObject of a
-        // port lives where it is used, and a pause runs that thread's loop.
-        threads.emplace_back(QThread::create([&results, &job, &ports, i] {
-            results[size_t(i)] = RunGuarded(job, i, ports[i]);
-        }));
-        threads.back()->start();
+        // port lives where it is used; its waits and pauses block that thread.
+        threads.emplace_back([&results, &job, &ports, i] { results[size_t(i)] = RunGuarded(job, i, ports[i]); });
     }
-    for (auto& t : threads) t->wait();
+    for (std::thread& t : threads) t.join();
     return results;
 }
 
