@@ -343,19 +343,7 @@ TPortResult RunOnOnePort(const TCliPlan& plan, int slot, const QString& path, TP
 bool PreparePair(const TCliOptions& options, TCliPlan* plan, QString* error)
 {
     const QString path = options.args[0];
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
-        return false;
-    }
-    const TConfigProfileRead read = ReadConfigProfile(f.readAll());
-    if (!read.check.ok) {
-        *error = QStringLiteral("%1 is not a usable profile: %2").arg(path, read.check.problems.join(QStringLiteral("; ")));
-        return false;
-    }
-    for (const QString& name : read.check.unknown)
-        plan->warnings << QStringLiteral("%1: member %2 is not part of the profile and was ignored").arg(path, name);
-    plan->pair = read.values;
+    if (!LoadProfileValues(path, &plan->pair, error, &plan->warnings)) return false;
     if (!options.newKey) {
         if (IsExampleKey(plan->pair.key))
             plan->warnings << QStringLiteral("%1 holds the example key, which anyone can know; --new-key makes a "

@@ -46,7 +46,7 @@ QString ProfileRefusal(const QString& path, const TProfileFromImage& profile)
         .arg(path, QString::number(count), addresses.join(QStringLiteral(", ")), bin);
 }
 
-bool LoadProfileImage(const QString& path, TMemoryBlock* image, QString* error, QStringList* warnings)
+bool LoadProfileValues(const QString& path, TConfigValues* values, QString* error, QStringList* warnings)
 {
     QFile f(path);
     if (!f.open(QIODevice::ReadOnly)) {
@@ -60,7 +60,15 @@ bool LoadProfileImage(const QString& path, TMemoryBlock* image, QString* error, 
     }
     for (const QString& name : read.check.unknown)
         *warnings << QStringLiteral("%1: member %2 is not part of the profile and was ignored").arg(path, name);
+    *values = read.values;
+    return true;
+}
+
+bool LoadProfileImage(const QString& path, TMemoryBlock* image, QString* error, QStringList* warnings)
+{
+    TConfigValues values;
+    if (!LoadProfileValues(path, &values, error, warnings)) return false;
     // The reader held every value to the page's rules: nothing to replace.
-    *image = ConfigImage(read.values);
+    *image = ConfigImage(values);
     return true;
 }

@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QStringList>
 
+#include "settings/config_values.h"
 #include "tools/cli/cli_files.h"
 
 struct TProfileFromImage {
@@ -26,3 +27,5 @@ QString ProfileRefusal(const QString& path, const TProfileFromImage& profile);
 // False with *error listing every problem of the file; *warnings gets the
 // members it ignored.
 bool LoadProfileImage(const QString& path, TMemoryBlock* image, QString* error, QStringList* warnings);
+// The profile's values, read and checked as the panel loads them.
+bool LoadProfileValues(const QString& path, TConfigValues* values, QString* error, QStringList* warnings);
