@@ -2,8 +2,8 @@
 
 #include <exception>
 
-#include "common/dialogs.h"
-#include "module/error_report.h"
+#include "common/ui/dialogs.h"
+#include "module/ui/error_report.h"
 #include "serial/com_types.h"
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)

@@ -5,12 +5,12 @@
 #include <QTabWidget>
 
 #include "app/main_window.h"
-#include "commands/command_page.h"
-#include "commands/command_script_files.h"
-#include "common/dialogs.h"
+#include "commands/ui/command_page.h"
+#include "commands/ui/command_script_files.h"
+#include "common/ui/dialogs.h"
 #include "module/operation_runner.h"
-#include "module/config_files.h"
-#include "settings/config_page.h"
+#include "module/ui/config_files.h"
+#include "settings/ui/config_page.h"
 
 namespace {
 

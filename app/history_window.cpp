@@ -12,7 +12,7 @@
 #include <QVBoxLayout>
 
 #include "common/atomic_file.h"
-#include "common/dialogs.h"
+#include "common/ui/dialogs.h"
 #include "record/history_model.h"
 #include "record/production_record.h"
 #include "record/record_export.h"

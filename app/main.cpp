@@ -12,8 +12,8 @@
 #include "app/main_window.h"
 #include "app/startup_probe.h"
 #include "app/window_settings.h"
-#include "common/dialogs.h"
-#include "module/config_files.h"
+#include "common/ui/dialogs.h"
+#include "module/ui/config_files.h"
 #include "tools/vmodule/virtual_module.h"
 
 namespace {

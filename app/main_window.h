@@ -3,7 +3,7 @@
 // six pages; each page owns its controls and handlers.
 #include <QMainWindow>
 
-#include "common/port_controls.h"
+#include "common/ui/port_controls.h"
 
 class QTabWidget;
 class QMenu;

@@ -6,7 +6,7 @@
 #include <QSettings>
 #include <QStandardPaths>
 
-#include "commands/command_script.h"
+#include "commands/ui/command_script.h"
 #include "common/atomic_file.h"
 #include "serial/port_list.h"
 #include "settings/config_profile.h"

@@ -5,14 +5,14 @@
 #include <QTabWidget>
 
 #include "app/main_window.h"
-#include "commands/command_page.h"
-#include "flash_editor/flash_page.h"
-#include "common/dialogs.h"
-#include "common/radio_group.h"
-#include "module/com_port_page.h"
-#include "serial/com_combo_box.h"
-#include "settings/config_page.h"
-#include "terminal/terminal_page.h"
+#include "commands/ui/command_page.h"
+#include "flash_editor/ui/flash_page.h"
+#include "common/ui/dialogs.h"
+#include "common/ui/radio_group.h"
+#include "module/ui/com_port_page.h"
+#include "serial/ui/com_combo_box.h"
+#include "settings/ui/config_page.h"
+#include "terminal/ui/terminal_page.h"
 
 QList<QPair<QString, QCheckBox*>> RememberedCheckBoxes(TTarnwickForm& form)
 {

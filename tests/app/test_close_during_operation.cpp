@@ -9,7 +9,7 @@
 #include <QtTest>
 
 #include "app/application.h"
-#include "module/status_form.h"
+#include "module/ui/status_form.h"
 #include "window_rig.h"
 
 namespace {

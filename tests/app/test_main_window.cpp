@@ -8,7 +8,7 @@
 #include "app/about_box.h"
 #include "app/application.h"
 #include "app/main_window.h"
-#include "module/status_form.h"
+#include "module/ui/status_form.h"
 #include "scripted_dialogs.h"
 #include "serial/com_port.h"
 

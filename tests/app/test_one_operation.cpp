@@ -10,12 +10,12 @@
 
 #include "module/operation_runner.h"
 #include "app/application.h"
-#include "common/radio_group.h"
-#include "module/config_programming.h"
-#include "module/flash_transfer.h"
-#include "module/status_form.h"
-#include "terminal/com_terminal.h"
-#include "terminal/terminal_page.h"
+#include "common/ui/radio_group.h"
+#include "module/ui/config_programming.h"
+#include "module/ui/flash_transfer.h"
+#include "module/ui/status_form.h"
+#include "terminal/ui/com_terminal.h"
+#include "terminal/ui/terminal_page.h"
 #include "window_rig.h"
 
 namespace {

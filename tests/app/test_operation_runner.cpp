@@ -14,12 +14,12 @@
 #include <QtTest>
 
 #include "app/application.h"
-#include "module/config_programming.h"
-#include "serial/com_combo_box.h"
-#include "module/flash_transfer.h"
+#include "module/ui/config_programming.h"
+#include "serial/ui/com_combo_box.h"
+#include "module/ui/flash_transfer.h"
 #include "module/operation_runner.h"
-#include "module/read_back.h"
-#include "module/status_form.h"
+#include "module/ui/read_back.h"
+#include "module/ui/status_form.h"
 #include "record/production_record.h"
 #include "record/record_writer.h"
 #include "window_rig.h"

@@ -11,15 +11,15 @@
 #include <QtTest>
 
 #include "app/main_window.h"
-#include "common/radio_group.h"
-#include "module/com_port_page.h"
+#include "common/ui/radio_group.h"
+#include "module/ui/com_port_page.h"
 #include "module/port_reconnect.h"
 #include "scripted_dialogs.h"
-#include "serial/com_led.h"
+#include "serial/ui/com_led.h"
 #include "serial/com_port.h"
-#include "flash_editor/flash_page.h"
-#include "terminal/com_terminal.h"
-#include "terminal/terminal_page.h"
+#include "flash_editor/ui/flash_page.h"
+#include "terminal/ui/com_terminal.h"
+#include "terminal/ui/terminal_page.h"
 #include "tools/vmodule/virtual_module.h"
 
 class TestReconnect : public QObject {

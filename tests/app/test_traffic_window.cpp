@@ -15,14 +15,14 @@
 
 #include "module/operation_runner.h"
 #include "app/main_window.h"
-#include "flash_editor/flash_page.h"
-#include "module/com_port_page.h"
+#include "flash_editor/ui/flash_page.h"
+#include "module/ui/com_port_page.h"
 #include "scripted_dialogs.h"
 #include "serial/com_port.h"
-#include "serial/traffic_format.h"
-#include "serial/traffic_line_delegate.h"
-#include "serial/traffic_model.h"
-#include "serial/traffic_window.h"
+#include "serial/ui/traffic_format.h"
+#include "serial/ui/traffic_line_delegate.h"
+#include "serial/ui/traffic_model.h"
+#include "serial/ui/traffic_window.h"
 #include "tools/vmodule/virtual_module.h"
 
 class TestTrafficWindow : public QObject {

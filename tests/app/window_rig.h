@@ -14,13 +14,13 @@
 
 #include "app/main_window.h"
 #include "commands/command_catalogue.h"
-#include "commands/command_page.h"
-#include "flash_editor/flash_page.h"
-#include "module/com_port_page.h"
+#include "commands/ui/command_page.h"
+#include "flash_editor/ui/flash_page.h"
+#include "module/ui/com_port_page.h"
 #include "module/operation_state.h"
 #include "scripted_dialogs.h"
 #include "serial/com_port.h"
-#include "settings/config_page.h"
+#include "settings/ui/config_page.h"
 #include "tools/vmodule/virtual_module.h"
 
 class TWindowRig {

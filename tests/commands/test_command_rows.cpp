@@ -12,8 +12,8 @@
 #include <QtTest>
 
 #include "commands/command_catalogue.h"
-#include "commands/command_page.h"
-#include "common/port_controls.h"
+#include "commands/ui/command_page.h"
+#include "common/ui/port_controls.h"
 #include "module/session.h"
 #include "serial/com_port.h"
 #include "support/scripted_dialogs.h"

@@ -10,9 +10,9 @@
 #include <QtTest>
 
 #include "commands/command_catalogue.h"
-#include "commands/command_page.h"
-#include "commands/command_script.h"
-#include "common/port_controls.h"
+#include "commands/ui/command_page.h"
+#include "commands/ui/command_script.h"
+#include "common/ui/port_controls.h"
 #include "module/session.h"
 #include "serial/com_port.h"
 #include "support/scripted_dialogs.h"

@@ -11,10 +11,10 @@
 
 #include "module/operation_runner.h"
 #include "commands/command_catalogue.h"
-#include "commands/command_page.h"
-#include "common/port_controls.h"
+#include "commands/ui/command_page.h"
+#include "common/ui/port_controls.h"
 #include "module/session.h"
-#include "module/status_form.h"
+#include "module/ui/status_form.h"
 #include "module_peer_helper.h"
 #include "serial/com_port.h"
 #include "serial/termios_device.h"

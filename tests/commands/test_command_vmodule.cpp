@@ -9,10 +9,10 @@
 
 #include "module/operation_runner.h"
 #include "commands/command_catalogue.h"
-#include "commands/command_page.h"
-#include "common/port_controls.h"
+#include "commands/ui/command_page.h"
+#include "common/ui/port_controls.h"
 #include "module/session.h"
-#include "module/status_form.h"
+#include "module/ui/status_form.h"
 #include "serial/com_port.h"
 #include "support/module_line.h"
 #include "support/scripted_dialogs.h"

@@ -14,7 +14,7 @@
 #include <QtTest>
 
 #include "cable_link_rig.h"
-#include "commands/link_test_window.h"
+#include "commands/ui/link_test_window.h"
 #include "module/operation_runner.h"
 #include "module/operation_state.h"
 #include "scripted_dialogs.h"

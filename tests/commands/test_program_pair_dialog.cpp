@@ -12,9 +12,9 @@
 #include <QtTest>
 #include <memory>
 
-#include "commands/link_test_window.h"
-#include "commands/program_pair_dialog.h"
-#include "common/dialogs.h"
+#include "commands/ui/link_test_window.h"
+#include "commands/ui/program_pair_dialog.h"
+#include "common/ui/dialogs.h"
 #include "settings/config_profile.h"
 #include "settings/key_generator.h"
 #include "support/scripted_dialogs.h"

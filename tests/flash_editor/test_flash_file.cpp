@@ -7,10 +7,10 @@
 #include <csignal>
 #include <sys/resource.h>
 
-#include "common/port_controls.h"
+#include "common/ui/port_controls.h"
 #include "flash_editor/flash_file.h"
 #include "flash_editor/flash_image.h"
-#include "flash_editor/flash_page.h"
+#include "flash_editor/ui/flash_page.h"
 #include "support/scripted_dialogs.h"
 
 namespace {

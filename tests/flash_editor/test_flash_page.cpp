@@ -4,10 +4,10 @@
 #include <QtTest>
 
 #include "common/hex_text.h"
-#include "common/port_controls.h"
+#include "common/ui/port_controls.h"
 #include "flash_editor/flash_grid_geometry.h"
-#include "flash_editor/flash_grid_view.h"
-#include "flash_editor/flash_page.h"
+#include "flash_editor/ui/flash_grid_view.h"
+#include "flash_editor/ui/flash_page.h"
 
 using namespace flash_grid;
 

@@ -3,13 +3,13 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "common/port_controls.h"
-#include "common/radio_group.h"
-#include "module/com_port_page.h"
+#include "common/ui/port_controls.h"
+#include "common/ui/radio_group.h"
+#include "module/ui/com_port_page.h"
 #include "module/port_setup.h"
 #include "scripted_dialogs.h"
-#include "serial/com_combo_box.h"
-#include "serial/com_led.h"
+#include "serial/ui/com_combo_box.h"
+#include "serial/ui/com_led.h"
 #include "serial/com_port.h"
 #include "tools/vmodule/virtual_module.h"
 

@@ -7,11 +7,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "common/port_controls.h"
+#include "common/ui/port_controls.h"
 #include "module/config_decoder.h"
-#include "module/config_files.h"
+#include "module/ui/config_files.h"
 #include "module/config_image.h"
-#include "settings/config_page.h"
+#include "settings/ui/config_page.h"
 #include "settings/config_profile.h"
 #include "support/scripted_dialogs.h"
 

@@ -6,16 +6,16 @@
 #include <QtTest>
 #include <algorithm>
 
-#include "common/port_controls.h"
+#include "common/ui/port_controls.h"
 #include "module/config_image.h"
-#include "module/config_programming.h"
+#include "module/ui/config_programming.h"
 #include "module/operation_runner.h"
-#include "module/error_report.h"
+#include "module/ui/error_report.h"
 #include "module/port_setup.h"
 #include "module/session.h"
-#include "module/status_form.h"
+#include "module/ui/status_form.h"
 #include "serial/com_port.h"
-#include "settings/config_page.h"
+#include "settings/ui/config_page.h"
 #include "support/module_line.h"
 #include "support/scripted_dialogs.h"
 #include "tools/vmodule/virtual_module.h"

@@ -8,12 +8,12 @@
 #include <memory>
 
 #include "module/operation_runner.h"
-#include "common/port_controls.h"
-#include "common/radio_group.h"
-#include "module/com_port_page.h"
-#include "module/status_form.h"
+#include "common/ui/port_controls.h"
+#include "common/ui/radio_group.h"
+#include "module/ui/com_port_page.h"
+#include "module/ui/status_form.h"
 #include "scripted_dialogs.h"
-#include "serial/com_combo_box.h"
+#include "serial/ui/com_combo_box.h"
 #include "serial/com_port.h"
 #include "serial/port_list.h"
 #include "tools/vmodule/virtual_module.h"

@@ -5,15 +5,15 @@
 #include <QtTest>
 #include <algorithm>
 
-#include "common/port_controls.h"
+#include "common/ui/port_controls.h"
 #include "flash_editor/flash_file.h"
-#include "flash_editor/flash_page.h"
-#include "module/error_report.h"
-#include "module/flash_transfer.h"
+#include "flash_editor/ui/flash_page.h"
+#include "module/ui/error_report.h"
+#include "module/ui/flash_transfer.h"
 #include "module/memory_operations.h"
 #include "module/operation_runner.h"
 #include "module/session.h"
-#include "module/status_form.h"
+#include "module/ui/status_form.h"
 #include "serial/com_port.h"
 #include "support/module_line.h"
 #include "support/scripted_dialogs.h"

@@ -8,16 +8,16 @@
 #include <QtTest>
 #include <algorithm>
 
-#include "common/port_controls.h"
-#include "flash_editor/flash_page.h"
+#include "common/ui/port_controls.h"
+#include "flash_editor/ui/flash_page.h"
 #include "module/config_image.h"
-#include "module/config_programming.h"
-#include "module/flash_transfer.h"
+#include "module/ui/config_programming.h"
+#include "module/ui/flash_transfer.h"
 #include "module/port_setup.h"
 #include "module/operation_runner.h"
-#include "module/read_back.h"
-#include "module/status_form.h"
-#include "settings/config_page.h"
+#include "module/ui/read_back.h"
+#include "module/ui/status_form.h"
+#include "settings/ui/config_page.h"
 #include "support/module_line.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "module/operation_state.h"
-#include "module/communication_error.h"
+#include "module/ui/communication_error.h"
 #include "module/operation_observer.h"
 #include "module/session.h"
 #include "module/stop_flag.h"

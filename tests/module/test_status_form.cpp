@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "module/status_form.h"
+#include "module/ui/status_form.h"
 
 class TestStatusForm : public QObject {
     Q_OBJECT

@@ -4,7 +4,7 @@
 #include <QtTest>
 #include <memory>
 
-#include "serial/com_combo_box.h"
+#include "serial/ui/com_combo_box.h"
 #include "serial/com_port.h"
 #include "serial/com_select.h"
 

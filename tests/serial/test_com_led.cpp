@@ -8,7 +8,7 @@
 
 #include "pty_pair.h"
 #include "scripted_device_helper.h"
-#include "serial/com_led.h"
+#include "serial/ui/com_led.h"
 #include "serial/com_port.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <QtTest>
 
 #include "fake_tree_helper.h"
-#include "serial/com_combo_box.h"
+#include "serial/ui/com_combo_box.h"
 #include "serial/port_watcher.h"
 
 namespace {

@@ -6,10 +6,10 @@
 
 #include "pty_pair.h"
 #include "serial/com_port.h"
-#include "serial/traffic_file_log.h"
-#include "serial/traffic_format.h"
+#include "serial/ui/traffic_file_log.h"
+#include "serial/ui/traffic_format.h"
 #include "serial/traffic_log.h"
-#include "serial/traffic_model.h"
+#include "serial/ui/traffic_model.h"
 
 namespace {
 

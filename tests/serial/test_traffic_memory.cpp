@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "serial/traffic_log.h"
-#include "serial/traffic_model.h"
+#include "serial/ui/traffic_model.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "common/port_controls.h"
-#include "settings/config_page.h"
+#include "common/ui/port_controls.h"
+#include "settings/ui/config_page.h"
 #include "support/scripted_dialogs.h"
 
 class TestConfigPage : public QObject {

@@ -5,8 +5,8 @@
 #include <QLineEdit>
 #include <QtTest>
 
-#include "common/port_controls.h"
-#include "settings/config_page.h"
+#include "common/ui/port_controls.h"
+#include "settings/ui/config_page.h"
 #include "support/scripted_dialogs.h"
 
 class TestConfigPageValues : public QObject {

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
-#include "settings/hex_fields.h"
+#include "settings/ui/hex_fields.h"
 #include "support/scripted_dialogs.h"
 
 class TestHexFields : public QObject {

@@ -3,7 +3,7 @@
 // overlay joins the board picture without a seam.
 #include <QtTest>
 
-#include "settings/jumper_artwork.h"
+#include "settings/ui/jumper_artwork.h"
 #include "settings/jumper_table.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <QRadioButton>
 #include <QtTest>
 
-#include "common/radio_group.h"
-#include "settings/jumper_page.h"
+#include "common/ui/radio_group.h"
+#include "settings/ui/jumper_page.h"
 
 namespace {
 

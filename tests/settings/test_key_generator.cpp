@@ -6,8 +6,8 @@
 #include <QRegularExpression>
 #include <QtTest>
 
-#include "common/port_controls.h"
-#include "settings/config_page.h"
+#include "common/ui/port_controls.h"
+#include "settings/ui/config_page.h"
 #include "settings/key_generator.h"
 #include "support/scripted_dialogs.h"
 

@@ -5,7 +5,7 @@
 // tests that link the module layer include it.
 #include <string>
 
-#include "common/dialogs.h"
+#include "common/ui/dialogs.h"
 #include "module/session.h"
 #include "serial/com_port.h"
 #include "support/scripted_dialogs.h"

@@ -3,7 +3,7 @@
 #include <QStringList>
 #include <deque>
 
-#include "common/dialogs.h"
+#include "common/ui/dialogs.h"
 
 class TScriptedDialogs : public TDialogs {
 public:

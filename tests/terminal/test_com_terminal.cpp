@@ -9,7 +9,7 @@
 
 #include "pty_pair.h"
 #include "serial/com_port.h"
-#include "terminal/com_terminal.h"
+#include "terminal/ui/com_terminal.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "pty_pair.h"
 #include "serial/com_port.h"
 #include "support/scripted_dialogs.h"
-#include "terminal/com_terminal.h"
+#include "terminal/ui/com_terminal.h"
 #include "terminal/term_paste.h"
 #include "terminal/term_scrollback.h"
 #include "terminal/term_selection.h"

@@ -6,11 +6,11 @@
 #include <QPushButton>
 #include <QtTest>
 
-#include "common/port_controls.h"
+#include "common/ui/port_controls.h"
 #include "serial/com_port.h"
 #include "serial/dcb_flags.h"
-#include "terminal/com_terminal.h"
-#include "terminal/terminal_page.h"
+#include "terminal/ui/com_terminal.h"
+#include "terminal/ui/terminal_page.h"
 // The serial tests' scripted line, compiled into this test (helpers link per folder).
 #include "serial/scripted_device_helper.cpp"
 

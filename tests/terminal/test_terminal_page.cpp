@@ -8,12 +8,12 @@
 #include <QVBoxLayout>
 #include <QtTest>
 
-#include "common/port_controls.h"
+#include "common/ui/port_controls.h"
 #include "pty_pair.h"
-#include "serial/com_led.h"
+#include "serial/ui/com_led.h"
 #include "serial/com_port.h"
-#include "terminal/com_terminal.h"
-#include "terminal/terminal_page.h"
+#include "terminal/ui/com_terminal.h"
+#include "terminal/ui/terminal_page.h"
 
 namespace {
 

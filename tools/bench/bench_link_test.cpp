@@ -25,7 +25,7 @@
 #include <cstdio>
 #include <memory>
 
-#include "commands/link_test_window.h"
+#include "commands/ui/link_test_window.h"
 #include "module/link_test.h"
 #include "tools/vmodule/air_link.h"
 

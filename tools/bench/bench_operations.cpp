@@ -29,17 +29,17 @@
 #include <string>
 #include <vector>
 
-#include "common/dialogs.h"
-#include "common/port_controls.h"
-#include "flash_editor/flash_page.h"
-#include "module/config_programming.h"
-#include "module/flash_transfer.h"
+#include "common/ui/dialogs.h"
+#include "common/ui/port_controls.h"
+#include "flash_editor/ui/flash_page.h"
+#include "module/ui/config_programming.h"
+#include "module/ui/flash_transfer.h"
 #include "module/operation_runner.h"
-#include "module/read_back.h"
+#include "module/ui/read_back.h"
 #include "module/session.h"
-#include "module/status_form.h"
+#include "module/ui/status_form.h"
 #include "serial/com_port.h"
-#include "settings/config_page.h"
+#include "settings/ui/config_page.h"
 
 extern char** environ;
 

@@ -26,13 +26,13 @@
 #include <thread>
 
 #include "app/main_window.h"
-#include "module/com_port_page.h"
-#include "serial/com_led.h"
+#include "module/ui/com_port_page.h"
+#include "serial/ui/com_led.h"
 #include "serial/com_port.h"
-#include "serial/traffic_model.h"
-#include "serial/traffic_window.h"
-#include "terminal/com_terminal.h"
-#include "terminal/terminal_page.h"
+#include "serial/ui/traffic_model.h"
+#include "serial/ui/traffic_window.h"
+#include "terminal/ui/com_terminal.h"
+#include "terminal/ui/terminal_page.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "commands/command_script.h"
+#include "commands/ui/command_script.h"
 
 namespace {
 
