@@ -182,7 +182,7 @@ QList<QWidget*> TComPortPage::SettingControls() const
 
 void TComPortPage::OpenComPortClick()
 {
-    if (TOperationState::Busy()) return;  // an operation is in a pause
+    if (TOperationState::Busy()) return;  // an operation runs
     for (QWidget* g : {static_cast<QWidget*>(BaudRateGroup), static_cast<QWidget*>(DataLengthGroup),
                        static_cast<QWidget*>(ParityGroup), static_cast<QWidget*>(StopBitGroup),
                        static_cast<QWidget*>(FlowControlGroup)})

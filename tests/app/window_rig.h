@@ -1,8 +1,8 @@
 #pragma once
 // The whole window on a virtual module with the port open, for tests that
-// act in the middle of an operation: During() runs an action once inside
-// the running operation (timers fire only in its pauses and waits), and
-// Written() counts every byte the port wrote, as it wrote it.
+// act in the middle of an operation: During() runs an action once on the
+// window thread while the operation runs on its worker, and Written()
+// counts every byte the port wrote, as the window hears of it.
 #include <QApplication>
 #include <QComboBox>
 #include <QPushButton>

@@ -69,6 +69,7 @@ private slots:
         TAirOptions o;
         o.name = FreshAirName();
         QVERIFY(a.Start(memA, o) && b.Start(memB, o));
+        QVERIFY(AirsMeet(a, b));
         const TRun r = RunCli({QStringLiteral("link-test"), QStringLiteral("--port"), a.Port(), QStringLiteral("--port"),
                                b.Port(), QStringLiteral("--frames"), QStringLiteral("100"), QStringLiteral("--json")});
         QVERIFY2(r.exitCode == 0, r.out.constData());
@@ -94,6 +95,7 @@ private slots:
         o.name = FreshAirName();
         // Both Point A with the same key: no pair.
         QVERIFY(a.Start(CableLinkMemory(0x11, true), o) && b.Start(CableLinkMemory(0x11, true), o));
+        QVERIFY(AirsMeet(a, b));
         QStringList args{QStringLiteral("link-test"), QStringLiteral("--frames"), QStringLiteral("10")};
         if (how == QLatin1String("usage")) args << QStringLiteral("--port") << a.Port();
         if (how == QLatin1String("missing")) args << QStringLiteral("--loopback") << QStringLiteral("--port") << QStringLiteral("/dev/tarnwick-none");

@@ -18,7 +18,7 @@ struct TPairRig {
         TAirOptions ob = o;
         o.seed = o.seed ? o.seed : 1;
         ob.seed = o.seed + 1;
-        return a.Start(ma, o) && b.Start(mb, ob);
+        return a.Start(ma, o) && b.Start(mb, ob) && AirsMeet(a, b);
     }
     TLinkTestRequest Request() const
     {

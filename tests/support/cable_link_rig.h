@@ -6,6 +6,8 @@
 #include <QString>
 #include <array>
 #include <atomic>
+#include <chrono>
+#include <thread>
 #include <memory>
 #include <string>
 
@@ -42,6 +44,18 @@ struct TCableLinkModule {
     }
     QString Port() const { return QString::fromStdString(vm.PortPath()); }
 };
+
+// Waits until the two airs have found each other: a frame sent before that
+// is lost, as with a module still powering up. False after timeoutMs.
+inline bool AirsMeet(const TCableLinkModule& a, const TCableLinkModule& b, int timeoutMs = 20000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!(a.air->PeerConnected() && b.air->PeerConnected())) {
+        if (std::chrono::steady_clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
 
 // A name no other test process uses at the same time.
 inline std::string FreshAirName()
