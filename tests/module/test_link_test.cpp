@@ -16,8 +16,8 @@ struct TPairRig {
     {
         o.name = FreshAirName();
         TAirOptions ob = o;
-        o.seed = o.seed ? o.seed : 1;
-        ob.seed = o.seed + 1;
+        o.randomStart = o.randomStart ? o.randomStart : 1;
+        ob.randomStart = o.randomStart + 1;
         return a.Start(ma, o) && b.Start(mb, ob) && AirsMeet(a, b);
     }
     TLinkTestRequest Request() const

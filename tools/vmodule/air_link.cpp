@@ -399,9 +399,9 @@ TAirLink::TAirLink(TAirOptions options, std::function<TAirIdentity()> identity, 
     d_->opt = std::move(options);
     d_->identity = std::move(identity);
     d_->deliver = std::move(deliver);
-    const uint64_t seed =
-        d_->opt.seed ? d_->opt.seed : uint64_t(Clock::now().time_since_epoch().count()) ^ uint64_t(::getpid());
-    d_->rng.seed(seed);
+    const uint64_t start = d_->opt.randomStart ? d_->opt.randomStart
+                                               : uint64_t(Clock::now().time_since_epoch().count()) ^ uint64_t(::getpid());
+    d_->rng = std::mt19937_64(start);
 }
 
 TAirLink::~TAirLink() { Stop(); }

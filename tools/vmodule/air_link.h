@@ -55,7 +55,7 @@ struct TAirOptions {
     double loss = 0;       // probability that a packet is lost
     double bitErrors = 0;  // probability that a payload bit is flipped
     int latencyMs = 0;     // added to every packet
-    uint64_t seed = 0;     // 0: from the clock
+    uint64_t randomStart = 0;  // where the loss and errors draws start; 0: from the clock
 };
 
 class TAirLink {
