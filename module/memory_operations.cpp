@@ -1,5 +1,7 @@
 #include "module/memory_operations.h"
 
+#include "module/config_layout.h"
+
 #include <algorithm>
 #include <initializer_list>
 
@@ -147,13 +149,22 @@ QString DifferenceSummary(const std::vector<TByteDifference>& differences)
     return QStringLiteral("%1 bytes differ, first at %2").arg(differences.size()).arg(first);
 }
 
+bool IsKeyAddress(int address)
+{
+    constexpr int kKey = 0x80 + config_layout::kOffKey;
+    return address >= kKey && address < kKey + 16;
+}
+
 QString DifferenceReport(const std::vector<TByteDifference>& differences, int shown)
 {
     QString text = DifferenceSummary(differences) + QLatin1Char('.');
     const int n = std::min<int>(shown, int(differences.size()));
     for (int i = 0; i < n; ++i) {
         const TByteDifference& d = differences[size_t(i)];
-        text += QStringLiteral("\n0x%1: written %2, read %3").arg(Hex2(d.address), Hex2(d.written), Hex2(d.read));
+        if (IsKeyAddress(d.address))
+            text += QStringLiteral("\n0x%1: a key byte differs (its value is not shown)").arg(Hex2(d.address));
+        else
+            text += QStringLiteral("\n0x%1: written %2, read %3").arg(Hex2(d.address), Hex2(d.written), Hex2(d.read));
     }
     if (int(differences.size()) > n) text += QStringLiteral("\n...");
     return text;

@@ -81,3 +81,6 @@ QString DifferenceSummary(const std::vector<TByteDifference>& differences);
 // The summary and the first `shown` differences, one per line:
 // "0x25: written 41, read 40".
 QString DifferenceReport(const std::vector<TByteDifference>& differences, int shown = 8);
+// True for an address of the encryption key (0xC0 to 0xCF): its values are
+// never shown, stored or printed, only the address.
+bool IsKeyAddress(int address);

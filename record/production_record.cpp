@@ -1,5 +1,7 @@
 #include "record/production_record.h"
 
+#include "record/record_spool.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -369,6 +371,37 @@ QString RecordValue(const TRecordEntry& e, int column)
     }
 }
 
+void SetRecordValue(TRecordEntry& e, int column, const QString& v)
+{
+    switch (column) {
+    case 0: e.rowId = v; break;
+    case 1: e.timeUtc = QDateTime::fromString(v, Qt::ISODateWithMs); break;
+    case 2: e.station = v; break;
+    case 3: e.user = v; break;
+    case 4: e.programVersion = v; break;
+    case 5: e.port = v; break;
+    case 6: e.portById = v; break;
+    case 7: e.usbSerial = v; break;
+    case 8: e.moduleVersion = v; break;
+    case 9: e.operation = v; break;
+    case 10: e.profile = v; break;
+    case 11: e.imageSha256 = v; break;
+    case 12: e.keyFingerprint = v; break;
+    case 13: e.verified = v; break;
+    case 14: e.differences = v; break;
+    case 15: e.outcome = v; break;
+    case 16: e.exitStatus = v.toInt(); break;
+    case 17: e.error = v; break;
+    case 18: e.durationMs = v.toLongLong(); break;
+    case 19: e.pairId = v; break;
+    case 20: e.unitAddress = v; break;
+    case 21: e.runId = v; break;
+    case 22: e.redoOf = v; break;
+    case 23: e.role = v; break;
+    default: break;
+    }
+}
+
 TRecordEntry NewRecordEntry(const QString& programVersion, const QString& operation)
 {
     TRecordEntry e;
@@ -574,68 +607,139 @@ int TProductionRecord::SendPendingRows(QString* error)
     return int(pending.size());
 }
 
+namespace {
+
+// Rows of the backlog stored per run at most.
+constexpr int kBacklogBatch = 500;
+
+// What a line's operator should do about a local file that cannot be written.
+QString LocalAdvice(const QString& path, const QString& error)
+{
+    const QString e = error.toLower();
+    if (e.contains(QLatin1String("not a database")) || e.contains(QLatin1String("malformed")) ||
+        e.contains(QLatin1String("corrupt")))
+        return QStringLiteral("%1 is damaged and is left as it is: move it aside (mv '%1' '%1.damaged') and keep it "
+                              "for inspection; the next run then starts a new record and stores the waiting rows")
+            .arg(path);
+    if (e.contains(QLatin1String("newer program")))
+        return QStringLiteral("use the newer program, or give this one a record of its own with --record");
+    if (e.contains(QLatin1String("locked")) || e.contains(QLatin1String("busy")))
+        return QStringLiteral("another program held the record's lock too long; the next run stores the waiting rows");
+    return QStringLiteral("free space or give write access; the next run that can write it stores the waiting rows");
+}
+
+// A shared record's failure told as what it is.
+QString SharedFailure(const QString& where, const QString& error)
+{
+    const QString e = error.toLower();
+    if (e.contains(QLatin1String("password authentication failed")) || e.contains(QLatin1String("no password supplied")) ||
+        e.contains(QLatin1String("authentication failed")))
+        return QStringLiteral("%1 refused the user name or password (%2)").arg(where, error.simplified());
+    if (e.contains(QLatin1String("database")) && e.contains(QLatin1String("does not exist")))
+        return QStringLiteral("%1 has no such database (%2)").arg(where, error.simplified());
+    return QStringLiteral("%1 cannot be reached (%2)").arg(where, error.simplified());
+}
+
+}  // namespace
+
+QString TProductionRecord::SpoolTarget() const
+{
+    return shared_ ? Describe() : QFileInfo(localPath_).absoluteFilePath();
+}
+
+int TProductionRecord::StoreBacklog(QString* error)
+{
+    int sent = 0;
+    // Rows an earlier program kept in the local file for the shared record.
+    if (shared_ && QFileInfo::exists(localPath_)) {
+        sent = SendPendingRows(error);
+        if (sent < 0) return -1;
+    }
+    TRecordSpool spool(localPath_);
+    TRecordEntries waiting;
+    if (!spool.Peek(SpoolTarget(), kBacklogBatch, &waiting, error)) return -1;
+    if (waiting.empty()) return sent;
+    if (!(shared_ ? StoreShared(waiting) : StoreLocal(waiting, kTable))) return (*error = error_, -1);
+    // Stored; a crash before they are taken out only stores them again,
+    // which the row ids make harmless.
+    if (!spool.Remove(SpoolTarget(), waiting, error)) return -1;
+    return sent + int(waiting.size());
+}
+
 TRecordResult TProductionRecord::SendPending()
 {
     TRecordResult r;
-    if (!shared_) return (r.ok = true, r);
     QString error;
-    const int sent = SendPendingRows(&error);
+    const int sent = StoreBacklog(&error);
     r.ok = sent >= 0;
     r.sentLater = std::max(sent, 0);
-    if (sent > 0)
-        r.notice = QStringLiteral("%1 row(s) kept while %2 could not be reached were sent to it").arg(sent).arg(Describe());
-    if (sent < 0) r.notice = QStringLiteral("%1 cannot be reached: %2").arg(Describe(), error);
+    if (sent > 0) r.notice = QStringLiteral("%1 row(s) that waited were stored in %2").arg(sent).arg(Describe());
+    if (sent < 0) r.notice = shared_ ? SharedFailure(Describe(), error) : QStringLiteral("%1: %2").arg(Describe(), error);
     return r;
 }
 
 int TProductionRecord::PendingCount()
 {
-    if (!OpenLocal()) return -1;
-    QSqlQuery q(QSqlDatabase::database(localName_, false));
-    if (!Exec(q, QStringLiteral("SELECT COUNT(*) FROM pending_shared"), &error_) || !q.next()) return -1;
-    return q.value(0).toInt();
+    int n = 0;
+    if (shared_ && QFileInfo::exists(localPath_)) {
+        if (!OpenLocal()) return -1;
+        QSqlQuery q(QSqlDatabase::database(localName_, false));
+        if (!Exec(q, QStringLiteral("SELECT COUNT(*) FROM pending_shared"), &error_) || !q.next()) return -1;
+        n = q.value(0).toInt();
+    }
+    const int spooled = TRecordSpool(localPath_).Count(SpoolTarget());
+    return spooled < 0 ? -1 : n + spooled;
 }
 
 TRecordResult TProductionRecord::Append(const TRecordEntries& rows)
 {
     TRecordResult r;
     error_.clear();
-    if (!shared_) {
-        r.ok = rows.empty() || StoreLocal(rows, kTable);
-        r.stored = r.ok ? int(rows.size()) : 0;
-        if (!r.ok) r.notice = QStringLiteral("the record %1 could not be written: %2").arg(localPath_, error_);
-        return r;
-    }
-    QString sendError;
-    const int sent = SendPendingRows(&sendError);
-    if (sent > 0) r.sentLater = sent;
-    if (sent >= 0 && (rows.empty() || StoreShared(rows))) {
+    // The backlog first, one batch at most: a long one never holds up this
+    // run by more than a batch, and its rows keep their order before ours.
+    QString backlogError;
+    const int sent = StoreBacklog(&backlogError);
+    r.sentLater = std::max(sent, 0);
+    error_.clear();
+    if (rows.empty() || (shared_ ? StoreShared(rows) : StoreLocal(rows, kTable))) {
         r.ok = true;
         r.stored = int(rows.size());
-        if (sent > 0)
-            r.notice = QStringLiteral("%1 row(s) kept while %2 could not be reached were sent to it").arg(sent).arg(Describe());
+        if (sent > 0) r.notice = QStringLiteral("%1 row(s) that waited were stored in %2").arg(sent).arg(Describe());
+        if (sent < 0 && rows.empty())
+            r.notice = shared_ ? SharedFailure(Describe(), backlogError) : QStringLiteral("%1: %2").arg(Describe(), backlogError);
         return r;
     }
-    const QString reason = sent < 0 ? sendError : error_;
-    if (rows.empty()) {
+    const QString reason = error_.simplified();
+    TRecordSpool spool(localPath_);
+    QString spoolError;
+    if (!spool.Add(SpoolTarget(), rows, &spoolError)) {
+        r.lost = int(rows.size());
+        r.notice = QStringLiteral("%1 could not take %2 row(s) (%3), and they could not be kept in %4 either (%5): "
+                                  "they are not recorded")
+                       .arg(Describe())
+                       .arg(rows.size())
+                       .arg(reason, spool.Path(), spoolError);
+        return r;
+    }
+    const int waiting = std::max(spool.Count(SpoolTarget()), int(rows.size()));
+    if (shared_) {
+        // A shared record is expected to be out of reach at times: its rows wait.
         r.ok = true;
-        r.notice = QStringLiteral("%1 cannot be reached (%2); rows kept in %3 wait for it").arg(Describe(), reason, localPath_);
+        r.keptLocally = int(rows.size());
+        r.notice = QStringLiteral("%1; %2 row(s) kept in %3 (%4 waiting in all), sent when it can be reached")
+                       .arg(SharedFailure(Describe(), reason))
+                       .arg(rows.size())
+                       .arg(spool.Path())
+                       .arg(waiting);
         return r;
     }
-    if (!StoreLocal(rows, kPending)) {
-        r.notice = QStringLiteral("%1 cannot be reached (%2) and the rows could not be kept in %3: %4")
-                       .arg(Describe(), reason, localPath_, error_);
-        return r;
-    }
-    r.ok = true;
-    r.keptLocally = int(rows.size());
-    const int waiting = PendingCount();
-    r.notice = QStringLiteral("%1 cannot be reached (%2); %3 row(s) kept in %4 (%5 waiting in all), sent when it "
-                              "can be reached")
-                   .arg(Describe(), reason.simplified())
+    r.spooled = int(rows.size());
+    r.notice = QStringLiteral("the record %1 could not be written (%2); %3 row(s) kept in %4 (%5 waiting in all). %6")
+                   .arg(Describe(), reason)
                    .arg(rows.size())
-                   .arg(localPath_)
-                   .arg(waiting);
+                   .arg(spool.Path())
+                   .arg(waiting)
+                   .arg(LocalAdvice(Describe(), reason));
     return r;
 }
 

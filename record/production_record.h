@@ -29,7 +29,9 @@ struct TRecordResult {
     bool ok = false;      // every row is stored (shared or kept locally)
     int stored = 0;       // rows in the record they were meant for
     int keptLocally = 0;  // rows kept locally for a shared record that could not be reached
-    int sentLater = 0;    // rows kept earlier and sent now
+    int sentLater = 0;    // rows that waited (in the spool) and are stored now
+    int spooled = 0;      // rows their record could not take, kept in the spool: not recorded yet
+    int lost = 0;         // rows that could not even be kept in the spool
     QString notice;       // what the station should be told; empty when all went as asked
 };
 
@@ -52,14 +54,20 @@ public:
     // Where rows go, for messages: the URL without its password.
     QString Describe() const;
 
-    // Stores the rows in one transaction. A shared record that cannot be
-    // reached gets them later: they are kept locally (ok stays true, the
-    // notice says so). Rows kept earlier are sent first.
+    // Stores the rows in one transaction. Rows the record cannot take go to
+    // the spool beside the local file (record/record_spool.h) and the notice
+    // says why and what to do: for a shared record out of reach that is
+    // expected (ok stays true, keptLocally), for the local file it is not
+    // (ok false, spooled). One batch of the rows that waited for this
+    // record is stored first.
     TRecordResult Append(const TRecordEntries& rows);
-    // Sends the rows kept locally for the shared record.
+    // Stores one batch of the rows waiting for this record.
     TRecordResult SendPending();
-    // Rows waiting locally for the shared record (-1 on error).
+    // Rows waiting for this record (-1 on error).
     int PendingCount();
+    // The name waiting rows carry: the local file's absolute path, or the
+    // shared record's URL without its password.
+    QString SpoolTarget() const;
 
     // The rows that match, oldest first. From the shared record when one is
     // set (and reachable), else from the local file.
@@ -85,6 +93,7 @@ private:
     void TrimWal(QSqlDatabase& db);
     bool StoreShared(const TRecordEntries& rows);
     int SendPendingRows(QString* error);
+    int StoreBacklog(QString* error);
     // The database that takes rows (shared or local), opened; its kind.
     bool OpenWriter(QString* connection, bool* postgres, QString* error);
 
@@ -102,5 +111,6 @@ private:
 const QStringList& RecordColumns();
 // A time as the record keeps it: fixed-width UTC text, which sorts as time.
 QString RecordTimeText(const QDateTime& t);
-// A row's value for a column of RecordColumns().
+// A row's value for a column of RecordColumns(), and the way back.
 QString RecordValue(const TRecordEntry& e, int column);
+void SetRecordValue(TRecordEntry& e, int column, const QString& value);

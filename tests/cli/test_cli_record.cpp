@@ -2,6 +2,8 @@
 // per module and operation with what it did, unit addresses in sequence,
 // the key nowhere in the file or the exports, --no-record, a shared record
 // out of reach, and many tool processes writing at once.
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QJsonDocument>
@@ -243,6 +245,78 @@ private slots:
         QVERIFY(stored.contains(rows[0].pairId.toLatin1()));
         for (const QByteArray& needle : {key.toUpper().toLatin1(), key.toLower().toLatin1(), raw, raw.left(8).toHex()})
             QVERIFY2(!stored.contains(needle), needle.toHex().constData());
+    }
+
+    void damagedFileSpoolsAndStoresOnceMovedAside()
+    {
+        QVERIFY(QDir().mkpath(data_ + QStringLiteral("/tarnwick")));
+        const QByteArray damaged = QByteArray("this is no record\n").repeated(300);
+        {
+            QFile f(DbPath());
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(damaged);
+        }
+        QStringList ids;
+        for (int i = 0; i < 2; ++i) {
+            const TRun r = Cli({QStringLiteral("-q"), QStringLiteral("--port"), Port(0), QStringLiteral("read-config")});
+            QCOMPARE(r.exitCode, 4);
+            QVERIFY2(r.err.contains("damaged") && r.err.contains("move it aside") && r.err.contains(".spool"), r.err.constData());
+        }
+        QFile db(DbPath());
+        QVERIFY(db.open(QIODevice::ReadOnly));
+        QCOMPARE(db.readAll(), damaged);
+        db.close();
+        const QString spool = DbPath() + QStringLiteral(".spool");
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(spool).constData(), &st), 0);
+        QCOMPARE(int(st.st_mode & 0777), 0600);
+        QVERIFY(QFile::rename(DbPath(), DbPath() + QStringLiteral(".damaged")));
+        const TRun r = Cli({QStringLiteral("-q"), QStringLiteral("--port"), Port(0), QStringLiteral("read-config")});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(int(Rows().size()), 3);
+        QVERIFY(!QFile::exists(spool));
+    }
+
+    void keyByteVerifyFailureShowsNoValue()
+    {
+        Port(0);
+        TVirtualModuleFaults faults;
+        faults.corruptWriteAddress = 0xC0;
+        modules_[0]->SetFaults(faults);
+        const TRun r = Cli({QStringLiteral("--json"), QStringLiteral("--port"), Port(0), QStringLiteral("program-config"), Profile()});
+        QCOMPARE(r.exitCode, 1);
+        QByteArray seen = r.out + r.err;
+        QVERIFY2(seen.contains("0xC0"), seen.constData());
+        for (const QString& name : QDir(data_ + QStringLiteral("/tarnwick")).entryList(QDir::Files)) {
+            QFile f(data_ + QStringLiteral("/tarnwick/") + name);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            seen += f.readAll();
+        }
+        for (const QStringList& format : {QStringList{}, QStringList{QStringLiteral("--csv")}, QStringList{QStringLiteral("--json")}})
+            seen += Cli(QStringList{QStringLiteral("history")} + format).out;
+        QVERIFY(seen.contains("0xc0") || seen.contains("0xC0"));
+        for (const char* needle : {"written", "\"read\":", "read 00", "01, read"})
+            QVERIFY2(!seen.contains(needle), needle);
+    }
+
+    void badSinceExitsTwo_data()
+    {
+        QTest::addColumn<QString>("since");
+        QTest::addColumn<int>("status");
+        QTest::newRow("a day") << "2026-03-01" << 0;
+        QTest::newRow("a time, no zone: UTC") << "2026-03-01T08:00:00" << 0;
+        QTest::newRow("a time with a zone") << "2026-03-01T08:00:00+01:00" << 0;
+        QTest::newRow("words") << "yesterday" << 2;
+        QTest::newRow("no such day") << "2026-02-30" << 2;
+        QTest::newRow("a time of day only") << "08:00" << 2;
+        QTest::newRow("trailing text") << "2026-03-01junk" << 2;
+    }
+    void badSinceExitsTwo()
+    {
+        QFETCH(QString, since);
+        QFETCH(int, status);
+        const TRun r = Cli({QStringLiteral("history"), QStringLiteral("--since"), since});
+        QVERIFY2(r.exitCode == status, r.err.constData());
     }
 
     void noRecordWritesNoRow()

@@ -274,9 +274,13 @@ void ProgramArea(const TCliPlan& plan, TModuleSession& session, TCliObserver& ob
         QJsonArray list;
         for (size_t i = 0; i < v.differences.size() && i < 8; ++i) {
             const TByteDifference& d = v.differences[i];
-            list.append(QJsonObject{{QStringLiteral("address"), d.address},
-                                    {QStringLiteral("written"), int(d.written)},
-                                    {QStringLiteral("read"), int(d.read)}});
+            // A key byte: its address only.
+            QJsonObject o{{QStringLiteral("address"), d.address}};
+            if (!IsKeyAddress(d.address)) {
+                o.insert(QStringLiteral("written"), int(d.written));
+                o.insert(QStringLiteral("read"), int(d.read));
+            }
+            list.append(o);
         }
         r.data.insert(QStringLiteral("differences"), list);
         r.data.insert(QStringLiteral("differing_bytes"), int(v.differences.size()));

@@ -10,6 +10,7 @@ constexpr int Ok = 0;
 constexpr int ModuleFailed = 1;  // no answer, wrong answer, verify mismatch
 constexpr int Usage = 2;         // usage error or bad input file; nothing was sent
 constexpr int PortFailed = 3;    // a port could not be opened
+constexpr int NotRecorded = 4;   // done, but not recorded: the rows wait in the spool
 }  // namespace cli_exit
 
 enum class TCliCommand { None, Ports, Probe, ReadFlash, ProgramFlash, ReadConfig, ProgramConfig, Send, Pair };

@@ -22,6 +22,7 @@ namespace {
 
 TCliRecordOptions g_options;
 QHash<QString, QString> g_unitAddresses;  // port as given -> 4 hex digits
+bool g_notRecorded = false;               // a row of this run could not be stored
 QHash<QString, QString> g_redoOf;         // port as given -> the row id of the failed try it repeats
 
 bool Fail(QString* error, const QString& text)
@@ -47,14 +48,20 @@ bool IsHexAddress(const QString& v)
 
 QString Address(int value) { return UnitAddressText(value); }
 
+// A UTC day (2026-03-01) or an ISO 8601 time with or without a zone (none:
+// UTC); anything else is an invalid time.
 QDateTime ParseSince(const QString& text)
 {
-    QDateTime t = QDateTime::fromString(text, Qt::ISODate);
-    if (!t.isValid()) {
+    static const QRegularExpression form(QStringLiteral(
+        "^\\d{4}-\\d{2}-\\d{2}(T\\d{2}:\\d{2}(:\\d{2}(\\.\\d{1,3})?)?(Z|[+-]\\d{2}:?\\d{2})?)?$"));
+    const QRegularExpressionMatch m = form.match(text);
+    if (!m.hasMatch()) return {};
+    if (m.capturedLength(1) == 0) {
         const QDate d = QDate::fromString(text, Qt::ISODate);
-        if (d.isValid()) t = QDateTime(d, QTime(0, 0), Qt::UTC);
+        return d.isValid() ? QDateTime(d, QTime(0, 0), Qt::UTC) : QDateTime();
     }
-    if (t.isValid() && t.timeSpec() == Qt::LocalTime && !text.contains(QLatin1Char('T'))) t.setTimeSpec(Qt::UTC);
+    QDateTime t = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (t.isValid() && m.capturedLength(4) == 0) t = QDateTime(t.date(), t.time(), Qt::UTC);
     return t;
 }
 
@@ -116,6 +123,7 @@ QByteArray Store(const TRecordEntries& rows)
 {
     TProductionRecord record(g_options.location);
     const TRecordResult r = record.Append(rows);
+    if (r.spooled > 0 || r.lost > 0) g_notRecorded = true;
     if (r.notice.isEmpty()) return {};
     return QStringLiteral("tarnwick-cli: record: %1\n").arg(r.notice).toLocal8Bit();
 }
@@ -128,6 +136,11 @@ QByteArray HexBytes(const QString& hex)
 }  // namespace
 
 void SetCliRecordOptions(const TCliRecordOptions& options) { g_options = options; }
+
+int WithRecordStatus(int exitCode)
+{
+    return exitCode == cli_exit::Ok && g_notRecorded ? cli_exit::NotRecorded : exitCode;
+}
 
 QString RecordUsage()
 {
@@ -146,7 +159,15 @@ QString RecordUsage()
         "                      the record before anything is sent and never given to\n"
         "                      another module, even when the run fails or is killed\n"
         "  history [--since DATE] [--failed] [--port P] [--pair ID] [--csv | --json]\n"
-        "                      the record's rows, oldest first\n");
+        "                      the record's rows, oldest first; DATE is 2026-03-01 (a UTC\n"
+        "                      day) or an ISO 8601 time, 2026-03-01T08:00:00 (no zone:\n"
+        "                      UTC), 2026-03-01T08:00:00+01:00 or ...Z\n"
+        "Rows the record cannot take (a damaged file, one of a newer program, a lock held\n"
+        "too long, a full disk, a read-only folder) wait in RECORD.spool beside it, one\n"
+        "JSON line per row, and the next run that can store them does. A run whose rows\n"
+        "wait so exits 4 when it would have exited 0 (\"done, but not recorded\").\n"
+        "A shared record takes its password from PGPASSWORD, ~/.pgpass or a service file\n"
+        "(PGSERVICE); one inside the URL works, but other users see it in the process list.\n");
 }
 
 bool ExtractRecordOptions(QStringList* args, TCliRecordOptions* out, QString* error)

@@ -30,6 +30,9 @@ struct TCliRecordOptions {
 bool ExtractRecordOptions(QStringList* args, TCliRecordOptions* out, QString* error);
 // The options for this run (set once by main before the run).
 void SetCliRecordOptions(const TCliRecordOptions& options);
+// The run's exit status, cli_exit::NotRecorded instead of Ok when a row of
+// the run could not be stored (it waits in the spool).
+int WithRecordStatus(int exitCode);
 // The help's section on the record.
 QString RecordUsage();
 

@@ -33,7 +33,7 @@ int main(int argc, char** argv)
 
     QStringList args = QCoreApplication::arguments();
     args.removeFirst();
-    if (IsLinkTestCommand(args)) return RunLinkTestCommand(args);
+    if (IsLinkTestCommand(args)) return WithRecordStatus(RunLinkTestCommand(args));
     TCliOptions options;
     QString error;
     TCliRecordOptions record;
@@ -68,5 +68,5 @@ int main(int argc, char** argv)
     const TCliOutcome outcome = RunPlan(plan, progress);
     Write(stdout, outcome.out);
     Write(stderr, outcome.err);
-    return outcome.exitCode;
+    return WithRecordStatus(outcome.exitCode);
 }
