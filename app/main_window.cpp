@@ -8,17 +8,19 @@
 #include <QLayout>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QUrl>
 
 #include "app/about_box.h"
 #include "app/app_icon.h"
 #include "app/file_menu.h"
-#include "app/panel_record.h"
 #include "app/history_window.h"
+#include "app/panel_record.h"
 #include "commands/ui/command_page.h"
 #include "commands/ui/link_test_window.h"
 #include "commands/ui/program_pair_dialog.h"
+#include "common/posted_call.h"
 #include "common/ui/dialogs.h"
 #include "flash_editor/ui/flash_page.h"
 #include "module/ui/com_port_page.h"
@@ -122,7 +124,9 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
 
     FormCreate();
     WireOperations();
-    RecordPanelOperations();
+    RecordPanelOperations([this](const QString& notice) {
+        PostCall(this, [this, notice] { statusBar()->showMessage(QStringLiteral("Record: ") + notice); });
+    });
     FileMenu = BuildFileMenu(*this);
     // File, View, Help.
     ViewMenu = new QMenu(QStringLiteral("&View"), this);

@@ -1,17 +1,22 @@
 #include "app/panel_record.h"
 
+#include "module/config_layout.h"
 #include "module/operation_report.h"
 #include "record/image_hash.h"
 #include "record/record_entry.h"
 #include "record/record_writer.h"
+#include "record/unit_reservation.h"
 #include "serial/port_list.h"
 
 #ifndef TW_VERSION_TEXT
 #define TW_VERSION_TEXT "1.17"
 #endif
 
-void RecordPanelOperations()
+void RecordPanelOperations(std::function<void(const QString&)> tell)
 {
+    // What the record says (rows kept in the spool, and why) reaches the
+    // status line; called on the writer's thread.
+    TRecordWriter::SetNoticeHandler(std::move(tell));
     SetOperationReportSink([](const TOperationReport& r) {
         TRecordEntry e = NewRecordEntry(QStringLiteral("tarnwick-panel " TW_VERSION_TEXT), r.operation);
         if (r.started.isValid()) e.timeUtc = r.started;
@@ -31,6 +36,11 @@ void RecordPanelOperations()
         e.error = r.error;
         e.durationMs = r.durationMs;
         e.pairId = r.pairId;
+        e.role = r.role;
+        // The unit address a configuration went into the module with.
+        if (r.configImage && r.image.size() >= size_t(config_layout::kOffAddress + 2) &&
+            (r.operation == QLatin1String("program-config") || r.operation == QLatin1String("pair")))
+            e.unitAddress = UnitAddressText(r.image[config_layout::kOffAddress] | r.image[config_layout::kOffAddress + 1] << 8);
         TRecordWriter::Post(e);
     });
 }

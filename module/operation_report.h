@@ -22,6 +22,7 @@ struct TOperationReport {
     QString error;               // the failure in plain words
     QString moduleVersion;
     QString pairId;              // shared by the two reports of a pair
+    QString role;                // a pair's report: "A" (Point A) or "B" (Point B)
 };
 
 void SetOperationReportSink(std::function<void(const TOperationReport&)> sink);

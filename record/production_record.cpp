@@ -461,9 +461,15 @@ bool TProductionRecord::IsSharedLocation(const QString& location)
 QString TProductionRecord::Describe() const
 {
     if (!shared_) return localPath_;
-    QUrl url(location_);
-    url.setPassword(QString());
-    return url.toString();
+    // Cut by hand, not by a URL parser: a password holding '/', '@' or '#'
+    // would leave a piece of it in the text. What lies before the last '@'
+    // of the authority is the user and password; only the user stays.
+    const int start = location_.indexOf(QLatin1String("://")) + 3;
+    const int query = location_.indexOf(QLatin1Char('?'), start);
+    const int at = location_.lastIndexOf(QLatin1Char('@'), query < 0 ? -1 : query);
+    if (at < start) return location_;
+    const QString userInfo = location_.mid(start, at - start);
+    return location_.left(start) + userInfo.section(QLatin1Char(':'), 0, 0) + location_.mid(at);
 }
 
 bool TProductionRecord::OpenLocal()
@@ -487,6 +493,11 @@ bool TProductionRecord::OpenLocal()
     if (!Migrate(db, false, &error_)) return false;
     localOpen_ = true;
     return true;
+}
+
+bool TProductionRecord::HasPasswordInLocation() const
+{
+    return shared_ && Describe() != location_;
 }
 
 bool TProductionRecord::OpenShared()

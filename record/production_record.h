@@ -53,6 +53,8 @@ public:
     QString LocalPath() const { return localPath_; }
     // Where rows go, for messages: the URL without its password.
     QString Describe() const;
+    // The shared URL holds a password (other users see it in the process list).
+    bool HasPasswordInLocation() const;
 
     // Stores the rows in one transaction. Rows the record cannot take go to
     // the spool beside the local file (record/record_spool.h) and the notice

@@ -10,8 +10,9 @@ namespace {
 QByteArray CsvField(const QString& value)
 {
     QByteArray v = value.toUtf8();
-    // A leading formula sign would run as a formula in a spreadsheet.
-    if (!v.isEmpty() && (v[0] == '=' || v[0] == '+' || v[0] == '-' || v[0] == '@')) v.prepend('\'');
+    // A leading formula sign would run as a formula in a spreadsheet, and
+    // so would one behind a TAB or CR that the spreadsheet drops.
+    if (!v.isEmpty() && QByteArray("=+-@\t\r").contains(v[0])) v.prepend('\'');
     if (v.contains(',') || v.contains('"') || v.contains('\n') || v.contains('\r'))
         return '"' + v.replace("\"", "\"\"") + '"';
     return v;

@@ -261,9 +261,11 @@ void TProgramPairDialog::PairFinished()
 {
     // A row per module for the production record, the two sharing a pair id.
     const QString pairId = QUuid::createUuid().toString(QUuid::WithoutBraces);
-    for (const TPairModule& m : run_->result.modules) {
+    for (size_t i = 0; i < run_->result.modules.size(); ++i) {
+        const TPairModule& m = run_->result.modules[i];
         if (m.port.isEmpty()) continue;
         TOperationReport r;
+        r.role = i == 0 ? QStringLiteral("A") : QStringLiteral("B");
         r.operation = QStringLiteral("pair");
         r.port = m.port;
         r.started = run_->started;

@@ -215,6 +215,24 @@ private slots:
         QVERIFY2(rows == acknowledged || rows == acknowledged + 1, qPrintable(QStringLiteral("%1 rows, %2 acknowledged").arg(rows).arg(acknowledged)));
     }
 
+    void sharedUrlShownWithoutPassword_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("plain") << "postgresql://bob:s3cret@db:5432/line" << "postgresql://bob@db:5432/line";
+        QTest::newRow("slash and at inside") << "postgresql://bob:a/b@c#d@db/line" << "postgresql://bob@db/line";
+        QTest::newRow("no password") << "postgresql://bob@db/line" << "postgresql://bob@db/line";
+        QTest::newRow("socket") << "postgresql:///line?host=/run/postgresql&user=bob" << "postgresql:///line?host=/run/postgresql&user=bob";
+    }
+    void sharedUrlShownWithoutPassword()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, shown);
+        const TProductionRecord record(url, Path(QStringLiteral("unused.sqlite")));
+        QCOMPARE(record.Describe(), shown);
+        QCOMPARE(record.HasPasswordInLocation(), url != shown);
+    }
+
     void unitAddressesAreGivenOnce()
     {
         const QString path = Path(QStringLiteral("units.sqlite"));
@@ -313,11 +331,14 @@ private slots:
         TRecordEntry e = Row(QStringLiteral("/dev/a"), QStringLiteral("failed"));
         e.error = QStringLiteral("no answer, \"twice\"");
         e.profile = QStringLiteral("=cmd|' /C calc'!A0");
+        e.station = QStringLiteral("\t=1+1");
+        e.user = QStringLiteral("\r@SUM(A1)");
         const QByteArray csv = RecordCsv({e});
         QVERIFY(csv.startsWith("row_id,time_utc,station,"));
         QVERIFY2(csv.contains("\"no answer, \"\"twice\"\"\""), csv.constData());
         // A spreadsheet never runs a field as a formula.
         QVERIFY2(csv.contains(",'=cmd"), csv.constData());
+        QVERIFY2(csv.contains(",'\t=1+1,\"'\r@SUM(A1)\","), csv.constData());
         QCOMPARE(RecordJsonLines({e}).count('\n'), 1);
     }
 

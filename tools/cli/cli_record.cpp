@@ -137,6 +137,13 @@ QByteArray HexBytes(const QString& hex)
 
 void SetCliRecordOptions(const TCliRecordOptions& options) { g_options = options; }
 
+QString RecordWarning(const TCliRecordOptions& options)
+{
+    if (!options.enabled || !TProductionRecord(options.location).HasPasswordInLocation()) return {};
+    return QStringLiteral("the --record URL holds a password, which other users can see in the process list; "
+                          "PGPASSWORD, ~/.pgpass or a service file keep it private");
+}
+
 int WithRecordStatus(int exitCode)
 {
     return exitCode == cli_exit::Ok && g_notRecorded ? cli_exit::NotRecorded : exitCode;
@@ -387,6 +394,9 @@ QByteArray RecordPair(const TCliPlan& plan, const TPairResult& pair, qint64 dura
         e.error = m.error;
         e.durationMs = durationMs;
         e.pairId = pairId;
+        e.role = i == 0 ? QStringLiteral("A") : QStringLiteral("B");
+        const TMemoryBytes& image = images[size_t(i)];
+        e.unitAddress = Address(image[config_layout::kOffAddress] | image[config_layout::kOffAddress + 1] << 8);
         rows.push_back(e);
     }
     return Store(rows);

@@ -33,6 +33,8 @@ void SetCliRecordOptions(const TCliRecordOptions& options);
 // The run's exit status, cli_exit::NotRecorded instead of Ok when a row of
 // the run could not be stored (it waits in the spool).
 int WithRecordStatus(int exitCode);
+// A warning for stderr about the options (a password in the URL), or empty.
+QString RecordWarning(const TCliRecordOptions& options);
 // The help's section on the record.
 QString RecordUsage();
 

@@ -39,6 +39,8 @@ int main(int argc, char** argv)
     TCliRecordOptions record;
     if (!ExtractRecordOptions(&args, &record, &error)) return UsageError(error);
     SetCliRecordOptions(record);
+    if (const QString w = RecordWarning(record); !w.isEmpty())
+        Write(stderr, QStringLiteral("tarnwick-cli: warning: %1\n").arg(w).toLocal8Bit());
     if (record.history) {
         QByteArray out, err;
         const int status = RunHistory(record, &out, &err);
