@@ -310,6 +310,7 @@ private slots:
         QTest::newRow("no such day") << "2026-02-30" << 2;
         QTest::newRow("a time of day only") << "08:00" << 2;
         QTest::newRow("trailing text") << "2026-03-01junk" << 2;
+        QTest::newRow("a space for the T") << "2026-03-01 08:00:00" << 2;
     }
     void badSinceExitsTwo()
     {
@@ -317,6 +318,24 @@ private slots:
         QFETCH(int, status);
         const TRun r = Cli({QStringLiteral("history"), QStringLiteral("--since"), since});
         QVERIFY2(r.exitCode == status, r.err.constData());
+    }
+
+    void sinceWithoutZoneIsUtc()
+    {
+        // Far from UTC, a time without a zone still means UTC.
+        qputenv("TZ", "Asia/Tokyo");
+        const TRun r = Cli({QStringLiteral("-q"), QStringLiteral("--port"), NoPort(0), QStringLiteral("read-config")});
+        qunsetenv("TZ");
+        QCOMPARE(r.exitCode, 3);
+        const QDateTime at = Rows().front().timeUtc;
+        for (int minutes : {-1, 1}) {
+            const QString since = at.addSecs(60 * minutes).toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss"));
+            qputenv("TZ", "Asia/Tokyo");
+            const TRun h = Cli({QStringLiteral("history"), QStringLiteral("--since"), since, QStringLiteral("--csv")});
+            qunsetenv("TZ");
+            QCOMPARE(h.exitCode, 0);
+            QCOMPARE(h.out.count('\n'), minutes < 0 ? 2 : 1);
+        }
     }
 
     void noRecordWritesNoRow()

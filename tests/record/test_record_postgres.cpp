@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QtTest>
 
 #include "record/production_record.h"
@@ -116,6 +117,68 @@ private slots:
         QCOMPARE(int(rows.size()), 2);
         QCOMPARE(rows[1].port, QStringLiteral("/dev/ttyUSB2"));
         QVERIFY(!record.Describe().contains(QStringLiteral("password")));
+    }
+
+    void stationsAtOnceNeverShareAnAddress()
+    {
+        // Two stations, each a thread with its own connection, one module at
+        // a time: forty addresses, none twice.
+        std::vector<TUnitReservation> got[2];
+        QString errors[2];
+        auto station = [&](int s) {
+            TProductionRecord record(Url(), dir_.filePath(QStringLiteral("station%1.sqlite").arg(s)));
+            for (int i = 0; i < 20; ++i) {
+                TUnitRequest r;
+                r.port = QStringLiteral("/dev/ttyUSB%1").arg(i);
+                r.runId = QStringLiteral("station%1").arg(s);
+                std::vector<TUnitReservation> one;
+                if (!record.ReserveUnitAddresses({r}, &one, &errors[s])) return;
+                got[s].push_back(one[0]);
+            }
+        };
+        QThread* a = QThread::create(station, 0);
+        QThread* b = QThread::create(station, 1);
+        a->start();
+        b->start();
+        QVERIFY(a->wait(60000) && b->wait(60000));
+        delete a;
+        delete b;
+        QVERIFY2(errors[0].isEmpty() && errors[1].isEmpty(), qPrintable(errors[0] + errors[1]));
+        QSet<QString> all;
+        for (const auto& list : got)
+            for (const TUnitReservation& r : list) all.insert(r.address);
+        QCOMPARE(int(all.size()), 40);
+        // The row marks its reservation; its time comes back as it went in.
+        TProductionRecord record(Url(), Local());
+        TRecordEntry e = Row(3);
+        e.unitAddress = got[0][3].address;
+        e.runId = QStringLiteral("station0");
+        QVERIFY(record.Append({e}).ok);
+        TRecordEntries rows;
+        QString error;
+        TRecordQuery q;
+        q.since = e.timeUtc;
+        QVERIFY2(record.Select(q, &rows, &error), qPrintable(error));
+        QCOMPARE(int(rows.size()), 1);
+        QCOMPARE(rows[0].timeUtc, e.timeUtc);
+        QCOMPARE(rows[0].unitAddress, e.unitAddress);
+    }
+
+    void missingDatabaseToldAsSuchAndRowsWaitForTheirOwn()
+    {
+        const QString other = QStringLiteral("postgresql:///nosuchdb?host=%1&port=5432&user=tarnwick").arg(socket_);
+        const QString local = dir_.filePath(QStringLiteral("own.sqlite"));
+        TProductionRecord missing(other, local);
+        const TRecordResult r = missing.Append({Row(7)});
+        QVERIFY(r.ok);
+        QCOMPARE(r.keptLocally, 1);
+        QVERIFY2(r.notice.contains(QStringLiteral("no such database")), qPrintable(r.notice));
+        // The reachable record beside it never takes that row.
+        TProductionRecord reachable(Url(), local);
+        const TRecordResult s = reachable.Append({});
+        QCOMPARE(s.sentLater, 0);
+        QCOMPARE(reachable.PendingCount(), 0);
+        QCOMPARE(missing.PendingCount(), 1);
     }
 
     void serverStoppedMidBatchKeepsRowsAndSendsThemLater()
