@@ -1,5 +1,8 @@
 // The main window: caption, pages, menu, about box and help.
+#include <QDir>
+#include <QFile>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QLabel>
 #include <QTabWidget>
 #include <QTimer>
@@ -8,7 +11,9 @@
 #include "app/about_box.h"
 #include "app/application.h"
 #include "app/main_window.h"
+#include "module/operation_report.h"
 #include "module/ui/status_form.h"
+#include "record/record_writer.h"
 #include "scripted_dialogs.h"
 #include "serial/com_port.h"
 
@@ -44,6 +49,27 @@ private slots:
         // The operation controls start disabled.
         for (QWidget* w : form.PortControls().Operations()) QVERIFY(!w->isEnabled());
         QVERIFY(form.PortControls().Operations().size() >= 4 + 9 + 1);
+    }
+
+    void rowThatWaitsInTheSpoolIsToldInTheStatusLine()
+    {
+        TTarnwickForm form;
+        const QString path = QDir::temp().filePath(QStringLiteral("tw-damaged-%1.sqlite").arg(QCoreApplication::applicationPid()));
+        {
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray("no record\n").repeated(500));
+        }
+        TRecordWriter::SetLocation(path);
+        TOperationReport r;
+        r.operation = QStringLiteral("program-config");
+        r.port = QStringLiteral("/dev/ttyNONE");
+        ReportOperation(r);
+        QVERIFY(TRecordWriter::Flush(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(form.statusBar()->currentMessage().contains(QStringLiteral("damaged")), 10000);
+        QVERIFY(form.statusBar()->currentMessage().contains(QStringLiteral(".spool")));
+        TRecordWriter::SetLocation(QString());
+        for (const QString& f : {path, path + QStringLiteral(".spool"), path + QStringLiteral(".spool.lock")}) QFile::remove(f);
     }
 
     void titlesGetNoApplicationSuffix()
