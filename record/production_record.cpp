@@ -524,7 +524,8 @@ bool TProductionRecord::OpenShared()
     if (name.isEmpty()) name = QStringLiteral("tarnwick");
     db.setDatabaseName(name);
     db.setConnectOptions(QStringLiteral("connect_timeout=5"));
-    if (!db.open()) {
+    connectFailed_ = !db.open();
+    if (connectFailed_) {
         error_ = db.lastError().text().trimmed();
         db.close();
         return false;
@@ -712,7 +713,10 @@ TRecordResult TProductionRecord::Append(const TRecordEntries& rows)
     const int sent = StoreBacklog(&backlogError);
     r.sentLater = std::max(sent, 0);
     error_.clear();
-    if (rows.empty() || (shared_ ? StoreShared(rows) : StoreLocal(rows, kTable))) {
+    // A shared record that just failed to connect is not tried twice in a row.
+    const bool unreachable = shared_ && sent < 0 && connectFailed_;
+    if (unreachable) error_ = backlogError;
+    if (rows.empty() || (!unreachable && (shared_ ? StoreShared(rows) : StoreLocal(rows, kTable)))) {
         r.ok = true;
         r.stored = int(rows.size());
         if (sent > 0) r.notice = QStringLiteral("%1 row(s) that waited were stored in %2").arg(sent).arg(Describe());

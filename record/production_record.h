@@ -106,6 +106,7 @@ private:
     QString sharedName_;
     bool localOpen_ = false;
     bool sharedOpen_ = false;
+    bool connectFailed_ = false;  // the last try to connect to the shared record failed
     QString error_;
 };
 
