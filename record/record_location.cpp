@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "record/production_record.h"
+
 namespace {
 
 QString LocationFile()
@@ -28,12 +30,15 @@ bool SaveRecordLocation(const QString& location, QString* error)
     const QString path = LocationFile();
     QDir().mkpath(QFileInfo(path).absolutePath());
     QSaveFile f(path);
-    // The URL may hold a password.
+    // Never a password in clear: the URL is kept without it, and the next
+    // session takes it from libpq's places (PGPASSWORD, ~/.pgpass, a service file).
     if (!f.open(QIODevice::WriteOnly) || !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
         if (error) *error = f.errorString();
         return false;
     }
-    f.write(location.trimmed().toUtf8() + '\n');
+    const QString trimmed = location.trimmed();
+    const QString kept = TProductionRecord::IsSharedLocation(trimmed) ? TProductionRecord(trimmed).Describe() : trimmed;
+    f.write(kept.toUtf8() + '\n');
     if (!f.commit()) {
         if (error) *error = f.errorString();
         return false;

@@ -5,4 +5,5 @@
 #include <QString>
 
 QString SavedRecordLocation();
+// Keeps a shared URL without its password (never stored in clear).
 bool SaveRecordLocation(const QString& location, QString* error);

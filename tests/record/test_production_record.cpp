@@ -20,6 +20,7 @@
 #include "record/image_hash.h"
 #include "record/production_record.h"
 #include "record/record_export.h"
+#include "record/record_location.h"
 #include "record/record_writer.h"
 
 namespace {
@@ -231,6 +232,11 @@ private slots:
         const TProductionRecord record(url, Path(QStringLiteral("unused.sqlite")));
         QCOMPARE(record.Describe(), shown);
         QCOMPARE(record.HasPasswordInLocation(), url != shown);
+        // The panel's saved choice never keeps it either.
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(Path(QStringLiteral("config"))));
+        QVERIFY(SaveRecordLocation(url, nullptr));
+        QCOMPARE(SavedRecordLocation(), shown);
+        qunsetenv("XDG_CONFIG_HOME");
     }
 
     void unitAddressesAreGivenOnce()
