@@ -163,6 +163,20 @@ private slots:
         QCOMPARE(r.exitCode, 1);
     }
 
+    // The line hung up mid-run, as an unplugged adapter does: exit 1 and
+    // words for a technician, not the component's Win32 function names.
+    void hangUpMidProgramSaysUnplugged()
+    {
+        TVirtualModuleFaults f;
+        f.hangUpAfterBytes = 40;
+        Module().SetFaults(f);
+        const QString in = WriteFile(QStringLiteral("hangup.bin"), QByteArray(128, 'H'));
+        TRun r = RunCli(On() + QStringList{QStringLiteral("--no-record"), QStringLiteral("program-config"), in});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("unplugged"), r.err.constData());
+        QVERIFY2(!r.err.contains("function failed") && !r.err.contains("Comm"), r.err.constData());
+    }
+
     void missingDeviceExitsThree()
     {
         const TRun r = RunCli({QStringLiteral("--port"), QStringLiteral("/dev/ttyNOSUCH9"), QStringLiteral("probe")});

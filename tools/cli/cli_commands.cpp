@@ -131,10 +131,30 @@ void SetUpPort(TCustomComPort& port, const TCliOptions& o, const QString& path)
     port.SetBaudRate(rate);
 }
 
+// What failed, in a technician's words: the component's own texts name the
+// system calls of its Win32 heritage, which mean nothing at a bench.
+QString PortFailureText(int portError)
+{
+    switch (portError) {
+    case CError_WriteFailed:
+    case CError_TransmitFailed: return QStringLiteral("sending to the serial port failed");
+    case CError_ReadFailed: return QStringLiteral("reading from the serial port failed");
+    case CError_PurgeFailed: return QStringLiteral("clearing the serial port's buffers failed");
+    case CError_SetStateFailed:
+    case CError_TimeoutsFailed:
+    case CError_SetupComFailed: return QStringLiteral("setting up the serial port failed");
+    case CError_AsyncCheck:
+    case CError_ClearComFailed: return QStringLiteral("reading the serial port's state failed");
+    case CError_ModemStatFailed: return QStringLiteral("reading the serial port's modem lines failed");
+    case CError_EscapeComFailed: return QStringLiteral("setting the serial port's control lines failed");
+    default: return QStringLiteral("the serial port failed");
+    }
+}
+
 QString PortErrorText(const EComPort& e, const QString& path)
 {
     QString text = e.PortError() == CError_OpenFailed ? QStringLiteral("cannot open %1").arg(path)
-                                                      : EComPort::ErrorText(e.PortError());
+                                                      : PortFailureText(e.PortError());
     if (e.SystemError() > 0) text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(e.SystemError())));
     const QString advice = PortErrorAdvice(e.PortError(), e.SystemError(), TAdviceAudience::CommandLine);
     if (!advice.isEmpty()) text += QStringLiteral(". ") + advice;
