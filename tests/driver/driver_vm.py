@@ -13,6 +13,9 @@ Cases:
   serial  probe, configuration and flash with verify, Xon/Xoff, a custom rate
           through BOTHER, two ports at once, the port list, the modem lines
   pull    an adapter pulled mid-program-config, then plugged again
+The station (adapters plugged and pulled while it runs) gets a case of its
+own here once it exists: a case_station beside case_pull, using
+Machine.monitor's device_del / device_add, in CASES and in CMakeLists.txt.
 
 A QEMU that cannot start, a guest that does not boot, a check that fails:
 each ends the test with status 1 and the reason. Nothing is skipped.
@@ -29,6 +32,7 @@ import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+STARTED = time.monotonic()
 
 # QEMU's host serial backend sets the pty to a standard termios rate: the
 # lowest one at or above 10/11 of the rate the emulated chip runs at. A
@@ -59,7 +63,7 @@ class Failure(Exception):
 def check(condition, what, detail=""):
     if not condition:
         raise Failure(what + ("\n" + detail if detail else ""))
-    print("ok   " + what, flush=True)
+    print(f"ok   {time.monotonic() - STARTED:5.1f} s  {what}", flush=True)
 
 
 class Deadline:
@@ -143,6 +147,7 @@ class Machine:
             self.wait_for(rb"@@guest-ready@@", 150)
         except Failure as e:
             raise Failure("the guest did not boot: " + str(e))
+        check(True, "guest booted")
 
     @staticmethod
     def usb_device_args(dev_id, port):
@@ -357,8 +362,6 @@ def case_serial(args, work):
             check(out.count("agree") == 4, f"{drv}: DTR/RTS set and reported in all four combinations", out)
         print("note: QEMU holds the input lines (CTS, DSR, RI, DCD) still: a pty has no modem lines; their "
               "changes and timing are not tested here")
-        # The station's cases (adapters plugged and pulled while it runs)
-        # go here once the station exists.
     finally:
         if vm:
             vm.stop()
@@ -413,9 +416,13 @@ def case_pull(args, work):
         module.stop()
 
 
+# The station's case joins these once the station exists.
+CASES = {"serial": case_serial, "pull": case_pull}
+
+
 def main():
     p = argparse.ArgumentParser()
-    p.add_argument("case", choices=["serial", "pull"])
+    p.add_argument("case", choices=sorted(CASES))
     p.add_argument("--cli", required=True)
     p.add_argument("--vmodule", required=True)
     p.add_argument("--modem-lines", required=True)
@@ -427,7 +434,7 @@ def main():
     os.environ["XDG_RUNTIME_DIR"] = args.work
     started = time.monotonic()
     try:
-        {"serial": case_serial, "pull": case_pull}[args.case](args, args.work)
+        CASES[args.case](args, args.work)
     except Failure as e:
         print(f"FAIL {e}\n(logs in {args.work})", flush=True)
         return 1
