@@ -21,6 +21,7 @@ A QEMU that cannot start, a guest that does not boot, a check that fails:
 each ends the test with status 1 and the reason. Nothing is skipped.
 """
 import argparse
+import ctypes
 import glob
 import os
 import re
@@ -42,6 +43,11 @@ STARTED = time.monotonic()
 STANDARD_RATES = [50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400, 57600,
                   115200, 230400, 460800, 500000, 576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000,
                   3000000, 3500000, 4000000]
+
+
+def die_with_parent():
+    """In the child: killed when the test ends, even by CTest's deadline."""
+    ctypes.CDLL(None, use_errno=True).prctl(1, 9)  # PR_SET_PDEATHSIG, SIGKILL
 
 
 def host_rate(chip_rate):
@@ -82,7 +88,8 @@ class VModule:
         self.image = os.path.join(work, name + ".img")
         self.log = open(os.path.join(work, name + ".log"), "w")
         self.proc = subprocess.Popen([exe, "--only-baud", str(rate), "--image", self.image, *extra],
-                                     stdout=subprocess.PIPE, stderr=self.log, text=True)
+                                     stdout=subprocess.PIPE, stderr=self.log, text=True,
+                                     preexec_fn=die_with_parent)
         self.path = self.proc.stdout.readline().strip()
         if not self.path.startswith("/dev/"):
             raise Failure(f"virtual module {name} did not start (see {self.log.name})")
@@ -136,7 +143,7 @@ class Machine:
         self.console_log = open(os.path.join(work, "console.log"), "wb")
         try:
             self.proc = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                         stderr=subprocess.STDOUT)
+                                         stderr=subprocess.STDOUT, preexec_fn=die_with_parent)
         except OSError as e:
             raise Failure(f"QEMU could not start: {e}")
         self.buf = bytearray()
