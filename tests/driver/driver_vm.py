@@ -351,6 +351,17 @@ def case_serial(args, work):
         rc, out = vm.run(f"{cli} --port /dev/ttyS1 --flow none --baud 9600 probe")
         check(rc == 1, f"8250: the {host_rate(14400)}-baud module does not answer at 9600", out)
 
+        # Hardware flow control on the UART, whose CTS is low: the driver
+        # holds the data back, and the tool says so instead of hanging.
+        rc, out = vm.run(f"a=$(cut -d' ' -f1 /proc/uptime); {cli} --port /dev/ttyS0 --flow rtscts probe; "
+                         f"echo status=$? from=$a to=$(cut -d' ' -f1 /proc/uptime)")
+        m = re.search(r"status=(\d+) from=([\d.]+) to=([\d.]+)", out)
+        check(m is not None and m.group(1) == "1" and "--flow" in out,
+              "8250 with RTS/CTS and CTS low: exit 1, the message points at --flow", out)
+        took = float(m.group(3)) - float(m.group(2))
+        check(took < 20, f"8250 with RTS/CTS and CTS low: the tool ended after {took:.1f} s, "
+                         "held data and all", out)
+
         # Two ports at once, one per driver.
         put_file(vm, host_file(work, "flash2.bin", test_image(3)), "/tmp/g.bin")
         both = f"--port {usb} --port /dev/ttyS0 --flow none"
