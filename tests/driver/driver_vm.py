@@ -111,7 +111,7 @@ class Machine:
     def __init__(self, args, work, serials, uarts):
         self.work = work
         kernel, release = find_kernel(args.kernel)
-        initrd = os.path.join(work, "guest.cpio")
+        initrd = self.initrd = os.path.join(work, "guest.cpio")
         progs = [args.cli, args.modem_lines]
         r = subprocess.run(["bash", os.path.join(HERE, "make_initramfs.sh"), initrd, release, *progs],
                            capture_output=True, text=True)
@@ -244,6 +244,9 @@ class Machine:
         return "/dev/" + m.group(1)
 
     def stop(self):
+        # The logs stay for a look after a failure; the guest's image goes.
+        if os.path.exists(self.initrd):
+            os.unlink(self.initrd)
         if self.proc.poll() is None:
             try:
                 self.proc.stdin.write(b"poweroff -f\n")
