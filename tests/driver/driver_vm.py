@@ -86,6 +86,8 @@ class VModule:
     def __init__(self, exe, work, name, rate, extra=()):
         self.name = name
         self.image = os.path.join(work, name + ".img")
+        if os.path.exists(self.image):  # a former run's memory: start erased
+            os.unlink(self.image)
         self.log = open(os.path.join(work, name + ".log"), "w")
         self.proc = subprocess.Popen([exe, "--only-baud", str(rate), "--image", self.image, *extra],
                                      stdout=subprocess.PIPE, stderr=self.log, text=True,
