@@ -145,7 +145,11 @@ TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, const TPairP
         if (!run_) return;
         const QString a = run_->result.modules[0].port, b = run_->result.modules[1].port;
         accept();
-        ShowLinkTestWindow(owner, [setup] { return setup; }, rf)->ChoosePorts(a, b);
+        ShowLinkTestWindow(owner, [setup] {
+            TPairPortSetup now = setup;
+            now.openPort = setup.OpenPortNow();
+            return now;
+        }, rf)->ChoosePorts(a, b);
     });
     resize(520, 380);
 }
@@ -193,8 +197,9 @@ void TProgramPairDialog::StartPair()
                              kCaption, mb::Ok | mb::IconExclamation);
         return;
     }
+    const QString open = setup_.OpenPortNow();
     for (const QString& p : {a, b})
-        if (!setup_.openPort.isEmpty() && SameSerialDevice(p, setup_.openPort)) {
+        if (!open.isEmpty() && SameSerialDevice(p, open)) {
             Dialogs().MessageBox(this,
                                  QStringLiteral("%1 is open on the Com Port page. Close it there first: Program Pair "
                                                 "opens both ports itself.")

@@ -137,9 +137,12 @@ private slots:
             d.setParent(nullptr);
         }
 
-        // The panel's own open port is not taken from under it.
-        setup.openPort = pb;
+        // The panel's own open port is not taken from under it, also when it
+        // opened after the dialog did.
+        QString openNow;
+        setup.openPortNow = [&openNow] { return openNow; };
         TProgramPairDialog busy(TConfigValues{}, setup);
+        openNow = pb;
         busy.PortB->setCurrentIndex(2);
         const long received = b_->ReceivedCount();
         QTest::mouseClick(busy.RunPairButton, Qt::LeftButton);
