@@ -132,8 +132,12 @@ TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, const TPairP
         else PairKeyEdit->setText(key);
     });
     connect(RunPairButton, &QPushButton::clicked, this, [this] { StartPair(); });
+    // Before the erase Abort keeps both memories; after it, it stops the
+    // run as well, and the summary says what each module is left as.
     connect(AbortPairButton, &QPushButton::clicked, this, [this] {
-        if (run_) run_->abort = true;
+        if (!run_) return;
+        run_->abort = true;
+        TOperationRunner::Panel().RequestStop();
     });
     connect(SavePairProfileButton, &QPushButton::clicked, this, [this] { SavePairProfile(); });
     // The window outlives the dialog: it belongs to the dialog's owner.
@@ -277,6 +281,7 @@ void TProgramPairDialog::PairFinished()
         r.configImage = true;
         r.verified = m.verified ? QStringLiteral("yes") : QStringLiteral("no");
         r.ok = m.Ok();
+        r.stopped = m.stopped;
         r.error = m.error;
         r.moduleVersion = m.version;
         r.pairId = pairId;
