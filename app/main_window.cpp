@@ -143,8 +143,12 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
     // The Link Test opens its own ports with the Com Port page's settings.
     auto linkTest = [this] {
         ShowLinkTestWindow(this, [this] {
-            return TPairPortSetup{ComPortSheet->ComComboBox1->Select().PortInfos(), ComPortSheet->Choices(),
-                                  ComPort1->Connected() ? ComPort1->Port() : QString(), &ComPort1->Traffic()};
+            TPairPortSetup setup;
+            setup.ports = ComPortSheet->ComComboBox1->Select().PortInfos();
+            setup.line = ComPortSheet->Choices();
+            setup.openPort = ComPort1->Connected() ? ComPort1->Port() : QString();
+            setup.traffic = &ComPort1->Traffic();
+            return setup;
         }, FlashConfigSheet->Values().rfDataRate);
     };
     connect(ViewMenu->addAction(QStringLiteral("&Link Test…")), &QAction::triggered, this, linkTest);
