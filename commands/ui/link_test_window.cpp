@@ -26,6 +26,7 @@
 #include "module/link_frame.h"
 #include "module/operation_report.h"
 #include "module/operation_runner.h"
+#include "serial/port_list.h"
 
 namespace {
 
@@ -41,11 +42,7 @@ QComboBox* PortChooser(QWidget* parent, const char* name)
     return c;
 }
 
-bool SamePort(const QString& a, const QString& b)
-{
-    const QString ca = QFileInfo(a).canonicalFilePath(), cb = QFileInfo(b).canonicalFilePath();
-    return a == b || (!ca.isEmpty() && ca == cb);
-}
+bool SamePort(const QString& a, const QString& b) { return SameSerialDevice(a, b); }
 
 }  // namespace
 

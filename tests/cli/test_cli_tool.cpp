@@ -447,6 +447,11 @@ private slots:
         QTest::newRow("one device twice") << QStringList{"--port", "{port}", "--port", "{node}", "read-flash"} << "one device";
         QTest::newRow("one pair device twice") << QStringList{"--port", "{node}", "--port", "{port}", "pair", "{dir}/link.json"}
                                                << "one device";
+        QTest::newRow("its name under /dev") << QStringList{"--port", "{rel}", "--port", "{node}", "read-flash"} << "one device";
+        QTest::newRow("pair, its name under /dev") << QStringList{"--port", "{node}", "--port", "{rel}", "pair", "{dir}/link.json"}
+                                                   << "one device";
+        QTest::newRow("link test, its name under /dev") << QStringList{"link-test", "--port", "{rel}", "--port", "{node}"}
+                                                        << "one device";
     }
     void refusedBeforeAnythingIsSent()
     {
@@ -458,7 +463,10 @@ private slots:
         QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("sub.json")));
         WriteFile(QStringLiteral("link.json"), WriteConfigProfile(TConfigValues{}));
         for (QString& a : args)
-            a.replace(QLatin1String("{port}"), link).replace(QLatin1String("{node}"), PortOf()).replace(QLatin1String("{dir}"), dir_.path());
+            a.replace(QLatin1String("{port}"), link)
+                .replace(QLatin1String("{node}"), PortOf())
+                .replace(QLatin1String("{rel}"), PortOf().mid(5))  // "pts/3", as opening finds it under /dev
+                .replace(QLatin1String("{dir}"), dir_.path());
         Module().ClearReceived();
         const TRun r = RunCli(QStringList{QStringLiteral("-q")} + args);
         QCOMPARE(r.exitCode, 2);

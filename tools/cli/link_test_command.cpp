@@ -9,6 +9,7 @@
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/cli_options.h"
 #include "module/link_frame.h"
+#include "serial/port_list.h"
 #include "tools/cli/scan_command.h"
 
 namespace {
@@ -91,7 +92,8 @@ bool ParseLinkTestOptions(const QStringList& args, TLinkTestOptions* out, QStrin
             q.loopback = true;
         } else if (name == QLatin1String("--port")) {
             if (!take(&v) || v.isEmpty()) return Fail(error, QStringLiteral("--port needs a device path"));
-            if (ports.contains(v)) return Fail(error, QStringLiteral("--port %1 is given twice").arg(v));
+            for (const QString& p : ports)
+                if (SameSerialDevice(p, v)) return Fail(error, QStringLiteral("--port %1 and --port %2 are one device; give each device once").arg(p, v));
             ports << v;
         } else if (name == QLatin1String("--seconds")) {
             if (!number(0.1, 864000, &q.seconds)) return Fail(error, QStringLiteral("--seconds needs 0.1 to 864000"));
