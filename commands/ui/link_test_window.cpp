@@ -349,11 +349,11 @@ void TLinkTestWindow::Show(const TLinkTestResult& r)
     }
     PerChart->SetPoints(std::move(per));
     ThroughputChart->SetPoints(std::move(tput));
-    if (!r.latenciesMs.empty()) {
-        const double top = std::max(1.0, TMiniChart::NiceCeiling(r.latency.maxMs));
-        std::vector<int> bins(kLatencyBins, 0);
-        for (float ms : r.latenciesMs) ++bins[size_t(std::clamp(int(ms / top * kLatencyBins), 0, kLatencyBins - 1))];
-        LatencyChart->SetBars(std::move(bins), 0, top / kLatencyBins);
+    if (r.latencies.Count() > 0) {
+        // Up to the 99th percentile: an outlier goes into the last bar
+        // instead of flattening the others.
+        const double top = std::max(1.0, TMiniChart::NiceCeiling(r.latencies.QuantileMs(0.99)));
+        LatencyChart->SetBars(r.latencies.Bins(kLatencyBins, top / kLatencyBins), 0, top / kLatencyBins);
     }
 }
 
@@ -370,8 +370,9 @@ void TLinkTestWindow::Finish()
         r.port = port;
         r.started = started_;
         r.durationMs = started_.msecsTo(QDateTime::currentDateTimeUtc());
-        r.ok = result_.passed;
-        if (!result_.passed) r.error = result_.SummaryLines().value(0);
+        r.ok = result_.verdict == TLinkVerdict::Passed;
+        r.outcome = LinkVerdictOutcome(result_.verdict);
+        r.error = result_.Reason();
         ReportOperation(r);
     }
     LinkSummary->setPlainText(result_.SummaryLines().join(QLatin1Char('\n')));
