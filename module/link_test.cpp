@@ -297,6 +297,7 @@ void TLinkFigures::Fill(TLinkTestResult& r, const TLinkTestRequest& req, int64_t
     const int64_t settle = SettleUs();
     for (const auto& st : streams) {
         if (!st.active) continue;
+        r.sendingSeconds = std::max(r.sendingSeconds, double(st.sendingDone ? st.sendEndUs : now) / 1e6);
         TLinkDirectionResult d;
         d.name = st.name;
         d.counts = st.counts;

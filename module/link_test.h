@@ -156,6 +156,7 @@ struct TLinkTestResult {
     QStringList failures;    // which threshold, in words
     QStringList advice;      // what to check when nothing arrived
     double seconds = 0;      // from the first frame sent to the last one awaited
+    double sendingSeconds = 0;  // until the last direction stopped sending (so far)
     std::vector<TLinkDirectionResult> directions;
     TLinkCounts total;
     TLinkLatency latency;    // round trip when looped back, else one way
