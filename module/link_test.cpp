@@ -276,7 +276,7 @@ void TLinkFigures::Arrived(int side, const TLinkFrameEvent& e, int64_t now, int 
     ++SampleAt(int64_t(e.sendUs)).received;
     if (st->rateSinceUs < 0) st->rateSinceUs = now;
     st->rateBytes += size;
-    if (now - st->rateSinceUs >= 250000) {
+    if (now - st->rateSinceUs >= 100000) {
         st->rate = double(st->rateBytes) * 1e6 / double(now - st->rateSinceUs);
         st->rateSinceUs = now;
         st->rateBytes = 0;

@@ -199,7 +199,7 @@ public:
         int64_t firstSendUs = -1;
         int64_t lastArrivalUs = -1;
         int64_t minLatencyUs = -1;
-        // The delivery rate, measured over a quarter of a second at a time.
+        // The delivery rate, measured over a tenth of a second at a time.
         double rate = 0;
         int64_t rateSinceUs = -1;
         qint64 rateBytes = 0;
