@@ -142,6 +142,26 @@ private slots:
         if (!passes) QVERIFY(r.advice.join(' ').contains(QStringLiteral("\"Cable Link\"")));
     }
 
+    // While it runs, overdue frames count as lost: where nothing arrives the
+    // live rate shows it instead of 0 %.
+    void liveRateCountsOverdueFrames()
+    {
+        TPairRig rig;
+        QVERIFY(rig.Start(CableLinkMemory(0x11, true), CableLinkMemory(0x22, false)));
+        TLinkTestRequest q = rig.Request();
+        q.direction = TLinkDirection::AToB;
+        q.seconds = 30;
+        q.rate = 20;
+        TLinkTest test(q);
+        test.Start();
+        QTRY_VERIFY_WITH_TIMEOUT(test.Snapshot().directions[0].counts.lost > 0, 20000);
+        const TLinkTestResult live = test.Snapshot();
+        QVERIFY(!live.finished);
+        QCOMPARE(live.directions[0].perPercent, 100.0);
+        test.Stop();
+        QVERIFY(test.WaitFinished(20000));
+    }
+
     // 5 % of the air packets lost is measured as 5 % of the frames.
     void lossIsMeasured()
     {
