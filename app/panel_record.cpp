@@ -26,7 +26,7 @@ void RecordPanelOperations()
         }
         e.verified = r.verified;
         e.differences = r.differences;
-        e.outcome = r.ok ? QStringLiteral("ok") : r.stopped ? QStringLiteral("stopped") : QStringLiteral("failed");
+        e.outcome = !r.outcome.isEmpty() ? r.outcome : r.ok ? QStringLiteral("ok") : r.stopped ? QStringLiteral("stopped") : QStringLiteral("failed");
         e.exitStatus = r.ok ? 0 : 1;
         e.error = r.error;
         e.durationMs = r.durationMs;

@@ -289,6 +289,7 @@ QString CliUsage()
         "\n"
         "Exit status: 0 all ok; 1 a module did not answer or verification failed;\n"
         "2 usage error, bad input file, one device named twice or an output file that\n"
-        "cannot be written (nothing is sent); 3 a port could not be opened.\n"
+        "cannot be written (nothing is sent); 3 a port could not be opened;\n"
+        "link-test also: 5 stopped before its end (not judged), 6 a port went away.\n"
         "Several ports: the worst status of all.\n");
 }

@@ -10,6 +10,9 @@ constexpr int Ok = 0;
 constexpr int ModuleFailed = 1;  // no answer, wrong answer, verify mismatch
 constexpr int Usage = 2;         // usage error or bad input file; nothing was sent
 constexpr int PortFailed = 3;    // a port could not be opened
+// link-test only (4 is left free):
+constexpr int Stopped = 5;       // stopped before its end (Ctrl-C, SIGTERM): not judged
+constexpr int PortLost = 6;      // a port went away during the run: not judged
 }  // namespace cli_exit
 
 enum class TCliCommand { None, Ports, Probe, ReadFlash, ProgramFlash, ReadConfig, ProgramConfig, Send, Pair };

@@ -132,8 +132,8 @@ QString RecordUsage()
 {
     return QStringLiteral(
         "\n"
-        "Production record: program-flash, program-config, pair and read-config add a row\n"
-        "per module to the record ($XDG_DATA_HOME/tarnwick/record.sqlite):\n"
+        "Production record: program-flash, program-config, pair, read-config and link-test\n"
+        "add a row per module to the record ($XDG_DATA_HOME/tarnwick/record.sqlite):\n"
         "  --record URL        postgresql://USER@HOST/DB, a record shared by a line of\n"
         "                      stations (rows wait in the local file while it cannot be\n"
         "                      reached), or another SQLite file\n"
@@ -337,6 +337,23 @@ QByteArray RecordPair(const TCliPlan& plan, const TPairResult& pair, qint64 dura
         e.error = m.error;
         e.durationMs = durationMs;
         e.pairId = pairId;
+        rows.push_back(e);
+    }
+    return Store(rows);
+}
+
+QByteArray RecordLinkTest(const QStringList& ports, const QDateTime& started, qint64 durationMs, const QString& outcome,
+                          int exitStatus, const QString& reason)
+{
+    if (!g_options.enabled) return {};
+    TRecordEntries rows;
+    for (const QString& port : ports) {
+        TRecordEntry e = EntryFor(QStringLiteral("link-test"), port);
+        e.timeUtc = started;
+        e.outcome = outcome;
+        e.exitStatus = exitStatus;
+        e.error = reason;
+        e.durationMs = durationMs;
         rows.push_back(e);
     }
     return Store(rows);
