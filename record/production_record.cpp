@@ -600,3 +600,38 @@ bool TProductionRecord::NextUnitAddress(QString* next, QString* error)
     *next = QStringLiteral("%1").arg(top + 1, 4, 16, QLatin1Char('0')).toUpper();
     return true;
 }
+
+bool TProductionRecord::ReadQuery(const QString& sql, const QVariantList& values,
+                                  const std::function<void(const QSqlQuery&)>& row, QString* error)
+{
+    QString name = localName_;
+    if (shared_) {
+        if (!OpenShared()) return (*error = QStringLiteral("%1 cannot be reached: %2").arg(Describe(), error_), false);
+        name = sharedName_;
+    } else if (!OpenLocal()) {
+        return (*error = error_, false);
+    }
+    QSqlQuery q(QSqlDatabase::database(name, false));
+    q.setForwardOnly(true);
+    if (!q.prepare(sql)) return (*error = q.lastError().text(), false);
+    for (int i = 0; i < values.size(); ++i) q.bindValue(i, values[i]);
+    if (!q.exec()) return (*error = q.lastError().text(), false);
+    while (q.next()) row(q);
+    if (q.lastError().isValid()) return (*error = q.lastError().text(), false);
+    return true;
+}
+
+bool TProductionRecord::SelectEntries(const QString& sql, const QVariantList& values,
+                                      const std::function<void(const TRecordEntry&)>& each, QString* error)
+{
+    QStringList columns;
+    for (const QString& c : RecordColumns()) columns << QStringLiteral("r.") + c;
+    return ReadQuery(QStringLiteral("SELECT %1 %2").arg(columns.join(QLatin1Char(',')), sql), values,
+                     [&each](const QSqlQuery& q) { each(EntryFrom(q)); }, error);
+}
+
+bool TProductionRecord::SelectValues(const QString& sql, const QVariantList& values, QStringList* out, QString* error)
+{
+    out->clear();
+    return ReadQuery(sql, values, [out](const QSqlQuery& q) { out->push_back(q.value(0).toString()); }, error);
+}

@@ -10,8 +10,11 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
+#include <functional>
 
 class QSqlDatabase;
+class QSqlQuery;
 
 #include "record/record_entry.h"
 
@@ -68,6 +71,16 @@ public:
     // "0001" when it gave none. False with *error when the record cannot be read.
     bool NextUnitAddress(QString* next, QString* error);
 
+    // For a reader with a query of its own (the History window): the rows
+    // of production_record (the shared record when one is set, else the
+    // local file) that `sql` selects. `sql` is the statement after its
+    // column list ("FROM production_record r WHERE … ORDER BY … LIMIT …"),
+    // handed to `each` one by one as they are read.
+    bool SelectEntries(const QString& sql, const QVariantList& values, const std::function<void(const TRecordEntry&)>& each,
+                       QString* error);
+    // The first column of each row a whole statement gives, as text.
+    bool SelectValues(const QString& sql, const QVariantList& values, QStringList* out, QString* error);
+
     QString LastError() const { return error_; }
 
 private:
@@ -77,6 +90,8 @@ private:
     void TrimWal(QSqlDatabase& db);
     bool StoreShared(const TRecordEntries& rows);
     int SendPendingRows(QString* error);
+    bool ReadQuery(const QString& sql, const QVariantList& values, const std::function<void(const QSqlQuery&)>& row,
+                   QString* error);
 
     QString location_;
     QString localPath_;
