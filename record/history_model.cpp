@@ -79,15 +79,22 @@ public:
     }
     TProductionRecord& Record()
     {
-        if (!record_) record_ = std::make_unique<TProductionRecord>(location_, localPath_);
+        if (!record_) {
+            record_ = std::make_unique<TProductionRecord>(location_, localPath_);
+            // A read whose question went stale stops at once.
+            record_->SetReadInterrupt([this] { return current_ >= 0 && current_ != latest_->load(); });
+        }
         return *record_;
     }
+    // The question being answered (-1: one that never goes stale, an export).
+    void Begin(int generation) { current_ = generation; }
     bool Stale(int generation) const { return generation != latest_->load(); }
 
 private:
     std::shared_ptr<std::atomic<int>> latest_;
     std::unique_ptr<TProductionRecord> record_;
     QString location_, localPath_;
+    int current_ = -1;
 };
 
 THistoryModel::THistoryModel(QObject* parent)
@@ -105,6 +112,7 @@ THistoryModel::THistoryModel(QObject* parent)
         const int generation = generation_;
         QMetaObject::invokeMethod(reader_, [this, reader = reader_, generation] {
             if (reader->Stale(generation)) return;
+            reader->Begin(generation);
             QString mark, error;
             if (!ReadHistoryMark(reader->Record(), &mark, &error)) return;
             QMetaObject::invokeMethod(this, [this, generation, mark] { MarkRead(generation, mark); }, Qt::QueuedConnection);
@@ -184,6 +192,7 @@ void THistoryModel::Start(qint64 groups)
     }
     QMetaObject::invokeMethod(reader_, [this, reader = reader_, generation, filter = filter_, order = Order(), groups] {
         if (reader->Stale(generation)) return;
+        reader->Begin(generation);
         TProductionRecord& record = reader->Record();
         TRecordEntries rows;
         QString error;
@@ -321,6 +330,7 @@ void THistoryModel::fetchMore(const QModelIndex& parent)
     const qint64 offset = groups_;
     QMetaObject::invokeMethod(reader_, [this, reader = reader_, generation, filter = filter_, order = Order(), offset] {
         if (reader->Stale(generation)) return;
+        reader->Begin(generation);
         TRecordEntries rows;
         QString error;
         qint64 read = 0;
@@ -337,6 +347,7 @@ void THistoryModel::fetchMore(const QModelIndex& parent)
 void THistoryModel::ExportCsv(const QString& path, TFileWriter write)
 {
     QMetaObject::invokeMethod(reader_, [this, reader = reader_, filter = filter_, order = Order(), path, write] {
+        reader->Begin(-1);
         QByteArray csv = RecordCsv({});
         const qsizetype header = csv.size();
         TRecordEntries batch;

@@ -39,16 +39,13 @@ TSql RowFilter(const THistoryFilter& f, const QString& a, bool postgres)
             .replace(QLatin1Char('%'), QLatin1String("\\%"))
             .replace(QLatin1Char('_'), QLatin1String("\\_"));
         pattern = QLatin1Char('%') + pattern + QLatin1Char('%');
-        // One pattern over the columns joined by a character no one types,
-        // so a match never spans two columns.
-        QStringList joined;
-        for (const QString& c : kColumnsSearched) joined << a + QLatin1Char('.') + c;
-        where << QStringLiteral("(%1 %2 ? ESCAPE '\\')")
-                     .arg(joined.join(QStringLiteral(" || char(31) || ")), postgres ? QStringLiteral("ILIKE") : QStringLiteral("LIKE"));
-        s.values << pattern;
+        // Column by column: a match never spans two, and the first hit ends the test.
+        QStringList any;
+        const QString like = postgres ? QStringLiteral(" ILIKE ? ESCAPE '\\'") : QStringLiteral(" LIKE ? ESCAPE '\\'");
+        for (const QString& c : kColumnsSearched) any << a + QLatin1Char('.') + c + like, s.values << pattern;
+        where << QLatin1Char('(') + any.join(QStringLiteral(" OR ")) + QLatin1Char(')');
     }
     s.where = where.join(QStringLiteral(" AND "));
-    if (postgres) s.where.replace(QStringLiteral("char(31)"), QStringLiteral("chr(31)"));
     return s;
 }
 

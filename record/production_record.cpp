@@ -611,14 +611,32 @@ bool TProductionRecord::ReadQuery(const QString& sql, const QVariantList& values
     } else if (!OpenLocal()) {
         return (*error = error_, false);
     }
-    QSqlQuery q(QSqlDatabase::database(name, false));
-    q.setForwardOnly(true);
-    if (!q.prepare(sql)) return (*error = q.lastError().text(), false);
-    for (int i = 0; i < values.size(); ++i) q.bindValue(i, values[i]);
-    if (!q.exec()) return (*error = q.lastError().text(), false);
-    while (q.next()) row(q);
-    if (q.lastError().isValid()) return (*error = q.lastError().text(), false);
-    return true;
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    // Only the outermost read installs the handler (the History's reads nest).
+    static thread_local int depth = 0;
+    sqlite3* raw = nullptr;
+    if (depth == 0 && readInterrupt_ && qstrcmp(db.driver()->handle().typeName(), "sqlite3*") == 0)
+        raw = *static_cast<sqlite3* const*>(db.driver()->handle().data());
+    if (raw) {
+        sqlite3_progress_handler(raw, 20000, [](void* stop) -> int {
+            return (*static_cast<std::function<bool()>*>(stop))() ? 1 : 0;
+        }, &readInterrupt_);
+    }
+    QString failure;
+    ++depth;
+    {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.prepare(sql)) failure = q.lastError().text();
+        for (int i = 0; i < values.size(); ++i) q.bindValue(i, values[i]);
+        if (failure.isEmpty() && !q.exec()) failure = q.lastError().text();
+        while (failure.isEmpty() && q.next()) row(q);
+        if (failure.isEmpty() && q.lastError().isValid()) failure = q.lastError().text();
+    }
+    --depth;
+    if (raw) sqlite3_progress_handler(raw, 0, nullptr, nullptr);
+    if (!failure.isEmpty()) *error = failure;
+    return failure.isEmpty();
 }
 
 bool TProductionRecord::SelectEntries(const QString& sql, const QVariantList& values,

@@ -80,6 +80,9 @@ public:
                        QString* error);
     // The first column of each row a whole statement gives, as text.
     bool SelectValues(const QString& sql, const QVariantList& values, QStringList* out, QString* error);
+    // Asked now and then during those two reads on the SQLite file: true
+    // ends the read at once (it fails), for a reader whose question went stale.
+    void SetReadInterrupt(std::function<bool()> stop) { readInterrupt_ = std::move(stop); }
 
     QString LastError() const { return error_; }
 
@@ -101,6 +104,7 @@ private:
     bool localOpen_ = false;
     bool sharedOpen_ = false;
     QString error_;
+    std::function<bool()> readInterrupt_;
 };
 
 // The column names of the record, in the order of the exports.
