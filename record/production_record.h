@@ -93,8 +93,6 @@ private:
     void TrimWal(QSqlDatabase& db);
     bool StoreShared(const TRecordEntries& rows);
     int SendPendingRows(QString* error);
-    bool ReadQuery(const QString& sql, const QVariantList& values, const std::function<void(const QSqlQuery&)>& row,
-                   QString* error);
 
     QString location_;
     QString localPath_;
@@ -104,7 +102,10 @@ private:
     bool localOpen_ = false;
     bool sharedOpen_ = false;
     QString error_;
+    // The reads of SelectEntries and SelectValues.
     std::function<bool()> readInterrupt_;
+    bool ReadQuery(const QString& sql, const QVariantList& values, const std::function<void(const QSqlQuery&)>& row,
+                   QString* error);
 };
 
 // The column names of the record, in the order of the exports.
