@@ -221,9 +221,9 @@ void THistoryWindow::UpdateStatus()
             text = QStringLiteral("%1 rows — %2").arg(m.MatchingRows()).arg(where);
         break;
     }
-    // Rows that could not reach the shared record yet: the station must know.
+    // Rows the record could not take yet: the station must know.
     if (m.WaitingRows() > 0)
-        text += QStringLiteral(" — %1 row(s) wait in this computer's file to be sent").arg(m.WaitingRows());
+        text += QStringLiteral(" — %1 row(s) wait on this computer to be stored in it").arg(m.WaitingRows());
     if (!exportNote_.isEmpty()) text += QStringLiteral(" — ") + exportNote_;
     Status->setText(text);
 }

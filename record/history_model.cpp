@@ -58,10 +58,12 @@ qint64 GroupsIn(const TRecordEntries& rows, size_t from, size_t to)
     return n;
 }
 
-// Rows that have not reached the record they were meant for yet.
+// Rows meant for this record that wait on this computer: for a shared
+// record out of reach, or in the spool beside the local file for a record
+// that could not take them (PendingCount counts both).
 int WaitingRowsOf(TProductionRecord& record)
 {
-    return record.IsShared() ? std::max(0, record.PendingCount()) : 0;
+    return std::max(0, record.PendingCount());
 }
 
 }  // namespace

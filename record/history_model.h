@@ -54,7 +54,7 @@ public:
     bool Fetching() const { return fetching_; }  // a further page asked for
     QString LoadError() const { return error_; }
     qint64 MatchingRows() const { return matching_; }  // -1 while counted
-    int WaitingRows() const { return waiting_; }       // rows not yet in the shared record
+    int WaitingRows() const { return waiting_; }       // rows for this record waiting on this computer
     QStringList Stations() const { return stations_; }
     const TRecordEntry& EntryAt(int row) const { return rows_[size_t(row)]; }
     // The rows read so far, in their order.
