@@ -261,6 +261,13 @@ void THistoryModel::PageRead(int generation, qint64 offset, TRecordEntries rows,
     }
     error_.clear();
     connected_ = true;
+    auto replaceRows = [&] {
+        beginResetModel();
+        rows_ = std::move(rows);
+        groups_ = groups;
+        exhausted_ = groups < asked;
+        endResetModel();
+    };
     if (offset > 0) {
         if (!rows.empty()) {
             beginInsertRows({}, int(rows_.size()), int(rows_.size() + rows.size()) - 1);
@@ -284,18 +291,10 @@ void THistoryModel::PageRead(int generation, qint64 offset, TRecordEntries rows,
                 endInsertRows();
             }
         } else {
-            beginResetModel();
-            rows_ = std::move(rows);
-            groups_ = groups;
-            exhausted_ = groups < asked;
-            endResetModel();
+            replaceRows();
         }
     } else {
-        beginResetModel();
-        rows_ = std::move(rows);
-        groups_ = groups;
-        exhausted_ = groups < asked;
-        endResetModel();
+        replaceRows();
     }
     state_ = State::Idle;
     emit StatusChanged();

@@ -10,18 +10,9 @@
 #include "record/history_model.h"
 #include "record/history_query.h"
 #include "record/production_record.h"
+#include "record_rows_helper.h"
 
 namespace {
-
-TRecordEntry Row(const QString& port, const QString& outcome, const QString& pair = {}, int minutesAgo = 0)
-{
-    TRecordEntry e = NewRecordEntry(QStringLiteral("test"), QStringLiteral("program-config"));
-    e.timeUtc = e.timeUtc.addSecs(-60 * minutesAgo);
-    e.port = port;
-    e.outcome = outcome;
-    e.pairId = pair;
-    return e;
-}
 
 // Waits until the model has answered: rows and their count.
 bool Settled(const THistoryModel& m)

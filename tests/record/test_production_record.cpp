@@ -20,18 +20,9 @@
 #include "record/production_record.h"
 #include "record/record_export.h"
 #include "record/record_writer.h"
+#include "record_rows_helper.h"
 
 namespace {
-
-TRecordEntry Row(const QString& port, const QString& outcome, const QString& pair = {}, int minutesAgo = 0)
-{
-    TRecordEntry e = NewRecordEntry(QStringLiteral("test"), QStringLiteral("program-config"));
-    e.timeUtc = e.timeUtc.addSecs(-60 * minutesAgo);
-    e.port = port;
-    e.outcome = outcome;
-    e.pairId = pair;
-    return e;
-}
 
 // Runs a query on the file with a connection of its own.
 QVariant Scalar(const QString& path, const QString& sql)
