@@ -12,16 +12,16 @@ namespace {
 struct TColumn {
     const char* header;
     const char* sql;
-    bool text;  // sorted in any case; else by value
+    bool text;  // sorted in any case; else as stored (machine-made values, so that an index serves the sort)
 };
 const TColumn kColumns[] = {
-    {"Time (UTC)", "time_utc", false},        {"Outcome", "outcome", true},
-    {"Operation", "operation", true},         {"Port", "port", true},
-    {"Unit address", "unit_address", true},   {"Station", "station", true},
+    {"Time (UTC)", "time_utc", false},        {"Outcome", "outcome", false},
+    {"Operation", "operation", true},         {"Port", "port", false},
+    {"Unit address", "unit_address", false},  {"Station", "station", true},
     {"User", "user_name", true},              {"Profile", "profile", true},
     {"Error", "error", true},                 {"Verified", "verified", true},
     {"Exit status", "exit_status", false},    {"Duration (ms)", "duration_ms", false},
-    {"By-id name", "port_by_id", true},       {"Module version", "module_version", true},
+    {"By-id name", "port_by_id", false},      {"Module version", "module_version", true},
     {"Key fingerprint", "key_fingerprint", true}, {"Pair", "pair_id", true},
     {"Image SHA-256", "image_sha256", true},  {"Differences", "differences", true}};
 static_assert(sizeof(kColumns) / sizeof(kColumns[0]) == THistoryModel::ColumnCount);
