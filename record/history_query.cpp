@@ -1,6 +1,7 @@
 #include "record/history_query.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 
 #include "record/production_record.h"
 
@@ -77,26 +78,32 @@ bool ReadHistoryGroups(TProductionRecord& record, const THistoryFilter& filter, 
                       .arg(kLead, where.where.isEmpty() ? QString() : QStringLiteral(" AND ") + where.where, key, direction);
     where.values << count << offset;
 
-    // Leads are gathered a batch at a time; each batch's partners come in one query.
-    constexpr int kBatch = 500;
+    // Leads are gathered a batch at a time; each batch's partners come in
+    // one query. SQLite asks for them while the leads are still read;
+    // PostgreSQL's connection takes one query at a time, so there the
+    // leads are all read first.
+    constexpr size_t kBatch = 500;
     TRecordEntries leads;
     QString partnerError;
     auto flush = [&] {
-        QStringList marks;
-        QVariantList pairs;
-        for (const TRecordEntry& e : leads)
-            if (!e.pairId.isEmpty()) marks << QStringLiteral("?"), pairs << e.pairId;
-        TRecordEntries partners;
-        if (!pairs.isEmpty()
-            && !record.SelectEntries(QStringLiteral("FROM production_record r WHERE r.pair_id IN (%1) ORDER BY r.id")
-                                         .arg(marks.join(QLatin1Char(','))),
-                                     pairs, [&partners](const TRecordEntry& e) { partners.push_back(e); }, &partnerError))
-            return false;
-        for (const TRecordEntry& lead : leads) {
-            each(lead);
-            if (lead.pairId.isEmpty()) continue;
-            for (const TRecordEntry& p : partners)
-                if (p.pairId == lead.pairId && p.rowId != lead.rowId) each(p);
+        for (size_t first = 0; first < leads.size(); first += kBatch) {
+            const size_t end = std::min(leads.size(), first + kBatch);
+            QStringList marks;
+            QVariantList pairs;
+            for (size_t i = first; i < end; ++i)
+                if (!leads[i].pairId.isEmpty()) marks << QStringLiteral("?"), pairs << leads[i].pairId;
+            TRecordEntries partners;
+            if (!pairs.isEmpty()
+                && !record.SelectEntries(QStringLiteral("FROM production_record r WHERE r.pair_id IN (%1) ORDER BY r.id")
+                                             .arg(marks.join(QLatin1Char(','))),
+                                         pairs, [&partners](const TRecordEntry& e) { partners.push_back(e); }, &partnerError))
+                return false;
+            for (size_t i = first; i < end; ++i) {
+                each(leads[i]);
+                if (leads[i].pairId.isEmpty()) continue;
+                for (const TRecordEntry& p : partners)
+                    if (p.pairId == leads[i].pairId && p.rowId != leads[i].rowId) each(p);
+            }
         }
         leads.clear();
         return true;
@@ -104,7 +111,7 @@ bool ReadHistoryGroups(TProductionRecord& record, const THistoryFilter& filter, 
     bool partnersOk = true;
     const bool ok = record.SelectEntries(sql, where.values, [&](const TRecordEntry& e) {
         leads.push_back(e);
-        if (int(leads.size()) == kBatch && partnersOk) partnersOk = flush();
+        if (!postgres && leads.size() == kBatch && partnersOk) partnersOk = flush();
     }, error);
     if (ok && partnersOk) partnersOk = flush();
     if (!partnersOk) *error = partnerError;
