@@ -236,7 +236,7 @@ void THistoryWindow::ExportClick()
     // The rows the table shows, in its order, read again in full.
     ExportButton->setEnabled(false);
     model_->ExportCsv(path, [](const QString& p, const QByteArray& bytes, QString* error) {
-        return WriteFileAtomically(p, bytes, error);
+        return WritePrivateFileAtomically(p, bytes, error);
     });
 }
 
