@@ -433,6 +433,15 @@ private slots:
         QTest::newRow("one device twice") << QStringList{"--port", "{port}", "--port", "{node}", "read-flash"} << "one device";
         QTest::newRow("one pair device twice") << QStringList{"--port", "{node}", "--port", "{port}", "pair", "{dir}/link.json"}
                                                << "one device";
+        // Inputs: only a regular file, refused at once (no hang on a FIFO, no endless read).
+        QTest::newRow("FIFO as a profile") << QStringList{"--port", "{port}", "program-config", "{dir}/fifo.json"} << "pipe";
+        QTest::newRow("endless device as a profile") << QStringList{"--port", "{port}", "pair", "{dir}/zero.json", "--port", "{other}"}
+                                                     << "device";
+        QTest::newRow("endless device as an image") << QStringList{"--port", "{port}", "program-flash", "{dir}/zero.json"} << "device";
+        // Two ports whose names end alike would write one file.
+        QTest::newRow("outputs that collide") << QStringList{"--port", "{dir}/d1/mod", "--port", "{dir}/d2/mod", "read-flash", "-o",
+                                                             "{dir}/backup-{PORT}.bin"}
+                                              << "both write";
     }
     void refusedBeforeAnythingIsSent()
     {
@@ -443,8 +452,21 @@ private slots:
         QVERIFY(QFile::link(PortOf(), link));
         QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("sub.json")));
         WriteFile(QStringLiteral("link.json"), WriteConfigProfile(TConfigValues{}));
+        const QString fifo = File(QStringLiteral("fifo.json")), zero = File(QStringLiteral("zero.json"));
+        if (!QFile::exists(fifo)) QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        if (!QFileInfo(zero).isSymLink()) QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
+        for (int i = 0; i < 2; ++i) {
+            const QString d = File(QStringLiteral("d%1").arg(i + 1));
+            QVERIFY(QDir().mkpath(d));
+            QFile::remove(d + QStringLiteral("/mod"));
+            QVERIFY(QFile::link(PortOf(i), d + QStringLiteral("/mod")));
+        }
         for (QString& a : args)
-            a.replace(QLatin1String("{port}"), link).replace(QLatin1String("{node}"), PortOf()).replace(QLatin1String("{dir}"), dir_.path());
+            a.replace(QLatin1String("{port}"), link)
+                .replace(QLatin1String("{node}"), PortOf())
+                .replace(QLatin1String("{other}"), PortOf(1))
+                .replace(QLatin1String("{dir}"), dir_.path())
+                .replace(QLatin1String("{PORT}"), QLatin1String("{port}"));
         Module().ClearReceived();
         const TRun r = RunCli(QStringList{QStringLiteral("-q")} + args);
         QCOMPARE(r.exitCode, 2);
@@ -454,13 +476,23 @@ private slots:
 
     void lossyProfileIsRefusedForTheRawImage()
     {
-        // An erased module: most bytes are nothing a profile can say.
+        // An erased module holds no settings: the message says so and what to do.
         const QString json = File(QStringLiteral("erased.json"));
-        const TRun r = RunCli(On() + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), json});
+        TRun r = RunCli(On() + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), json});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(!QFile::exists(json));
-        QVERIFY2(r.err.contains("0x80") && r.err.contains("-o " + File(QStringLiteral("erased.bin")).toLocal8Bit()),
+        QVERIFY2(r.err.contains("erased") && r.err.contains("-o " + File(QStringLiteral("erased.bin")).toLocal8Bit()),
                  r.err.constData());
+        // A memory with a byte the page cannot express lists it.
+        auto memory = Module().Memory();
+        const TConfigImage image = ConfigImage(TConfigValues{});
+        std::copy(image.begin(), image.end(), memory.begin() + 128);
+        memory[128] ^= 0x01;
+        Module().SetMemory(memory);
+        r = RunCli(On() + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), json});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(!QFile::exists(json));
+        QVERIFY2(r.err.contains("0x80") && !r.err.contains("0x81"), r.err.constData());
     }
 
     void exampleKeyIsWarnedOf_data()
