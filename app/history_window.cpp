@@ -150,7 +150,7 @@ void THistoryWindow::ExportClick()
                                                 QStringLiteral("csv"));
     if (path.isEmpty()) return;
     QString error;
-    if (!WriteFileAtomically(path, RecordCsv(model_->ShownRows()), &error))
+    if (!WritePrivateFileAtomically(path, RecordCsv(model_->ShownRows()), &error))
         Dialogs().MessageBox(this, error, QStringLiteral("Export CSV"), mb::Ok | mb::IconError);
 }
 

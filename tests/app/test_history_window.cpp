@@ -81,6 +81,8 @@ private slots:
         const QList<QByteArray> lines = f.readAll().trimmed().split('\n');
         QCOMPARE(lines.size(), 2);
         QVERIFY(lines[1].contains("/dev/ttyUSB4"));
+        // The record's rows are their owner's only, as the record itself.
+        QCOMPARE(f.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions{});
     }
 
     void viewMenuOpensIt()

@@ -354,9 +354,16 @@ bool PreparePair(const TCliOptions& options, TCliPlan* plan, QString* error)
                               .arg(path);
     }
     if (!options.newKey) {
-        if (IsExampleKey(plan->pair.key))
-            plan->warnings << QStringLiteral("%1 holds the example key, which anyone can know; --new-key makes a "
-                                             "private one").arg(path);
+        // A weak key is refused unless asked for; the example key is told.
+        const QString weak = WeakKeyReason(plan->pair.key);
+        if (!weak.isEmpty() && !IsExampleKey(plan->pair.key) && !options.weakKey) {
+            *error = QStringLiteral("%1 holds %2; --new-key makes a private one (--weak-key programs it anyway)")
+                         .arg(path, KeyWarning(plan->pair.key));
+            return false;
+        }
+        const QString warning = KeyWarning(plan->pair.key);
+        if (!warning.isEmpty())
+            plan->warnings << QStringLiteral("%1 holds %2; --new-key makes a private one").arg(path, warning);
         return true;
     }
     plan->pair.key = GenerateKey();
@@ -487,10 +494,9 @@ bool PrepareRun(const TCliOptions& options, TCliPlan* plan, QString* error)
         TConfigValues values;
         const bool loaded =
             LoadConfigInput(QStringLiteral("program-config"), path, &values, &plan->config, error, &plan->warnings);
-        if (loaded && IsExampleKey(values.key))
-            plan->warnings << QStringLiteral("%1 holds the example key, which anyone can know; pair --new-key "
-                                             "programs two modules with a private one")
-                                  .arg(path);
+        if (loaded && !KeyWarning(values.key).isEmpty())
+            plan->warnings << QStringLiteral("%1 holds %2; pair --new-key programs two modules with a private one")
+                                  .arg(path, KeyWarning(values.key));
         return loaded;
     }
     case TCliCommand::Send:

@@ -211,7 +211,7 @@ int RunLinkTestCommand(const QStringList& args)
     const TLinkTestResult r = test.Result();
     if (!o.csv.isEmpty()) {
         QString e;
-        if (!WriteFileAtomically(o.csv, r.ToCsv(), &e)) Print(stderr, QStringLiteral("tarnwick-cli: %1\n").arg(e));
+        if (!WritePrivateFileAtomically(o.csv, r.ToCsv(), &e)) Print(stderr, QStringLiteral("tarnwick-cli: %1\n").arg(e));
     }
     if (o.json)
         Print(stdout, QString::fromUtf8(QJsonDocument(r.ToJson(o.request)).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
