@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "module/config_image.h"
+#include "process_run.h"
 #include "settings/config_profile.h"
 #include "tools/vmodule/air_link.h"
 #include "tools/vmodule/virtual_module.h"
@@ -63,14 +64,9 @@ QStringList ReadmeExamples(bool walkThrough = false)
     return examples;
 }
 
-struct TScriptRun {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
 // A script in bash -e, the test's bin folder first on PATH.
-TScriptRun RunScript(const QString& script, const QString& bin, const QString& work,
-                     const QProcessEnvironment& base = QProcessEnvironment::systemEnvironment())
+TProcessRun RunScript(const QString& script, const QString& bin, const QString& work,
+                      const QProcessEnvironment& base = QProcessEnvironment::systemEnvironment())
 {
     QProcess p;
     QProcessEnvironment env = base;
@@ -79,16 +75,7 @@ TScriptRun RunScript(const QString& script, const QString& bin, const QString& w
     p.setWorkingDirectory(work);
     p.start(QStringLiteral("bash"), {QStringLiteral("-e"), QStringLiteral("-o"), QStringLiteral("pipefail"),
                                      QStringLiteral("-c"), script});
-    TScriptRun r;
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return FinishProcess(p);
 }
 
 std::array<uint8_t, 128> ConfigOf(const TVirtualModule& m)
@@ -167,7 +154,7 @@ private slots:
         QFETCH(QString, script);
         script.replace(QLatin1String("/dev/ttyUSB"), dir_.filePath(QStringLiteral("dev/ttyUSB")));
         script.replace(QLatin1String("/dev/serial/"), dir_.filePath(QStringLiteral("dev/serial/")));
-        const TScriptRun r = RunScript(script, dir_.filePath(QStringLiteral("bin")), dir_.filePath(QStringLiteral("work")));
+        const TProcessRun r = RunScript(script, dir_.filePath(QStringLiteral("bin")), dir_.filePath(QStringLiteral("work")));
         QVERIFY2(r.exitCode == 0, r.err.constData());
         // Nothing failed on the way, nor was warned of.
         QVERIFY2(!r.err.contains("tarnwick-cli:"), r.err.constData());
@@ -187,7 +174,7 @@ private slots:
         std::array<uint8_t, 256> erased;
         erased.fill(0xFF);
         for (auto& m : modules_) m->SetMemory(erased);
-        TScriptRun r = RunScript(pairing, dir_.filePath(QStringLiteral("bin")), work.path());
+        TProcessRun r = RunScript(pairing, dir_.filePath(QStringLiteral("bin")), work.path());
         QVERIFY2(r.exitCode == 0, r.err.constData());
         QVERIFY(MakesPair(AirIdentityOf(ConfigOf(*modules_[0])), AirIdentityOf(ConfigOf(*modules_[1]))));
 

@@ -13,6 +13,7 @@
 
 #include "commands/pair_programming.h"
 #include "module/config_decoder.h"
+#include "process_run.h"
 #include "module/config_image.h"
 #include "settings/config_profile.h"
 #include "settings/key_generator.h"
@@ -20,28 +21,15 @@
 
 namespace {
 
-struct TRun {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using TRun = TProcessRun;
 
 TRun RunCli(const QStringList& args)
 {
     QProcess p;
     p.start(qEnvironmentVariable("TW_CLI"), args);
-    TRun r;
-    if (!p.waitForStarted(20000)) return r;
+    if (!p.waitForStarted(20000)) return {};
     p.closeWriteChannel();
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return FinishProcess(p);
 }
 
 TMemoryBytes ConfigOf(const TVirtualModule& vm)

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "module/config_image.h"
+#include "process_run.h"
 #include "pty_pair.h"
 #include "settings/config_profile.h"
 #include "settings/config_values.h"
@@ -29,10 +30,7 @@
 
 namespace {
 
-struct TRun {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
+struct TRun : TProcessRun {
     QList<QJsonObject> Json() const
     {
         QList<QJsonObject> list;
@@ -53,17 +51,10 @@ TRun RunCli(const QStringList& args, const QStringList& prefix = {})
     } else {
         p.start(prefix.first(), prefix.mid(1) + QStringList{CliPath()} + args);
     }
-    TRun r;
-    if (!p.waitForStarted(20000)) return r;
+    if (!p.waitForStarted(20000)) return {};
     p.closeWriteChannel();
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
+    TRun r;
+    static_cast<TProcessRun&>(r) = FinishProcess(p);
     return r;
 }
 
