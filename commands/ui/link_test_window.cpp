@@ -448,8 +448,8 @@ bool TLinkTestWindow::SaveResults(const QString& csvPath, QString* error) const
 {
     const QFileInfo f(csvPath);
     const QString jsonPath = f.path() + QLatin1Char('/') + f.completeBaseName() + QStringLiteral(".json");
-    return WriteFileAtomically(csvPath, result_.ToCsv(), error) &&
-           WriteFileAtomically(jsonPath, QJsonDocument(result_.ToJson(lastRequest_)).toJson(), error);
+    return WritePrivateFileAtomically(csvPath, result_.ToCsv(), error) &&
+           WritePrivateFileAtomically(jsonPath, QJsonDocument(result_.ToJson(lastRequest_)).toJson(), error);
 }
 
 void TLinkTestWindow::closeEvent(QCloseEvent* e)

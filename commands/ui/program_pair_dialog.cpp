@@ -215,6 +215,15 @@ void TProgramPairDialog::StartPair()
         Dialogs().MessageBox(this, QStringLiteral("The key needs 32 hex digits."), kCaption, mb::Ok | mb::IconExclamation);
         return;
     }
+    // A weak key goes to the modules only when the user asks for it.
+    const QString weak = WeakKeyReason(PairKeyEdit->text());
+    if (!weak.isEmpty() &&
+        Dialogs().MessageBox(this,
+                             QStringLiteral("The key is weak: %1, so anyone can guess it. Generate Key makes a "
+                                            "private one.\nProgram the pair with this key anyway?")
+                                 .arg(weak),
+                             kCaption, mb::YesNo | mb::IconExclamation) != mb::IdYes)
+        return;
     TOperationRunner& runner = TOperationRunner::Panel();
     const QString refusal = runner.Refusal();
     if (!refusal.isEmpty()) {

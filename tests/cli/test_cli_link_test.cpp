@@ -9,31 +9,20 @@
 #include <QtTest>
 
 #include "cable_link_rig.h"
+#include "process_run.h"
 #include "settings/config_profile.h"
 
 namespace {
 
-struct TRun {
-    int exitCode = -1;
-    QByteArray out, err;
-};
+using TRun = TProcessRun;
 
 TRun RunCli(const QStringList& args)
 {
     QProcess p;
     p.start(qEnvironmentVariable("TW_CLI"), args);
-    TRun r;
-    if (!p.waitForStarted(20000)) return r;
+    if (!p.waitForStarted(20000)) return {};
     p.closeWriteChannel();
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return FinishProcess(p);
 }
 
 }  // namespace

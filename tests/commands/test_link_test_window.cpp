@@ -106,6 +106,8 @@ private slots:
         QFile csv(dir.filePath(QStringLiteral("run.csv"))), json(dir.filePath(QStringLiteral("run.json")));
         QVERIFY(csv.open(QIODevice::ReadOnly) && json.open(QIODevice::ReadOnly));
         QVERIFY(csv.readLine().startsWith("second,sent,received"));
+        for (const QFile* f : {&csv, &json})  // owner-only, as the record's other files
+            QCOMPARE(f->permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions{});
         QVERIFY(QJsonDocument::fromJson(json.readAll()).object().value(QStringLiteral("partial")).toBool());
 
         // Closing the window stops a run too, and the operation ends; Start

@@ -151,6 +151,23 @@ private slots:
         QCOMPARE(b_->ReceivedCount(), received);
     }
 
+    void weakKeyOnlyWhenAsked()
+    {
+        TProgramPairDialog d{TConfigValues{}};
+        d.PortA->setEditText(QString::fromStdString(a_->PortPath()));
+        d.PortB->setEditText(QString::fromStdString(b_->PortPath()));
+        d.PairKeyEdit->setText(QStringLiteral("A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5"));
+        dialogs_->answers.push_back(mb::IdNo);
+        QTest::mouseClick(d.RunPairButton, Qt::LeftButton);
+        QVERIFY(!d.Running());
+        QVERIFY(dialogs_->messages.back().text.contains(QStringLiteral("weak")));
+        QCOMPARE(a_->ReceivedCount() + b_->ReceivedCount(), 0L);
+        dialogs_->answers.push_back(mb::IdYes);
+        QTest::mouseClick(d.RunPairButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!d.PairSummaryText->toPlainText().isEmpty(), 60000);
+        QVERIFY(d.PairSummaryText->toPlainText().contains(QStringLiteral("Point B on %1: ok").arg(QString::fromStdString(b_->PortPath()))));
+    }
+
     void samePortTwiceIsRefused_data()
     {
         QTest::addColumn<QString>("second");

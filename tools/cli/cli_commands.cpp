@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -363,11 +364,26 @@ TPortResult RunOnOnePort(const TCliPlan& plan, int slot, const QString& path, TP
 bool PreparePair(const TCliOptions& options, TCliPlan* plan, QString* error)
 {
     const QString path = options.args[0];
-    if (!LoadProfileValues(path, &plan->pair, error, &plan->warnings)) return false;
+    TMemoryBlock image{};
+    if (!LoadConfigInput(QStringLiteral("pair"), path, &plan->pair, &image, error, &plan->warnings)) return false;
+    if (std::all_of(image.begin(), image.end(), [](uint8_t b) { return b == 0xFF; })) {
+        // A module never programmed holds no settings to pair with: the page's own.
+        plan->pair = TConfigValues{};
+        plan->warnings << QStringLiteral("%1 is an erased configuration memory (every byte FF): it holds no "
+                                         "settings, so the pair gets the Config Memory page's start-up settings")
+                              .arg(path);
+    }
     if (!options.newKey) {
-        if (IsExampleKey(plan->pair.key))
-            plan->warnings << QStringLiteral("%1 holds the example key, which anyone can know; --new-key makes a "
-                                             "private one").arg(path);
+        // A weak key is refused unless asked for; the example key is told.
+        const QString weak = WeakKeyReason(plan->pair.key);
+        if (!weak.isEmpty() && !IsExampleKey(plan->pair.key) && !options.weakKey) {
+            *error = QStringLiteral("%1 holds %2; --new-key makes a private one (--weak-key programs it anyway)")
+                         .arg(path, KeyWarning(plan->pair.key));
+            return false;
+        }
+        const QString warning = KeyWarning(plan->pair.key);
+        if (!warning.isEmpty())
+            plan->warnings << QStringLiteral("%1 holds %2; --new-key makes a private one").arg(path, warning);
         return true;
     }
     plan->pair.key = GenerateKey();
@@ -466,6 +482,7 @@ bool CheckPortsAndOutputs(const TCliOptions& options, QString* error)
             }
     const bool writes = options.command == TCliCommand::ReadFlash || options.command == TCliCommand::ReadConfig;
     if (!writes || options.output.isEmpty()) return true;
+    if (!CheckOutputsDistinct(options.output, ports, error)) return false;
     for (const QString& port : ports)
         if (!CheckOutputWritable(OutputPathFor(options.output, port), error)) return false;
     return true;
@@ -494,20 +511,12 @@ bool PrepareRun(const TCliOptions& options, TCliPlan* plan, QString* error)
         return LoadRawImage(options.args[0], &plan->flash, error);
     case TCliCommand::ProgramConfig: {
         const QString path = options.args[0];
-        const QString suffix = QFileInfo(path).suffix().toLower();
-        bool loaded = false;
-        if (suffix == QLatin1String("bin")) {
-            loaded = LoadRawImage(path, &plan->config, error);
-        } else if (suffix == QLatin1String("json")) {
-            loaded = LoadProfileImage(path, &plan->config, error, &plan->warnings);
-        } else {
-            *error = QStringLiteral("program-config takes a profile (.json) or a raw image (.bin), not %1").arg(path);
-            return false;
-        }
-        if (loaded && IsExampleKey(DecodeConfigImage(plan->config).values.key))
-            plan->warnings << QStringLiteral("%1 holds the example key, which anyone can know; pair --new-key "
-                                             "programs two modules with a private one")
-                                  .arg(path);
+        TConfigValues values;
+        const bool loaded =
+            LoadConfigInput(QStringLiteral("program-config"), path, &values, &plan->config, error, &plan->warnings);
+        if (loaded && !KeyWarning(values.key).isEmpty())
+            plan->warnings << QStringLiteral("%1 holds %2; pair --new-key programs two modules with a private one")
+                                  .arg(path, KeyWarning(values.key));
         return loaded;
     }
     case TCliCommand::Send:

@@ -30,6 +30,7 @@ struct TCliOptions {
     bool version = false;   // --version
     bool verify = true;     // cleared by --no-verify
     bool newKey = false;    // --new-key (pair)
+    bool weakKey = false;   // --weak-key (pair): a weak key on purpose
     bool scan = false;      // --scan (probe): look for the module on every port
     bool allRates = false;  // --all-rates (probe --scan): every rate of the group
     QString output;         // -o FILE (may hold {port})

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QUuid>
 
+#include "common/atomic_file.h"
 #include "commands/pair_programming.h"
 #include "module/config_layout.h"
 #include "record/image_hash.h"
@@ -237,11 +238,13 @@ bool PrepareUnitAddresses(const TCliPlan& plan, QString* error)
         return true;
     }
     // A file: one "BY-ID-NAME ADDRESS" per line, # for comments.
-    QFile f(from);
-    if (!f.open(QIODevice::ReadOnly)) return Fail(error, QStringLiteral("cannot read %1: %2").arg(from, f.errorString()));
+    // A line a device: a megabyte is far more than any bench has.
+    QByteArray text;
+    QString why;
+    if (!ReadSmallFile(from, 1 << 20, &text, &why)) return Fail(error, QStringLiteral("cannot read %1: %2").arg(from, why));
     QHash<QString, QString> map;
     int lineNo = 0;
-    for (const QByteArray& raw : f.readAll().split('\n')) {
+    for (const QByteArray& raw : text.split('\n')) {
         ++lineNo;
         const QString line = QString::fromUtf8(raw).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;

@@ -258,7 +258,7 @@ int RunLinkTestCommand(const QStringList& given)
     const int status = LinkTestExitStatus(r.verdict);
     if (!o.csv.isEmpty()) {
         QString e;
-        if (!WriteFileAtomically(o.csv, r.ToCsv(), &e)) Print(stderr, QStringLiteral("tarnwick-cli: %1\n").arg(e));
+        if (!WritePrivateFileAtomically(o.csv, r.ToCsv(), &e)) Print(stderr, QStringLiteral("tarnwick-cli: %1\n").arg(e));
     }
     if (o.json)
         Print(stdout, QString::fromUtf8(QJsonDocument(r.ToJson(o.request)).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
