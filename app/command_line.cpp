@@ -104,6 +104,12 @@ PanelCommandLine ParsePanelCommandLine(const QStringList& args)
         result.out = kVersionText;
         return result;
     }
+    // The window selects one port: a second would be dropped without a word.
+    for (const QCommandLineOption* one : {&portOpt, &profileOpt})
+        if (parser.values(*one).size() > 1)
+            return fail(QStringLiteral("--%1 is given twice: the window takes one (Program Pair and the Link Test "
+                                       "choose their two ports in their own windows)")
+                            .arg(one->names().constFirst()));
     if (parser.isSet(portOpt)) {
         result.port = parser.value(portOpt);
         if (result.port.isEmpty()) return fail(QStringLiteral("--port needs a device path"));

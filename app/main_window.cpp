@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QLayout>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -146,8 +147,12 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
     // The Link Test opens its own ports with the Com Port page's settings.
     auto linkTest = [this] {
         ShowLinkTestWindow(this, [this] {
-            return TPairPortSetup{ComPortSheet->ComComboBox1->Select().PortInfos(), ComPortSheet->Choices(),
-                                  ComPort1->Connected() ? ComPort1->Port() : QString(), &ComPort1->Traffic()};
+            TPairPortSetup setup;
+            setup.ports = ComPortSheet->ComComboBox1->Select().PortInfos();
+            setup.line = ComPortSheet->Choices();
+            setup.openPort = ComPort1->Connected() ? ComPort1->Port() : QString();
+            setup.traffic = &ComPort1->Traffic();
+            return setup;
         }, FlashConfigSheet->Values().rfDataRate);
     };
     connect(ViewMenu->addAction(QStringLiteral("&Link Test…")), &QAction::triggered, this, linkTest);
@@ -217,8 +222,14 @@ void TTarnwickForm::WireOperations()
         setup.ports = ComPortSheet->ComComboBox1->Select().PortInfos();
         setup.line = ComPortSheet->Choices();
         if (ComPort1->Connected()) setup.openPort = ComPort1->Port();
-        TProgramPairDialog dialog(FlashConfigSheet->Values(), setup, this);
-        dialog.exec();
+        setup.openPortNow = [port = QPointer<TComPort>(ComPort1)] {
+            return port && port->Connected() ? port->Port() : QString();
+        };
+        // Window-modal without a loop of its own: the pair it runs is never
+        // inside a nested event loop.
+        auto* dialog = new TProgramPairDialog(FlashConfigSheet->Values(), setup, this);
+        dialog->setAttribute(Qt::WA_DeleteOnClose);
+        dialog->open();
     });
     // The terminal's port errors (a lost line among them) get the same box
     // and advice as the operations'.

@@ -31,7 +31,7 @@ void RecordPanelOperations(std::function<void(const QString&)> tell)
         }
         e.verified = r.verified;
         e.differences = r.differences;
-        e.outcome = r.ok ? QStringLiteral("ok") : QStringLiteral("failed");
+        e.outcome = !r.outcome.isEmpty() ? r.outcome : r.ok ? QStringLiteral("ok") : r.stopped ? QStringLiteral("stopped") : QStringLiteral("failed");
         e.exitStatus = r.ok ? 0 : 1;
         e.error = r.error;
         e.durationMs = r.durationMs;

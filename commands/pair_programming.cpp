@@ -55,10 +55,44 @@ QString ReadVersion(TModuleSession& session, TOperationObserver& observer)
     return r.last.complete ? VersionText(r.last.reply) : QString();
 }
 
+// Passes everything on, and notes whether the erase may have gone out: it
+// is sent unless a stop came before it.
+class TEraseWatch : public TOperationObserver {
+public:
+    TEraseWatch(TOperationObserver& to, const TStopFlag* stop) : to_(to), stop_(stop) {}
+    bool erased = false;
+
+    void Progress(int percent, TOperationPhase phase) override
+    {
+        if (phase == TOperationPhase::Erasing && !(stop_ && stop_->Requested())) erased = true;
+        to_.Progress(percent, phase);
+    }
+    void Failed(TOperationError error) override { to_.Failed(error); }
+    bool AbortRequested() override { return to_.AbortRequested(); }
+    void ClearAbort() override { to_.ClearAbort(); }
+    void Pause(int32_t ms) override { to_.Pause(ms); }
+    void KeepAlive() override { to_.KeepAlive(); }
+    void Stage(const QString& mode) override { to_.Stage(mode); }
+    void Beep() override { to_.Beep(); }
+
+private:
+    TOperationObserver& to_;
+    const TStopFlag* stop_;
+};
+
+// What a stop left the module as, in the words the summary shows.
+QString StoppedState(int slot, bool erased, bool verified)
+{
+    const QLatin1String role(kRoles[slot]);
+    if (verified) return QStringLiteral("stopped after %1 was programmed and verified").arg(role);
+    if (erased) return QStringLiteral("stopped after the erase: %1 is erased: program it again").arg(role);
+    return QStringLiteral("stopped before the erase: %1 keeps its configuration").arg(role);
+}
+
 void RunModule(const TPairRequest& request, int slot, const TMemoryBytes& image, TPairModule& m)
 {
     TBlockingObserver quiet(request.stop);
-    TOperationObserver& observer = request.observers[size_t(slot)] ? *request.observers[size_t(slot)] : quiet;
+    TEraseWatch observer(request.observers[size_t(slot)] ? *request.observers[size_t(slot)] : quiet, request.stop);
     m.port = request.ports[size_t(slot)];
     m.image = image;
     const TLineClaim claim(m.port, QStringLiteral("Program Pair (%1)").arg(QLatin1String(kRoles[slot])));
@@ -100,6 +134,11 @@ void RunModule(const TPairRequest& request, int slot, const TMemoryBytes& image,
     } catch (const EComPort& e) {
         // The device went away or refused mid-run.
         Fail(m, TPairFailure::Module, PortFailureText(e, m.port, request.audience));
+    }
+    // Whatever failed after a stop failed because of it: say where it ended.
+    if (!m.Ok() && session.StopRequested()) {
+        m.stopped = true;
+        Fail(m, TPairFailure::Module, StoppedState(slot, observer.erased, m.verified));
     }
     try {
         port.ClosePort();
@@ -158,6 +197,8 @@ QStringList PairSummary(const TPairResult& result, const TConfigValues& values)
         QString line = QStringLiteral("%1 on %2: ").arg(QLatin1String(kRoles[i]), m.port);
         if (m.Ok())
             line += QStringLiteral("ok, programmed and verified, version %1").arg(m.version);
+        else if (m.stopped)
+            line += QStringLiteral("STOPPED: %1.").arg(m.error);
         else
             line += QStringLiteral("FAILED: %1. Redo this module (%2).").arg(m.error, QLatin1String(kRoles[i]));
         lines << line;

@@ -29,6 +29,7 @@ struct TPairModule {
     QString error;       // the failure in plain words; empty when ok
     QString version;     // the "Read Version" reply's text; empty when not read
     bool verified = false;
+    bool stopped = false;  // a stop ended it; error then says what state the module is in
     TMemoryBytes image{};  // what was programmed
     bool Ok() const { return failure == TPairFailure::None; }
 };

@@ -1,9 +1,11 @@
 #include "common/atomic_file.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -11,6 +13,8 @@
 #include <unistd.h>
 
 namespace {
+
+constexpr int kMaxLinks = 40;  // as the kernel's own limit on a chain of links
 
 QString ErrnoText(int code)
 {
@@ -53,9 +57,9 @@ bool WriteAll(int fd, const QByteArray& bytes, QString* reason)
 
 bool WriteAtomically(const QString& path, const QByteArray& bytes, bool owner, QString* error)
 {
-    // A link is followed: the file it leads to is replaced, the link stays.
-    const QFileInfo info(path);
-    const QString target = info.isSymLink() && info.exists() ? info.canonicalFilePath() : path;
+    // A link is followed, when it may be: the file it leads to is replaced, the link stays.
+    QString target;
+    if (!ResolveWritableLink(path, &target, error)) return false;
     struct stat old {};
     const bool exists = ::stat(QFile::encodeName(target).constData(), &old) == 0;
 
@@ -94,6 +98,46 @@ bool WriteAtomically(const QString& path, const QByteArray& bytes, bool owner, Q
 
 }  // namespace
 
+bool ResolveWritableLink(const QString& path, QString* target, QString* error)
+{
+    QString current = path;
+    for (int hops = 0; hops <= kMaxLinks; ++hops) {
+        const QByteArray name = QFile::encodeName(current);
+        struct stat link {};
+        if (::lstat(name.constData(), &link) != 0 || !S_ISLNK(link.st_mode)) {
+            *target = current;
+            return true;
+        }
+        const QString folder = QFileInfo(current).absolutePath();
+        struct stat dir {};
+        if (::stat(QFile::encodeName(folder).constData(), &dir) != 0) {
+            if (error) *error = ErrnoText(errno);
+            return false;
+        }
+        // The kernel's rule for links in sticky, world-writable folders such
+        // as /tmp: followed only when the link is the user's or the folder's
+        // owner's. Anyone could have planted any other link there.
+        const bool shared = (dir.st_mode & S_ISVTX) && (dir.st_mode & S_IWOTH);
+        if (shared && link.st_uid != ::geteuid() && link.st_uid != dir.st_uid) {
+            if (error)
+                *error = QStringLiteral("%1 is a link that another user made in the shared folder %2; nothing is "
+                                        "written through it (remove the link or choose another name)")
+                             .arg(current, folder);
+            return false;
+        }
+        char buffer[4096];
+        const ssize_t n = ::readlink(name.constData(), buffer, sizeof buffer);
+        if (n < 0 || n == ssize_t(sizeof buffer)) {
+            if (error) *error = n < 0 ? ErrnoText(errno) : QStringLiteral("the link is too long");
+            return false;
+        }
+        const QString to = QFile::decodeName(QByteArray(buffer, int(n)));
+        current = QDir::isAbsolutePath(to) ? to : folder + QLatin1Char('/') + to;
+    }
+    if (error) *error = ErrnoText(ELOOP);
+    return false;
+}
+
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, QString* error)
 {
     return WriteAtomically(path, bytes, false, error);
@@ -106,7 +150,9 @@ bool WritePrivateFileAtomically(const QString& path, const QByteArray& bytes, QS
 
 bool MakeFileOwnerOnly(const QString& path, QString* error)
 {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
+    QString target;
+    if (!ResolveWritableLink(path, &target, error)) return false;
+    const int fd = ::open(QFile::encodeName(target).constData(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY, 0600);
     struct stat st {};
     // Only a regular file's mode is ours to change (not a device such as /dev/null).
     if (fd < 0 || ::fstat(fd, &st) != 0 || (S_ISREG(st.st_mode) && ::fchmod(fd, st.st_mode & S_IRWXU) != 0)) {
@@ -118,19 +164,49 @@ bool MakeFileOwnerOnly(const QString& path, QString* error)
     return true;
 }
 
+bool ReadFileHead(const QString& path, qint64 count, QByteArray* bytes, bool* more, QString* error)
+{
+    // Not blocking: opening a FIFO must not wait for a writer that never comes.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    struct stat st {};
+    QString why;
+    if (fd < 0 || ::fstat(fd, &st) != 0)
+        why = ErrnoText(errno);
+    else if (!S_ISREG(st.st_mode))
+        why = S_ISDIR(st.st_mode)    ? QStringLiteral("it is a folder, not a file")
+              : S_ISFIFO(st.st_mode) ? QStringLiteral("it is a pipe, not a regular file")
+                                     : QStringLiteral("it is a device, not a regular file");
+    QByteArray data;
+    if (why.isEmpty()) {
+        // One byte more than wanted tells whether more follow (also in a file growing now).
+        data.resize(qsizetype(std::min<qint64>(st.st_size, count) + 1));
+        qsizetype got = 0;
+        while (got < data.size()) {
+            const ssize_t n = ::read(fd, data.data() + got, size_t(data.size() - got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) why = ErrnoText(errno);
+            if (n <= 0) break;
+            got += n;
+            if (got == data.size() && got <= count) data.resize(qsizetype(std::min<qint64>(count + 1, got * 2)));
+        }
+        *more = got > count;
+        data.resize(qsizetype(std::min<qint64>(got, count)));
+    }
+    if (fd >= 0) ::close(fd);
+    if (!why.isEmpty()) {
+        if (error) *error = why;
+        return false;
+    }
+    *bytes = data;
+    return true;
+}
+
 bool ReadSmallFile(const QString& path, qint64 maxBytes, QByteArray* bytes, QString* error)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    const QByteArray data = file.read(maxBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        if (error) *error = file.errorString();
-        return false;
-    }
-    if (data.size() > maxBytes) {
+    QByteArray data;
+    bool more = false;
+    if (!ReadFileHead(path, maxBytes, &data, &more, error)) return false;
+    if (more) {
         if (error) *error = QStringLiteral("the file is larger than %1 bytes").arg(maxBytes);
         return false;
     }

@@ -2,30 +2,27 @@
 
 #include <QDir>
 #include <QFile>
+#include <algorithm>
 
 #include "common/atomic_file.h"
 #include "flash_editor/flash_image.h"
 
-bool LoadFlashFile(const QString& path, TFlashImage& image, QString* error)
+bool LoadFlashFile(const QString& path, TFlashImage& image, QString* error, QString* note)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        if (error) *error = file.errorString();
-        return false;
-    }
+    QByteArray head;
+    bool more = false;
+    if (!ReadFileHead(path, TFlashImage::Size, &head, &more, error)) return false;
     TFlashImage::Bytes bytes;
     bytes.fill(0xFF);  // the erased state for addresses the file does not reach
-    qint64 got = 0;
-    while (got < TFlashImage::Size) {
-        const qint64 n = file.read(reinterpret_cast<char*>(bytes.data()) + got, TFlashImage::Size - got);
-        if (n < 0) {
-            if (error) *error = file.errorString();
-            return false;
-        }
-        if (n == 0) break;
-        got += n;
-    }
+    std::copy(head.begin(), head.end(), bytes.begin());
     image.Assign(bytes);
+    if (note && (more || head.size() < TFlashImage::Size))
+        *note = more ? QStringLiteral("The file is longer than %1 bytes: only its first %1 bytes were loaded.")
+                           .arg(TFlashImage::Size)
+                     : QStringLiteral("The file holds %1 bytes, not %2: addresses %3 to 7F were set to FF (erased).")
+                           .arg(head.size())
+                           .arg(TFlashImage::Size)
+                           .arg(QStringLiteral("%1").arg(head.size(), 2, 16, QLatin1Char('0')).toUpper());
     return true;
 }
 

@@ -8,6 +8,8 @@
 #include <map>
 #include <mutex>
 
+#include "serial/com_port.h"
+
 namespace {
 
 std::mutex g_m;
@@ -15,8 +17,10 @@ std::map<QString, QString> g_holders;  // device key -> holder
 
 }  // namespace
 
-QString TLineClaim::DeviceKey(const QString& path)
+QString TLineClaim::DeviceKey(const QString& name)
 {
+    // The name as opening resolves it: "pts/3" is /dev/pts/3.
+    const QString path = TCustomComPort::DevicePath(name);
     struct stat st {};
     const QByteArray native = QFile::encodeName(path);
     if (::stat(native.constData(), &st) == 0 && S_ISCHR(st.st_mode))

@@ -19,9 +19,10 @@ public:
 
     // Whether an operation holds the device now.
     static bool Claimed(const QString& path);
-    // The device behind a path: its device number for a device node (links
-    // followed), else the cleaned absolute path.
-    static QString DeviceKey(const QString& path);
+    // The device behind a port name, resolved as opening resolves it: its
+    // device number for a device node (links followed), else the cleaned
+    // absolute path.
+    static QString DeviceKey(const QString& name);
 
 private:
     QString key_;

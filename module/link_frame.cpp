@@ -1,5 +1,6 @@
 #include "module/link_frame.h"
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -55,44 +56,63 @@ QByteArray EncodeLinkFrame(int size, uint8_t stream, uint32_t sequence, uint64_t
     return f;
 }
 
+void TLinkFrameReader::Damaged(const std::function<void(const TLinkFrameEvent&)>& onFrame, bool all)
+{
+    // Bytes that made no intact frame: one damaged frame per frame's worth
+    // of them, at least one. While garbage keeps coming, whole frames of it
+    // are told at once so the live figures move.
+    while (garbage_ > 2 * size_) {
+        onFrame(TLinkFrameEvent{});
+        garbage_ -= size_;
+    }
+    if (!all || garbage_ == 0) return;
+    for (int k = std::max(1, (garbage_ + size_ / 2) / size_); k > 0; --k) onFrame(TLinkFrameEvent{});
+    garbage_ = 0;
+}
+
 void TLinkFrameReader::Feed(const char* data, int n, const std::function<void(const TLinkFrameEvent&)>& onFrame)
 {
     buf_.append(data, n);
     const auto* b = reinterpret_cast<const uint8_t*>(buf_.constData());
     int pos = 0;
-    auto skipped = [&](int k) {
-        garbage_ += k;
-        while (garbage_ >= size_ / 2 + 1) {
-            onFrame(TLinkFrameEvent{});
-            garbage_ -= std::min(garbage_, size_);
-        }
-    };
     for (;;) {
+        // The next sync word at any position: after a frame that failed its
+        // CRC, the next one may start anywhere, even inside it.
         int s = pos;
         while (s + 1 < buf_.size() && !(b[s] == kSync0 && b[s + 1] == kSync1)) ++s;
         if (s + 1 >= buf_.size()) {
             // Keep a last byte that may start a sync word.
             const int keep = (s < buf_.size() && b[s] == kSync0) ? 1 : 0;
-            skipped(int(buf_.size()) - keep - pos);
+            garbage_ += int(buf_.size()) - keep - pos;
             pos = int(buf_.size()) - keep;
+            Damaged(onFrame, false);
             break;
         }
-        skipped(s - pos);
+        garbage_ += s - pos;
         pos = s;
-        if (buf_.size() - pos < size_) break;
+        if (buf_.size() - pos < size_) {
+            Damaged(onFrame, false);
+            break;
+        }
         const uint8_t* f = b + pos;
         const uint32_t crc = uint32_t(Le(f + size_ - 4, 4));
-        garbage_ = 0;
         if (LinkCrc32(f + 2, size_t(size_ - 6)) == crc) {
+            Damaged(onFrame, true);
             onFrame(TLinkFrameEvent{true, f[2], uint32_t(Le(f + 3, 4)), Le(f + 7, 8)});
             pos += size_;
             continue;
         }
-        onFrame(TLinkFrameEvent{});
-        // A frame cut short by a lost piece: the next frame starts inside it.
-        int next = pos + 2;
-        while (next + 1 < pos + size_ && !(b[next] == kSync0 && b[next + 1] == kSync1)) ++next;
-        pos = next + 1 < pos + size_ ? next : pos + size_;
+        // Not a frame here (damaged, or a sync word inside a header or CRC):
+        // one byte on, counted once the next intact frame shows how much was lost.
+        garbage_ += 1;
+        pos += 1;
     }
     buf_.remove(0, pos);
+}
+
+void TLinkFrameReader::Finish(const std::function<void(const TLinkFrameEvent&)>& onFrame)
+{
+    garbage_ += int(buf_.size());
+    buf_.clear();
+    Damaged(onFrame, true);
 }

@@ -26,12 +26,16 @@ class TLinkFrameReader {
 public:
     explicit TLinkFrameReader(int size) : size_(size) {}
     // Called once per frame found, intact or not. Bytes that make no frame
-    // (a sync word that was hit) count as corrupted frames too, one per
-    // frame's worth of them, so a damaged frame is never simply gone.
+    // (a damaged frame, a sync word that was hit) count as corrupted frames,
+    // one per frame's worth of them and at least one, told when the next
+    // intact frame shows where they end: one lost byte costs one frame.
     void Feed(const char* data, int n, const std::function<void(const TLinkFrameEvent&)>& onFrame);
+    // The end of the stream: what is left is told as damaged.
+    void Finish(const std::function<void(const TLinkFrameEvent&)>& onFrame);
 
 private:
+    void Damaged(const std::function<void(const TLinkFrameEvent&)>& onFrame, bool all);
     int size_;
     QByteArray buf_;
-    int garbage_ = 0;  // bytes skipped since the last frame
+    int garbage_ = 0;  // bytes that made no frame since the last one told
 };

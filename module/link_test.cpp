@@ -1,6 +1,7 @@
 #include "module/link_test.h"
 
 #include <cerrno>
+#include <cstring>
 
 #include "module/line_claims.h"
 
@@ -19,10 +20,21 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // Frames on their way per direction: about this many bytes, at least two frames.
-constexpr int kWindowBytes = 512;
 // Longest single wait while a window is full and nothing comes back on this port.
 constexpr int kWindowWaitMs = 10;
-constexpr int kWriteTimeoutMs = 250;
+// A write's longest wait for room: the port is read between writes.
+constexpr int kWriteTimeoutMs = 100;
+
+// A port's failure in words: no error codes.
+QString LinkPortFailureText(const EComPort& e)
+{
+    if (e.SystemError() == EIO || e.SystemError() == ENXIO || e.SystemError() == ENODEV)
+        return QStringLiteral("the device stopped answering (unplugged or hung up)");
+    if (e.SystemError() == EBUSY) return QStringLiteral("the port is in use (by this program or another)");
+    QString t = EComPort::ErrorText(e.PortError());
+    if (e.SystemError() > 0) t += QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(e.SystemError()));
+    return t;
+}
 
 int64_t UsSince(Clock::time_point t0) { return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t0).count(); }
 
@@ -69,18 +81,75 @@ double TLinkSample::PerPercent() const
     return sent > 0 ? 100.0 * double(sent - std::min(received, sent)) / double(sent) : 0;
 }
 
-TLinkLatency LatencyOf(std::vector<float> ms)
+QString LinkVerdictOutcome(TLinkVerdict v)
+{
+    switch (v) {
+    case TLinkVerdict::Passed: return QStringLiteral("ok");
+    case TLinkVerdict::Stopped: return QStringLiteral("stopped");
+    case TLinkVerdict::Lost: return QStringLiteral("lost");
+    default: return QStringLiteral("failed");
+    }
+}
+
+int TLatencyHistogram::Bucket(int64_t us)
+{
+    us = std::clamp<int64_t>(us, 0, (int64_t(1) << 40) - 1);
+    int bits = 0;
+    for (int64_t v = us; v > 0; v >>= 1) ++bits;
+    const int shift = std::max(0, bits - 6);
+    return shift * kSub + int(us >> shift);
+}
+
+int64_t TLatencyHistogram::BucketMidUs(int bucket)
+{
+    const int shift = bucket < 2 * kSub ? 0 : bucket / kSub - 1;
+    const int64_t low = int64_t(bucket - shift * kSub) << shift;
+    return low + ((int64_t(1) << shift) >> 1);
+}
+
+void TLatencyHistogram::Add(int64_t us)
+{
+    const int b = Bucket(us);
+    if (int(buckets_.size()) <= b) buckets_.resize(size_t(b) + 1, 0);
+    ++buckets_[size_t(b)];
+    min_ = count_ ? std::min(min_, us) : us;
+    max_ = count_ ? std::max(max_, us) : us;
+    ++count_;
+}
+
+double TLatencyHistogram::QuantileMs(double q) const
+{
+    if (!count_) return 0;
+    const long rank = std::max(1L, long(std::ceil(q * double(count_))));
+    long seen = 0;
+    for (size_t b = 0; b < buckets_.size(); ++b) {
+        seen += buckets_[b];
+        if (seen >= rank) return double(std::clamp(BucketMidUs(int(b)), min_, max_)) / 1000;
+    }
+    return MaxMs();
+}
+
+TLinkLatency TLatencyHistogram::Figures() const
 {
     TLinkLatency l;
-    if (ms.empty()) return l;
-    std::sort(ms.begin(), ms.end());
-    l.count = int(ms.size());
-    auto rank = [&](double q) { return double(ms[std::min(ms.size() - 1, size_t(std::ceil(q * double(ms.size()))) - (q > 0 ? 1 : 0))]); };
-    l.minMs = ms.front();
-    l.medianMs = ms.size() % 2 ? ms[ms.size() / 2] : (double(ms[ms.size() / 2 - 1]) + ms[ms.size() / 2]) / 2;
-    l.p95Ms = rank(0.95);
-    l.maxMs = ms.back();
+    l.count = count_;
+    l.minMs = MinMs();
+    l.medianMs = QuantileMs(0.5);
+    l.p95Ms = QuantileMs(0.95);
+    l.maxMs = MaxMs();
     return l;
+}
+
+std::vector<int> TLatencyHistogram::Bins(int n, double widthMs) const
+{
+    std::vector<int> out(size_t(std::max(1, n)), 0);
+    for (size_t b = 0; b < buckets_.size(); ++b) {
+        if (!buckets_[b]) continue;
+        const double ms = double(BucketMidUs(int(b))) / 1000;
+        const int i = widthMs > 0 ? std::clamp(int(ms / widthMs), 0, int(out.size()) - 1) : 0;
+        out[size_t(i)] += int(buckets_[b]);
+    }
+    return out;
 }
 
 QStringList LinkNothingArrivedAdvice(bool loopback)
@@ -105,21 +174,163 @@ QStringList LinkNothingArrivedAdvice(bool loopback)
     return a;
 }
 
-struct TLinkTest::Shared {
-    struct TStream {
-        bool active = false;
-        int sender = 0;    // side that sends it
-        int receiver = 0;  // side that reads it
-        QString name;
-        TLinkCounts counts;
-        long highest = -1;      // highest sequence received intact
-        std::vector<bool> seen;
-        bool sendingDone = false;
-        int64_t sendEndUs = 0;
-        int64_t firstSendUs = -1;
-        int64_t lastArrivalUs = -1;
-    };
+long TLinkFigures::TStream::Known(int64_t nowUs, int64_t settleUs) const
+{
+    long known = std::max(highest + 1, overdueBelow);
+    for (const auto& [seq, sentUs] : recent) {
+        if (sentUs >= nowUs - settleUs) break;
+        known = std::max(known, seq + 1);
+    }
+    return std::min(known, counts.sent);
+}
 
+TLinkFigures::TLinkFigures(const TLinkTestRequest& req)
+{
+    if (req.loopback) {
+        streams[0].active = true;
+        streams[0].name = QStringLiteral("out and back");
+    } else {
+        streams[0].active = req.direction != TLinkDirection::BToA;
+        streams[0].receiver = 1;
+        streams[0].name = QStringLiteral("A to B");
+        streams[1].active = req.direction != TLinkDirection::AToB;
+        streams[1].sender = 1;
+        streams[1].name = QStringLiteral("B to A");
+    }
+}
+
+TLinkSample& TLinkFigures::SampleAt(int64_t us)
+{
+    const size_t s = size_t(std::max<int64_t>(0, us / 1000000));
+    while (samples.size() <= s) {
+        TLinkSample x;
+        x.second = int(samples.size());
+        samples.push_back(x);
+    }
+    return samples[s];
+}
+
+void TLinkFigures::Sent(int stream, int64_t nowUs)
+{
+    TStream& st = streams[stream];
+    if (st.firstSendUs < 0) st.firstSendUs = nowUs;
+    st.recent.emplace_back(st.counts.sent, nowUs);
+    ++st.counts.sent;
+    ++SampleAt(nowUs).sent;
+}
+
+void TLinkFigures::Age(int stream, int64_t nowUs)
+{
+    TStream& st = streams[stream];
+    const int64_t settle = SettleUs();
+    while (!st.recent.empty() && (st.recent.front().first <= st.highest || st.recent.front().second < nowUs - settle)) {
+        st.overdueBelow = std::max(st.overdueBelow, st.recent.front().first + 1);
+        st.recent.pop_front();
+    }
+}
+
+long TLinkFigures::InFlight(int stream) const
+{
+    const TStream& st = streams[stream];
+    return st.counts.sent - std::min(st.counts.sent, std::max(st.highest + 1, st.overdueBelow));
+}
+
+size_t TLinkFigures::Window(int stream, int size) const
+{
+    const TStream& st = streams[stream];
+    double bytes = kLinkWindowMinBytes;
+    if (st.minLatencyUs > 0) bytes = 2 * st.rate * double(st.minLatencyUs) / 1e6;
+    bytes = std::clamp<double>(bytes, kLinkWindowMinBytes, kLinkWindowMaxBytes);
+    return size_t(std::max(2, int(bytes) / std::max(1, size)));
+}
+
+void TLinkFigures::Arrived(int side, const TLinkFrameEvent& e, int64_t now, int size)
+{
+    TLinkSample& arrived = SampleAt(now);
+    TStream* st = nullptr;
+    if (e.intact && e.stream < 2 && streams[e.stream].active && streams[e.stream].receiver == side)
+        st = &streams[e.stream];
+    if (!st) {
+        // Damaged, or not meant for this port: charged to what this port receives.
+        for (auto& x : streams)
+            if (x.active && x.receiver == side) {
+                ++x.counts.corrupted;
+                break;
+            }
+        ++arrived.corrupted;
+        return;
+    }
+    if (e.sequence >= uint32_t(st->counts.sent)) return;  // cannot be ours
+    if (st->seen.size() <= e.sequence) st->seen.resize(size_t(e.sequence) + 1024, false);
+    if (st->seen[e.sequence]) {
+        ++st->counts.duplicated;
+        return;
+    }
+    st->seen[e.sequence] = true;
+    if (long(e.sequence) < st->highest) ++st->counts.outOfOrder;
+    st->highest = std::max(st->highest, long(e.sequence));
+    ++st->counts.received;
+    st->counts.bytes += size;
+    st->lastArrivalUs = now;
+    arrived.bytes += size;
+    ++SampleAt(int64_t(e.sendUs)).received;
+    if (st->rateSinceUs < 0) st->rateSinceUs = now;
+    st->rateBytes += size;
+    if (now - st->rateSinceUs >= 100000) {
+        st->rate = double(st->rateBytes) * 1e6 / double(now - st->rateSinceUs);
+        st->rateSinceUs = now;
+        st->rateBytes = 0;
+    }
+    if (int64_t(e.sendUs) <= now) {
+        const int64_t lat = now - int64_t(e.sendUs);
+        latencies.Add(lat);
+        maxLatencyUs = std::max(maxLatencyUs, lat);
+        st->minLatencyUs = st->minLatencyUs < 0 ? lat : std::min(st->minLatencyUs, lat);
+    }
+}
+
+void TLinkFigures::Fill(TLinkTestResult& r, const TLinkTestRequest& req, int64_t now, bool finished) const
+{
+    r.seconds = double(now) / 1e6;
+    const int lineBaud = LineBaudOf(req);
+    const int bitsPerByte = LineBitsPerByte(req.portA);
+    const int64_t settle = SettleUs();
+    for (const auto& st : streams) {
+        if (!st.active) continue;
+        r.sendingSeconds = std::max(r.sendingSeconds, double(st.sendingDone ? st.sendEndUs : now) / 1e6);
+        TLinkDirectionResult d;
+        d.name = st.name;
+        d.counts = st.counts;
+        // Frames whose fate is known: at the end every frame sent (but after
+        // a lost port only those known then); while running those that
+        // arrived or are overdue, so frames on their way are no errors.
+        long judged = finished ? st.counts.sent : st.Known(now, settle);
+        if (st.judgedUpTo >= 0) judged = std::min(judged, st.judgedUpTo);
+        const long receivedJudged = std::min(st.counts.received, judged);
+        d.counts.lost = std::max(0L, judged - receivedJudged - st.counts.corrupted);
+        if (st.judgedUpTo >= 0) d.counts.sent = judged;  // the rest were on their way, fate unknown
+        d.perPercent = judged > 0 ? 100.0 * double(judged - receivedJudged) / double(judged) : 0;
+        if (st.firstSendUs >= 0) {
+            const int64_t until = finished ? std::max(st.lastArrivalUs, st.firstSendUs) : now;
+            const double secs = std::max(1e-3, double(until - st.firstSendUs) / 1e6);
+            d.throughput = double(st.counts.bytes) / secs;
+        }
+        d.lineShare = lineBaud > 0 ? 100.0 * d.throughput * bitsPerByte / lineBaud : 0;
+        d.rfShare = req.rfBps > 0 ? 100.0 * d.throughput * 8 / req.rfBps : 0;
+        r.total.Add(d.counts);
+        r.directions.push_back(d);
+    }
+    r.latencies = latencies;
+    r.latency = latencies.Figures();
+    r.samples = samples;
+    for (TLinkSample& x : r.samples) x.settled = finished || int64_t(x.second + 1) * 1000000 + settle < now;
+}
+
+// How a run ended before its end, first cause first.
+enum TEndCause { kEndNone, kEndStopped, kEndLost, kEndHeld };
+
+struct TLinkTest::Shared {
+    explicit Shared(const TLinkTestRequest& r) : f(r) {}
     mutable std::mutex m;
     std::condition_variable cv;
     Clock::time_point t0;
@@ -131,50 +342,28 @@ struct TLinkTest::Shared {
     bool finished = false;
     std::atomic<bool> stop{false};
     std::atomic<bool> abort{false};
+    int cause = kEndNone;
     QString partialReason;
+    int64_t causeUs = 0;
     QString portError;
-    TStream streams[2];
-    std::vector<float> latencies;
-    std::vector<TLinkSample> samples;
-    int64_t maxLatencyUs = 0;
+    TLinkFigures f;
     int64_t endUs = 0;
+    int64_t heldUs[2] = {0, 0};  // per side: time writes waited without room
 
-    TLinkSample& SampleAt(int64_t us)
-    {
-        const size_t s = size_t(std::max<int64_t>(0, us / 1000000));
-        while (samples.size() <= s) {
-            TLinkSample x;
-            x.second = int(samples.size());
-            samples.push_back(x);
-        }
-        return samples[s];
-    }
     // A stream that will bring nothing more.
-    bool StreamDone(const TStream& st, int64_t nowUs) const
+    bool StreamDone(const TLinkFigures::TStream& st, int64_t nowUs) const
     {
         if (!st.active) return true;
         if (!st.sendingDone) return false;
         if (abort) return true;
         if (st.highest + 1 >= st.counts.sent) return true;
-        return nowUs > st.sendEndUs + kLinkLostAfterMs * 1000 + maxLatencyUs;
+        return nowUs > st.sendEndUs + std::min<int64_t>(f.SettleUs(), int64_t(kLinkDrainMaxMs) * 1000);
     }
 };
 
-TLinkTest::TLinkTest(TLinkTestRequest request) : req_(std::move(request)), s_(std::make_unique<Shared>())
+TLinkTest::TLinkTest(TLinkTestRequest request) : req_(std::move(request)), s_(std::make_unique<Shared>(req_))
 {
-    Shared& s = *s_;
-    s.ports = req_.loopback ? 1 : 2;
-    if (req_.loopback) {
-        s.streams[0].active = true;
-        s.streams[0].name = QStringLiteral("out and back");
-    } else {
-        s.streams[0].active = req_.direction != TLinkDirection::BToA;
-        s.streams[0].receiver = 1;
-        s.streams[0].name = QStringLiteral("A to B");
-        s.streams[1].active = req_.direction != TLinkDirection::AToB;
-        s.streams[1].sender = 1;
-        s.streams[1].name = QStringLiteral("B to A");
-    }
+    s_->ports = req_.loopback ? 1 : 2;
 }
 
 TLinkTest::~TLinkTest()
@@ -196,11 +385,21 @@ void TLinkTest::Start()
     for (int side = 0; side < s_->ports; ++side) workers_.emplace_back([this, side] { Worker(side); });
 }
 
-void TLinkTest::Stop()
+void TLinkTest::Stop() { EndRun(kEndStopped, QStringLiteral("stopped")); }
+
+void TLinkTest::EndRun(int cause, const QString& reason)
 {
     std::lock_guard<std::mutex> lock(s_->m);
-    if (!s_->finished && s_->partialReason.isEmpty()) s_->partialReason = QStringLiteral("stopped");
+    if (!s_->finished && s_->cause == kEndNone) {
+        s_->cause = cause;
+        s_->partialReason = reason;
+        s_->causeUs = s_->go ? UsSince(s_->t0) : 0;
+        // Frames on their way when a port went away are not judged.
+        if (cause == kEndLost)
+            for (auto& st : s_->f.streams) st.judgedUpTo = st.Known(s_->causeUs, s_->f.SettleUs());
+    }
     s_->stop = true;
+    if (cause == kEndLost) s_->abort = true;
 }
 
 bool TLinkTest::Finished() const
@@ -236,6 +435,7 @@ void TLinkTest::Worker(int side)
         const TLineClaim claim(c.port, QStringLiteral("Link Test"));
         try {
             if (!claim.Ok()) throw EComPort(CError_OpenFailed, EBUSY);
+            if (req_.preparePort) req_.preparePort(port, side);
             ApplyPortChoices(port, c);
             port.ShareTraffic(req_.traffic);
             // Frames are binary: no XON/XOFF, whatever the page chose.
@@ -246,8 +446,8 @@ void TLinkTest::Worker(int side)
                 if (r == brCustom) port.SetCustomBaudRate(req_.customBaud);
                 port.SetBaudRate(r);
             }
-            // A line held by flow control (no module, CTS low) must not
-            // hold a Stop for the default seconds: short writes, retried.
+            // A line held by flow control (no module, CTS low) must not hold
+            // the run: short writes, and the port is read between them.
             port.Timeouts().SetWriteTotalMultiplier(0);
             port.Timeouts().SetWriteTotalConstant(kWriteTimeoutMs);
             port.OpenPort();
@@ -255,7 +455,7 @@ void TLinkTest::Worker(int side)
             if (opened) port.PurgeBuffers(true, true);
         } catch (const EComPort& e) {
             std::lock_guard<std::mutex> lock(s_->m);
-            if (s_->portError.isEmpty()) s_->portError = QStringLiteral("%1: %2").arg(c.port, e.Message());
+            if (s_->portError.isEmpty()) s_->portError = QStringLiteral("%1: %2").arg(c.port, LinkPortFailureText(e));
         }
         bool go = false;
         {
@@ -275,9 +475,7 @@ void TLinkTest::Worker(int side)
             try {
                 RunPort(side, port);
             } catch (const EComPort& e) {
-                std::lock_guard<std::mutex> lock(s_->m);
-                s_->partialReason = QStringLiteral("port lost: %1: %2").arg(c.port, e.Message());
-                s_->abort = true;
+                EndRun(kEndLost, QStringLiteral("port lost: %1: %2").arg(c.port, LinkPortFailureText(e)));
             }
         }
         try {
@@ -296,56 +494,25 @@ void TLinkTest::Worker(int side)
 void TLinkTest::RunPort(int side, TCustomComPort& port)
 {
     Shared& s = *s_;
-    Shared::TStream* mine = nullptr;  // the stream this side sends
-    for (auto& st : s.streams)
-        if (st.active && st.sender == side) mine = &st;
-    const uint8_t myId = mine ? uint8_t(mine - s.streams) : 0;
+    TLinkFigures& f = s.f;
+    int mineIndex = -1;  // the stream this side sends
+    for (int i = 0; i < 2; ++i)
+        if (f.streams[i].active && f.streams[i].sender == side) mineIndex = i;
+    TLinkFigures::TStream* mine = mineIndex >= 0 ? &f.streams[mineIndex] : nullptr;
     const int size = std::clamp(req_.size, kLinkFrameMinSize, kLinkFrameMaxSize);
-    const size_t window = size_t(std::max(2, kWindowBytes / size));
     const int64_t periodUs = req_.rate > 0 ? int64_t(1e6 / req_.rate) : 0;
     const int64_t endUs = int64_t(req_.seconds * 1e6);
-    std::deque<std::pair<long, int64_t>> onWay;  // sequence, send time
     int64_t nextDueUs = 0;
     long sent = 0;
+    QByteArray pending;  // the frame being written
+    int pendingDone = 0;
+    int64_t pendingUs = 0;
+    int64_t heldSinceUs = -1;  // a write has waited without room since then
     TLinkFrameReader reader(size);
     std::vector<char> buf(4096);
-
-    auto onFrame = [&](const TLinkFrameEvent& e) {
-        // Under s.m.
-        const int64_t now = UsSince(s.t0);
-        TLinkSample& arrived = s.SampleAt(now);
-        Shared::TStream* st = nullptr;
-        if (e.intact && e.stream < 2 && s.streams[e.stream].active && s.streams[e.stream].receiver == side)
-            st = &s.streams[e.stream];
-        if (!st) {
-            // Damaged, or not meant for this port: charged to what this port receives.
-            for (auto& x : s.streams)
-                if (x.active && x.receiver == side) {
-                    ++x.counts.corrupted;
-                    break;
-                }
-            ++arrived.corrupted;
-            return;
-        }
-        if (e.sequence >= uint32_t(st->counts.sent)) return;  // cannot be ours
-        if (st->seen.size() <= e.sequence) st->seen.resize(size_t(e.sequence) + 1024, false);
-        if (st->seen[e.sequence]) {
-            ++st->counts.duplicated;
-            return;
-        }
-        st->seen[e.sequence] = true;
-        if (long(e.sequence) < st->highest) ++st->counts.outOfOrder;
-        st->highest = std::max(st->highest, long(e.sequence));
-        ++st->counts.received;
-        st->counts.bytes += size;
-        st->lastArrivalUs = now;
-        arrived.bytes += size;
-        ++s.SampleAt(int64_t(e.sendUs)).received;
-        if (int64_t(e.sendUs) <= now) {
-            const int64_t lat = now - int64_t(e.sendUs);
-            s.latencies.push_back(float(double(lat) / 1000.0));
-            s.maxLatencyUs = std::max(s.maxLatencyUs, lat);
-        }
+    auto onFrame = [&](const TLinkFrameEvent& e) { f.Arrived(side, e, UsSince(s.t0), size); };
+    auto heldText = [&](int64_t us) {
+        return QStringLiteral("the line was held by flow control for %1 s").arg(double(us) / 1e6, 0, 'f', 1);
     };
 
     for (;;) {
@@ -354,48 +521,65 @@ void TLinkTest::RunPort(int side, TCustomComPort& port)
         bool windowOpen = false;
         {
             std::unique_lock<std::mutex> lock(s.m);
+            if (mine) f.Age(mineIndex, now);
             if (mine && !mine->sendingDone) {
                 const bool more = req_.frames > 0 ? sent < req_.frames : now < endUs;
-                if (!more || s.stop || s.abort) {
+                const bool held = heldSinceUs >= 0 && now - heldSinceUs >= int64_t(kLinkHeldLimitMs) * 1000;
+                if (!more || s.stop || s.abort || held) {
                     mine->sendingDone = true;
                     mine->sendEndUs = now;
+                    // A frame still held at the limit: the line, not the link, ended the run.
+                    if (!pending.isEmpty() && heldSinceUs >= 0 && s.cause == kEndNone) {
+                        s.cause = kEndHeld;
+                        s.causeUs = now;
+                        s.partialReason = heldText(s.heldUs[side]);
+                    }
+                    pending.clear();
                 } else {
                     sending = true;
-                    while (!onWay.empty() && (onWay.front().first <= mine->highest ||
-                                              onWay.front().second < now - int64_t(kLinkLostAfterMs) * 1000 - s.maxLatencyUs))
-                        onWay.pop_front();
-                    windowOpen = onWay.size() < window;
+                    windowOpen = periodUs > 0 || size_t(f.InFlight(mineIndex)) < f.Window(mineIndex, size);
                 }
             }
             if (!sending) {
                 bool done = s.abort.load();
                 if (!done) {
                     done = true;
-                    for (auto& st : s.streams)
+                    for (auto& st : f.streams)
                         if (st.receiver == side && !s.StreamDone(st, now)) done = false;
-                    if (mine && !mine->sendingDone) done = false;
                 }
-                if (done) return;
+                if (done) {
+                    reader.Finish(onFrame);
+                    return;
+                }
             }
         }
-        if (sending && windowOpen && now >= nextDueUs) {
-            const QByteArray frame = EncodeLinkFrame(size, myId, uint32_t(sent), uint64_t(now));
-            {
-                std::lock_guard<std::mutex> lock(s.m);
-                if (mine->firstSendUs < 0) mine->firstSendUs = now;
-                ++mine->counts.sent;
-                ++s.SampleAt(now).sent;
-            }
-            onWay.emplace_back(sent, now);
-            ++sent;
-            int done = 0;
-            while (done < frame.size() && !s.abort) {
-                const int w = port.WriteText(frame.mid(done));
-                if (w <= 0 && s.stop) break;  // a line held by flow control: give up on stop
-                done += std::max(0, w);
-            }
+        bool busy = false;
+        if (sending && pending.isEmpty() && windowOpen && now >= nextDueUs) {
+            pending = EncodeLinkFrame(size, uint8_t(mineIndex), uint32_t(sent), uint64_t(now));
+            pendingDone = 0;
+            pendingUs = now;
             nextDueUs = periodUs > 0 ? std::max(nextDueUs + periodUs, now - 1000000) : now;
-            continue;
+        }
+        if (sending && !pending.isEmpty()) {
+            busy = true;
+            const int want = int(pending.size()) - pendingDone;
+            const int w = std::max(0, int(port.WriteText(pending.mid(pendingDone), [&] { return s.stop.load() || s.abort.load(); })));
+            pendingDone += w;
+            const int64_t after = UsSince(s.t0);
+            std::lock_guard<std::mutex> lock(s.m);
+            if (w < want) {
+                // No room: the line is held (CTS low, the driver's buffer full, a far end that stopped reading).
+                s.heldUs[side] += after - now;
+                if (heldSinceUs < 0) heldSinceUs = now;
+            } else {
+                heldSinceUs = -1;
+            }
+            if (pendingDone >= int(pending.size())) {
+                // Counted once it is on the line: its send time is the one it carries.
+                f.Sent(mineIndex, pendingUs);
+                ++sent;
+                pending.clear();
+            }
         }
         const int queued = port.InQueueCount();
         if (queued > 0) {
@@ -404,6 +588,7 @@ void TLinkTest::RunPort(int side, TCustomComPort& port)
             reader.Feed(buf.data(), n, onFrame);
             continue;
         }
+        if (busy) continue;
         int waitMs = 20;
         if (sending) waitMs = windowOpen ? int(std::clamp<int64_t>((nextDueUs - now + 999) / 1000, 0, 20)) : kWindowWaitMs;
         if (waitMs > 0) port.WaitForInput(1, waitMs);
@@ -417,66 +602,82 @@ TLinkTestResult TLinkTest::Snapshot() const
     TLinkTestResult r;
     r.finished = s.finished;
     r.portError = s.portError;
-    r.partial = !s.partialReason.isEmpty();
+    r.partial = s.cause != kEndNone;
     r.partialReason = s.partialReason;
+    r.endedAfter = double(s.causeUs) / 1e6;
     const int64_t now = s.finished ? s.endUs : (s.go ? UsSince(s.t0) : 0);
-    r.seconds = double(now) / 1e6;
-    const int lineBaud = LineBaudOf(req_);
-    const int bitsPerByte = LineBitsPerByte(req_.portA);
-    for (const auto& st : s.streams) {
-        if (!st.active) continue;
-        TLinkDirectionResult d;
-        d.name = st.name;
-        d.counts = st.counts;
-        // Frames before the last one that arrived are lost unless they came;
-        // at the end every frame not seen is.
-        const long accounted = s.finished ? st.counts.sent : st.highest + 1;
-        d.counts.lost = std::max(0L, accounted - st.counts.received - st.counts.corrupted);
-        d.perPercent = s.finished ? d.counts.Per()
-                                  : accounted > 0 ? 100.0 * double(accounted - std::min(accounted, st.counts.received)) / double(accounted)
-                                                  : 0;
-        if (st.firstSendUs >= 0) {
-            const int64_t until = s.finished ? std::max(st.lastArrivalUs, st.firstSendUs) : now;
-            const double secs = std::max(1e-3, double(until - st.firstSendUs) / 1e6);
-            d.throughput = st.counts.bytes / secs;
-        }
-        d.lineShare = lineBaud > 0 ? 100.0 * d.throughput * bitsPerByte / lineBaud : 0;
-        d.rfShare = req_.rfBps > 0 ? 100.0 * d.throughput * 8 / req_.rfBps : 0;
-        r.total.Add(d.counts);
-        r.directions.push_back(d);
-    }
-    r.latenciesMs = s.latencies;
-    r.latency = LatencyOf(s.latencies);
-    r.samples = s.samples;
-    const int64_t settleUs = int64_t(kLinkLostAfterMs) * 1000 + s.maxLatencyUs;
-    for (TLinkSample& x : r.samples) x.settled = s.finished || int64_t(x.second + 1) * 1000000 + settleUs < now;
-
+    s.f.Fill(r, req_, now, s.finished);
     if (!s.finished) return r;
-    if (!r.portError.isEmpty()) r.failures << QStringLiteral("a port did not open: %1").arg(r.portError);
-    r.nothingArrived = r.portError.isEmpty() && r.total.sent > 0 && r.total.received == 0;
-    if (r.nothingArrived) {
-        r.failures << QStringLiteral("nothing arrived");
-        r.advice = LinkNothingArrivedAdvice(req_.loopback);
-    } else if (r.total.sent > 0) {
-        if (r.total.Per() > req_.maxPerPercent)
-            r.failures << QStringLiteral("packet error rate %1 % is above %2 %")
-                              .arg(r.total.Per(), 0, 'f', 2)
-                              .arg(req_.maxPerPercent, 0, 'f', 2);
-        for (const auto& d : r.directions)
-            if (d.throughput < req_.minThroughput)
-                r.failures << QStringLiteral("%1: %2 B/s is below %3 B/s")
-                                  .arg(d.name)
-                                  .arg(d.throughput, 0, 'f', 0)
-                                  .arg(req_.minThroughput, 0, 'f', 0);
+
+    if (!r.portError.isEmpty()) {
+        r.verdict = TLinkVerdict::NotRun;
+        r.failures << QStringLiteral("a port did not open: %1").arg(r.portError);
+        return r;
     }
-    if (r.partialReason.startsWith(QLatin1String("port lost"))) r.failures << r.partialReason;
+    if (s.cause == kEndStopped || s.cause == kEndLost) {
+        // Not judged: a run that did not reach its end passes nothing.
+        r.verdict = s.cause == kEndStopped ? TLinkVerdict::Stopped : TLinkVerdict::Lost;
+        return r;
+    }
+    if (s.cause == kEndHeld) r.failures << r.partialReason;
+    // Each direction on its own: a dead one fails the run, whatever the others carried.
+    bool anyNothing = false;
+    for (const auto& d : r.directions) {
+        if (d.counts.sent == 0) {
+            if (s.cause != kEndHeld) r.failures << QStringLiteral("%1: nothing was sent").arg(d.name);
+        } else if (d.counts.received == 0) {
+            anyNothing = true;
+            r.failures << QStringLiteral("%1: nothing arrived").arg(d.name);
+        } else if (d.counts.Per() > req_.maxPerPercent) {
+            r.failures << QStringLiteral("%1: packet error rate %2 % is above %3 %")
+                              .arg(d.name)
+                              .arg(d.counts.Per(), 0, 'f', 2)
+                              .arg(req_.maxPerPercent, 0, 'f', 2);
+        }
+        if (d.counts.sent > 0 && d.counts.received > 0 && d.throughput < req_.minThroughput)
+            r.failures << QStringLiteral("%1: %2 B/s is below %3 B/s")
+                              .arg(d.name)
+                              .arg(d.throughput, 0, 'f', 0)
+                              .arg(req_.minThroughput, 0, 'f', 0);
+    }
+    r.nothingArrived = r.total.sent > 0 && r.total.received == 0;
+    if (anyNothing) r.advice = LinkNothingArrivedAdvice(req_.loopback);
     r.passed = r.failures.isEmpty() && r.total.sent > 0;
+    r.verdict = r.passed ? TLinkVerdict::Passed : TLinkVerdict::Failed;
     return r;
+}
+
+QString TLinkTestResult::Headline() const
+{
+    switch (verdict) {
+    case TLinkVerdict::Running: return QStringLiteral("RUNNING");
+    case TLinkVerdict::Passed: return QStringLiteral("PASSED");
+    case TLinkVerdict::Failed:
+        return partial ? QStringLiteral("FAILED after %1 s (partial result: %2)").arg(endedAfter, 0, 'f', 1).arg(partialReason)
+                       : QStringLiteral("FAILED");
+    case TLinkVerdict::Stopped: return QStringLiteral("STOPPED after %1 s: not judged").arg(endedAfter, 0, 'f', 1);
+    case TLinkVerdict::Lost:
+        return QStringLiteral("PORT LOST after %1 s: not judged (%2)").arg(endedAfter, 0, 'f', 1).arg(partialReason);
+    case TLinkVerdict::NotRun: return QStringLiteral("NOT RUN: a port did not open");
+    }
+    return {};
+}
+
+QString TLinkTestResult::Reason() const
+{
+    switch (verdict) {
+    case TLinkVerdict::Passed: return {};
+    case TLinkVerdict::Failed:
+    case TLinkVerdict::NotRun: return failures.join(QStringLiteral("; "));
+    default: return Headline();
+    }
 }
 
 QJsonObject TLinkTestResult::ToJson(const TLinkTestRequest& q) const
 {
     QJsonObject o;
+    o.insert(QStringLiteral("verdict"), LinkVerdictOutcome(verdict));
+    o.insert(QStringLiteral("summary"), Headline());
     o.insert(QStringLiteral("passed"), passed);
     o.insert(QStringLiteral("partial"), partial);
     o.insert(QStringLiteral("partial_reason"), partialReason.isEmpty() ? QJsonValue() : QJsonValue(partialReason));
@@ -523,7 +724,7 @@ QJsonObject TLinkTestResult::ToJson(const TLinkTestRequest& q) const
     o.insert(QStringLiteral("directions"), dirs);
     QJsonObject lat;
     lat.insert(QStringLiteral("kind"), q.loopback ? QStringLiteral("round trip") : QStringLiteral("one way"));
-    lat.insert(QStringLiteral("count"), latency.count);
+    lat.insert(QStringLiteral("count"), double(latency.count));
     lat.insert(QStringLiteral("min_ms"), latency.minMs);
     lat.insert(QStringLiteral("median_ms"), latency.medianMs);
     lat.insert(QStringLiteral("p95_ms"), latency.p95Ms);
@@ -550,9 +751,7 @@ QByteArray TLinkTestResult::ToCsv() const
 QStringList TLinkTestResult::SummaryLines() const
 {
     QStringList l;
-    QString verdict = passed ? QStringLiteral("PASSED") : QStringLiteral("FAILED");
-    if (partial) verdict += QStringLiteral(" (partial result: %1)").arg(partialReason);
-    l << verdict;
+    l << Headline();
     for (const QString& f : failures) l << QStringLiteral("  %1").arg(f);
     for (const auto& d : directions)
         l << QStringLiteral("%1: sent %2, received %3, lost %4, corrupted %5, duplicated %6, out of order %7, "
@@ -576,7 +775,7 @@ QStringList TLinkTestResult::SummaryLines() const
                  .arg(latency.p95Ms, 0, 'f', 1)
                  .arg(latency.maxMs, 0, 'f', 1);
     if (!advice.isEmpty()) {
-        l << QStringLiteral("Nothing arrived. Check:");
+        l << QStringLiteral("Where nothing arrived, check:");
         for (const QString& a : advice) l << QStringLiteral("  - %1").arg(a);
     }
     return l;

@@ -37,6 +37,7 @@ TOperationReport ProgramReport(const QString& operation, const QString& port, co
     r.image.assign(image.begin(), image.end());
     r.configImage = configImage;
     r.ok = run.Ok();
+    r.stopped = run.error == TOperationError::Aborted;
     if (run.verifyRan) {
         r.verified = run.verify.Ok() ? QStringLiteral("yes") : QStringLiteral("no");
         r.differences = DifferenceAddresses(run.verify.differences);

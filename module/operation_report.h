@@ -19,6 +19,8 @@ struct TOperationReport {
     QString verified = QStringLiteral("skipped");  // "yes", "no", "skipped"
     QString differences;         // the differing addresses, "0x25 0x40"
     bool ok = false;
+    bool stopped = false;        // asked to stop before its end: not judged
+    QString outcome;             // the record's outcome when not "ok"/"failed" (a Link Test "stopped", "lost")
     QString error;               // the failure in plain words
     QString moduleVersion;
     QString pairId;              // shared by the two reports of a pair

@@ -7,6 +7,13 @@
 
 namespace {
 
+// A stop in the pause after the blocks leaves the module's write unconfirmed:
+// the run was stopped, not done.
+void StoppedInPause(TProgramRun& run, TModuleSession& session)
+{
+    if (run.error == TOperationError::None && session.StopRequested()) run.error = TOperationError::Aborted;
+}
+
 void VerifyInto(TProgramRun& run, TModuleSession& session, TOperationObserver& observer, int firstBlock,
                 const TMemoryBytes& image)
 {
@@ -33,6 +40,7 @@ TProgramRun ProgramFlashRun(TModuleSession& session, TOperationObserver& observe
     if (!run.checked) return run;
     run.error = ProgramMemoryBlocks(session, observer, kEraseFlash, kFlashFirstBlock, image);
     observer.Pause(100);
+    StoppedInPause(run, session);
     if (verify && run.error == TOperationError::None) VerifyInto(run, session, observer, kFlashFirstBlock, image);
     return run;
 }
@@ -51,6 +59,7 @@ TProgramRun ProgramConfigRun(TModuleSession& session, TOperationObserver& observ
         for (int i = 0; i < rejected; ++i) observer.Beep();
         run.error = ProgramMemoryBlocks(session, observer, kEraseConfig, kConfigFirstBlock, image);
         observer.Pause(100);
+        StoppedInPause(run, session);
         // Still on the programming line: the image's 0x11 and 0x13 come back as data.
         if (verify && run.error == TOperationError::None)
             VerifyInto(run, session, observer, kConfigFirstBlock, image);

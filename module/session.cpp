@@ -51,7 +51,8 @@ int32_t TModuleSession::RemainingMs() const
 void TModuleSession::WriteByte(uint8_t b)
 {
     if (StopRequested()) return;  // nothing more goes out
-    port_.WriteText(QByteArray(1, static_cast<char>(b)));
+    // Flow control may hold the line: a stop ends the wait for room.
+    port_.WriteText(QByteArray(1, static_cast<char>(b)), [this] { return StopRequested(); });
 }
 
 uint8_t TModuleSession::WaitforChar(int32_t ms)

@@ -779,3 +779,56 @@ bool TProductionRecord::OpenWriter(QString* connection, bool* postgres, QString*
     *error = shared_ ? QStringLiteral("%1 cannot be reached: %2").arg(Describe(), error_) : error_;
     return false;
 }
+
+bool TProductionRecord::ReadQuery(const QString& sql, const QVariantList& values,
+                                  const std::function<void(const QSqlQuery&)>& row, QString* error)
+{
+    QString name = localName_;
+    if (shared_) {
+        if (!OpenShared()) return (*error = QStringLiteral("%1 cannot be reached: %2").arg(Describe(), error_), false);
+        name = sharedName_;
+    } else if (!OpenLocal()) {
+        return (*error = error_, false);
+    }
+    QSqlDatabase db = QSqlDatabase::database(name, false);
+    // Only the outermost read installs the handler (the History's reads nest).
+    static thread_local int depth = 0;
+    sqlite3* raw = nullptr;
+    if (depth == 0 && readInterrupt_ && qstrcmp(db.driver()->handle().typeName(), "sqlite3*") == 0)
+        raw = *static_cast<sqlite3* const*>(db.driver()->handle().data());
+    if (raw) {
+        sqlite3_progress_handler(raw, 20000, [](void* stop) -> int {
+            return (*static_cast<std::function<bool()>*>(stop))() ? 1 : 0;
+        }, &readInterrupt_);
+    }
+    QString failure;
+    ++depth;
+    {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!q.prepare(sql)) failure = q.lastError().text();
+        for (int i = 0; i < values.size(); ++i) q.bindValue(i, values[i]);
+        if (failure.isEmpty() && !q.exec()) failure = q.lastError().text();
+        while (failure.isEmpty() && q.next()) row(q);
+        if (failure.isEmpty() && q.lastError().isValid()) failure = q.lastError().text();
+    }
+    --depth;
+    if (raw) sqlite3_progress_handler(raw, 0, nullptr, nullptr);
+    if (!failure.isEmpty()) *error = failure;
+    return failure.isEmpty();
+}
+
+bool TProductionRecord::SelectEntries(const QString& sql, const QVariantList& values,
+                                      const std::function<void(const TRecordEntry&)>& each, QString* error)
+{
+    QStringList columns;
+    for (const QString& c : RecordColumns()) columns << QStringLiteral("r.") + c;
+    return ReadQuery(QStringLiteral("SELECT %1 %2").arg(columns.join(QLatin1Char(',')), sql), values,
+                     [&each](const QSqlQuery& q) { each(EntryFrom(q)); }, error);
+}
+
+bool TProductionRecord::SelectValues(const QString& sql, const QVariantList& values, QStringList* out, QString* error)
+{
+    out->clear();
+    return ReadQuery(sql, values, [out](const QSqlQuery& q) { out->push_back(q.value(0).toString()); }, error);
+}

@@ -10,8 +10,11 @@
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
+#include <QVariantList>
+#include <functional>
 
 class QSqlDatabase;
+class QSqlQuery;
 
 #include "record/record_entry.h"
 #include "record/unit_reservation.h"
@@ -86,6 +89,19 @@ public:
     // carries its unit address and run id; this is for a try that leaves no row.
     bool MarkUnitAddress(const QString& address, const QString& runId, bool ok, const QString& rowId, QString* error);
 
+    // For a reader with a query of its own (the History window): the rows
+    // of production_record (the shared record when one is set, else the
+    // local file) that `sql` selects. `sql` is the statement after its
+    // column list ("FROM production_record r WHERE … ORDER BY … LIMIT …"),
+    // handed to `each` one by one as they are read.
+    bool SelectEntries(const QString& sql, const QVariantList& values, const std::function<void(const TRecordEntry&)>& each,
+                       QString* error);
+    // The first column of each row a whole statement gives, as text.
+    bool SelectValues(const QString& sql, const QVariantList& values, QStringList* out, QString* error);
+    // Asked now and then during those two reads on the SQLite file: true
+    // ends the read at once (it fails), for a reader whose question went stale.
+    void SetReadInterrupt(std::function<bool()> stop) { readInterrupt_ = std::move(stop); }
+
     QString LastError() const { return error_; }
 
 private:
@@ -108,6 +124,10 @@ private:
     bool sharedOpen_ = false;
     bool connectFailed_ = false;  // the last try to connect to the shared record failed
     QString error_;
+    // The reads of SelectEntries and SelectValues.
+    std::function<bool()> readInterrupt_;
+    bool ReadQuery(const QString& sql, const QVariantList& values, const std::function<void(const QSqlQuery&)>& row,
+                   QString* error);
 };
 
 // The column names of the record, in the order of the exports.

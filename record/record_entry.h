@@ -22,7 +22,7 @@ struct TRecordEntry {
     QString keyFingerprint;  // first 8 hex digits of SHA-256 of the key
     QString verified;        // "yes", "no", "skipped"
     QString differences;     // the differing addresses, "0x25 0x40"
-    QString outcome;         // "ok" or "failed"
+    QString outcome;         // "ok", "failed" or "stopped" (not judged)
     int exitStatus = 0;
     QString error;           // the failure in plain words
     qint64 durationMs = 0;

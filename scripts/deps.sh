@@ -6,6 +6,8 @@ pkgs=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth
 pkgs+=(libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev postgresql)
 # The package check of the test suite: dpkg-shlibdeps, validators, man.
 pkgs+=(dpkg-dev file desktop-file-utils appstream man-db)
+# The driver tests: a QEMU machine booting Debian's kernel with busybox.
+pkgs+=(qemu-system-x86 linux-image-amd64 busybox-static kmod python3)
 [ "${TW_WITH_BENCH:-0}" = 1 ] && pkgs+=(libvterm-dev)
 [ "${TW_WITH_PACKAGE:-0}" = 1 ] && pkgs+=(lintian)
 missing=()

@@ -3,7 +3,8 @@
 # runs the whole suite again under AddressSanitizer and
 # UndefinedBehaviorSanitizer (the fuzz targets' smoke runs among it), and the
 # serial event-thread tests under ThreadSanitizer. TW_SANITIZE_RUN=0 skips the
-# two sanitizer passes.
+# two sanitizer passes. The driver tests (a QEMU machine with the kernel's
+# serial drivers) run in the plain pass only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh

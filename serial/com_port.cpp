@@ -34,6 +34,8 @@ constexpr uint32_t kMaxDword = 0xFFFFFFFFu;
 
 // How often a write held by DSR output flow looks at the line again.
 constexpr int64_t kDsrSampleMs = 5;
+// A write that a stop may end waits for room this long at a time.
+constexpr int32_t kWriteSliceMs = 25;
 
 using Clock = std::chrono::steady_clock;
 
@@ -426,7 +428,7 @@ int32_t TCustomComPort::WriteTimeoutMs(int32_t count) const
     return static_cast<int32_t>(std::min<uint64_t>(total, INT32_MAX));
 }
 
-int32_t TCustomComPort::WriteText(const QByteArray& bytes)
+int32_t TCustomComPort::WriteText(const QByteArray& bytes, const std::function<bool()>& stopped)
 {
     if (bytes.isEmpty()) return 0;
     // The line belongs to an operation on another thread: nothing goes out.
@@ -450,8 +452,8 @@ int32_t TCustomComPort::WriteText(const QByteArray& bytes)
         SignalLinks(6, true);
         if (!device_) throw EComPort(CError_WriteFailed, kInvalidHandle);  // a link closed the port
         int32_t timeoutMs = WriteTimeoutMs(count);
-        if (WaitForDsr(&timeoutMs)) {
-            const int e = device_->Write(copy.constData(), count, timeoutMs, &written);
+        if (WaitForDsr(&timeoutMs, stopped)) {
+            const int e = WriteSliced(copy.constData(), count, timeoutMs, stopped, &written);
             trafficTo_->Record(TTrafficDirection::Tx, copy.constData(), static_cast<std::size_t>(std::max(written, 0)),
                                trafficTag_);
             if (e) throw EComPort(CError_WriteFailed, e);
@@ -461,7 +463,28 @@ int32_t TCustomComPort::WriteText(const QByteArray& bytes)
     return written;
 }
 
-bool TCustomComPort::WaitForDsr(int32_t* timeoutMs)
+int TCustomComPort::WriteSliced(const char* data, int32_t count, int32_t timeoutMs,
+                                const std::function<bool()>& stopped, int32_t* written)
+{
+    if (!stopped) return device_->Write(data, count, timeoutMs, written);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    *written = 0;
+    while (*written < count && !stopped()) {
+        int32_t slice = kWriteSliceMs;
+        if (timeoutMs >= 0) {
+            const int64_t left = MsLeft(deadline);
+            if (left <= 0) break;
+            slice = static_cast<int32_t>(std::min<int64_t>(left, kWriteSliceMs));
+        }
+        int32_t n = 0;
+        const int e = device_->Write(data + *written, count - *written, slice, &n);
+        *written += n;
+        if (e) return e;
+    }
+    return 0;
+}
+
+bool TCustomComPort::WaitForDsr(int32_t* timeoutMs, const std::function<bool()>& stopped)
 {
     // Termios has no DSR output flow control: the port holds the write back
     // itself while DSR is low, sampling the line within the write's time-out.
@@ -478,7 +501,7 @@ bool TCustomComPort::WaitForDsr(int32_t* timeoutMs)
             if (*timeoutMs >= 0) *timeoutMs = static_cast<int32_t>(std::max<int64_t>(left, 0));
             return true;
         }
-        if (left <= 0) return false;
+        if (left <= 0 || (stopped && stopped())) return false;
         SleepMs(std::min<int64_t>(left, kDsrSampleMs));
     }
 }

@@ -207,7 +207,10 @@ public:
     // --- operations ---
     void OpenPort();
     void ClosePort();
-    int32_t WriteText(const QByteArray& bytes);
+    // With stopped: the write waits for room (flow control holding the
+    // line) in short slices and ends, with what went out, once stopped()
+    // says so.
+    int32_t WriteText(const QByteArray& bytes, const std::function<bool()>& stopped = {});
     int32_t ReadBytes(char* buffer, int32_t count);
     int32_t ReadText(QByteArray& text, int32_t count);
     int32_t InQueueCount();
@@ -303,7 +306,11 @@ private:
     int32_t WriteTimeoutMs(int32_t count) const;
     // DSR output flow: false when DSR stayed low for the whole time-out;
     // otherwise *timeoutMs is what is left of it for the write.
-    bool WaitForDsr(int32_t* timeoutMs);
+    // A stop ends it too (false).
+    bool WaitForDsr(int32_t* timeoutMs, const std::function<bool()>& stopped);
+    // The device's write, cut into slices with a look at stopped between them.
+    int WriteSliced(const char* data, int32_t count, int32_t timeoutMs, const std::function<bool()>& stopped,
+                    int32_t* written);
     int32_t ReadWithTimeouts(char* buffer, int32_t count);
     void HandleRxChar();
     void ReportSignal(int code);

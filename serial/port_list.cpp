@@ -8,6 +8,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include "serial/com_port.h"
 #include "serial/com_types.h"
 
 namespace {
@@ -223,9 +224,11 @@ QString StablePortName(const QString& path, const TPortRoots& roots)
 
 bool SameSerialDevice(const QString& a, const QString& b)
 {
-    if (a == b) return true;
+    // As opening finds them: "pts/3" and "COM1" name nodes under /dev.
+    const QString pa = TCustomComPort::DevicePath(a), pb = TCustomComPort::DevicePath(b);
+    if (pa == pb) return true;
     struct stat sa {}, sb {};
-    if (::stat(QFile::encodeName(a).constData(), &sa) != 0 || ::stat(QFile::encodeName(b).constData(), &sb) != 0)
+    if (::stat(QFile::encodeName(pa).constData(), &sa) != 0 || ::stat(QFile::encodeName(pb).constData(), &sb) != 0)
         return false;
     if (S_ISCHR(sa.st_mode) && S_ISCHR(sb.st_mode)) return sa.st_rdev == sb.st_rdev;
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;

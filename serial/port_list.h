@@ -85,7 +85,8 @@ QString ResolvePortPath(const QString& path);
 QString PortByIdName(const QString& path);
 QString PortUsbSerial(const QString& path);
 
-// Whether two paths open one device: the same character device (st_rdev),
+// Whether two port names open one device, each resolved as opening resolves
+// it (a relative name under /dev, "COMn"): the same character device (st_rdev),
 // whatever symbolic links or device nodes lead to it, a pseudo-terminal's
 // too; paths that are no device are one when they are one file. A path that
 // does not exist is only itself.

@@ -29,6 +29,8 @@ struct TConfigProfileRead {
     TConfigValues values;  // the page's start values when not ok
 };
 TConfigProfileRead ReadConfigProfile(const QByteArray& bytes);
+// A profile is a few hundred bytes; anything far larger is no profile.
+constexpr qint64 kMaxProfileBytes = 1 << 20;
 
 // Field rules of the page, for one text; empty when the text is accepted,
 // else why not. *settled gets the text the field shows after leaving it.

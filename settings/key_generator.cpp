@@ -2,6 +2,7 @@
 
 #include <sys/random.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -55,3 +56,35 @@ QString GenerateKey()
 QString ExampleKey() { return TConfigValues{}.key; }
 
 bool IsExampleKey(const QString& key) { return key.compare(ExampleKey(), Qt::CaseInsensitive) == 0; }
+
+QString WeakKeyReason(const QString& key)
+{
+    // A short field is filled with zeros in front (as the page settles it
+    // and a profile is read); an image fills missing bytes with FF.
+    const QString digits = key.trimmed().toUpper().rightJustified(32, QLatin1Char('0'), true);
+    const QByteArray bytes = QByteArray::fromHex(digits.toLatin1());
+    if (bytes.size() != 16) return {};  // not a key the page accepts: its own checks say so
+    if (bytes.count(bytes[0]) == bytes.size())
+        return bytes[0] == 0 ? QStringLiteral("it is all zeros")
+               : uint8_t(bytes[0]) == 0xFF
+                   ? QStringLiteral("it is all FF")
+                   : QStringLiteral("it is one byte, %1, repeated").arg(QString::fromLatin1(bytes.left(1).toHex().toUpper()));
+    // Half the key or more zeros or F at one end: a random key does that once in 2^64.
+    for (const QChar pad : {QLatin1Char('0'), QLatin1Char('F')}) {
+        qsizetype front = 0, back = 0;
+        while (front < 32 && digits[front] == pad) ++front;
+        while (back < 32 && digits[31 - back] == pad) ++back;
+        if (std::max(front, back) >= 16)
+            return QStringLiteral("it has only %1 of 32 hex digits set, and the rest is %2")
+                .arg(32 - std::max(front, back))
+                .arg(pad == QLatin1Char('0') ? QStringLiteral("zeros") : QStringLiteral("F"));
+    }
+    return {};
+}
+
+QString KeyWarning(const QString& key)
+{
+    if (IsExampleKey(key)) return QStringLiteral("the example key, which anyone can know");
+    const QString weak = WeakKeyReason(key);
+    return weak.isEmpty() ? QString() : QStringLiteral("a weak key (%1), which anyone can guess").arg(weak);
+}

@@ -24,3 +24,12 @@ QString GenerateKey();
 // The page's initial key, which anyone who has the program knows.
 QString ExampleKey();
 bool IsExampleKey(const QString& key);
+
+// Why a key is weak, "" when it is not: a short field padded with zeros
+// (half the digits or more zeros at its end), all zeros, all FF, or one
+// byte repeated.
+// Anyone can guess such a key.
+QString WeakKeyReason(const QString& key);
+// What to tell the user before a key goes into a file or a module: "the
+// example key, ..." or "a weak key (why), ...", "" for a private key.
+QString KeyWarning(const QString& key);

@@ -26,6 +26,7 @@
 #include "module/link_frame.h"
 #include "module/operation_report.h"
 #include "module/operation_runner.h"
+#include "serial/port_list.h"
 
 namespace {
 
@@ -41,11 +42,16 @@ QComboBox* PortChooser(QWidget* parent, const char* name)
     return c;
 }
 
-bool SamePort(const QString& a, const QString& b)
+// Bytes per second for a person: "950 B/s", "8.3 kB/s", "20 kB/s".
+QString LinkRateText(double bps)
 {
-    const QString ca = QFileInfo(a).canonicalFilePath(), cb = QFileInfo(b).canonicalFilePath();
-    return a == b || (!ca.isEmpty() && ca == cb);
+    if (bps < 1000) return QStringLiteral("%1 B/s").arg(bps, 0, 'f', 0);
+    if (bps < 10000) return QStringLiteral("%1 kB/s").arg(bps / 1000, 0, 'f', 1);
+    if (bps < 1e6) return QStringLiteral("%1 kB/s").arg(bps / 1000, 0, 'f', 0);
+    return QStringLiteral("%1 MB/s").arg(bps / 1e6, 0, 'f', 1);
 }
+
+bool SamePort(const QString& a, const QString& b) { return SameSerialDevice(a, b); }
 
 }  // namespace
 
@@ -67,6 +73,9 @@ TLinkTestWindow::TLinkTestWindow(std::function<TPairPortSetup()> setup, int rfDa
     LinkDirection->setObjectName(QStringLiteral("LinkDirection"));
     LinkDirection->addItems({QStringLiteral("both directions at once"), QStringLiteral("A to B only"),
                              QStringLiteral("B to A only")});
+    LinkPortA->setAccessibleName(QStringLiteral("Point A's port"));
+    LinkPortB->setAccessibleName(QStringLiteral("Point B's port"));
+    LinkDirection->setAccessibleName(QStringLiteral("Directions"));
     pg->addWidget(new QLabel(QStringLiteral("Point A:"), ports), 0, 0);
     pg->addWidget(LinkPortA, 0, 1);
     pg->addWidget(LinkLoopback, 0, 2);
@@ -111,6 +120,14 @@ TLinkTestWindow::TLinkTestWindow(std::function<TPairPortSetup()> setup, int rfDa
     LinkMinThroughput->setRange(0, 1e7);
     LinkMinThroughput->setDecimals(0);
     LinkMinThroughput->setSuffix(QStringLiteral(" B/s"));
+    // Each control says what it is: several sit beside one label.
+    LinkFrameSize->setAccessibleName(QStringLiteral("Frame size"));
+    LinkRate->setAccessibleName(QStringLiteral("Rate, frames per second per direction"));
+    LinkRfRate->setAccessibleName(QStringLiteral("RF data rate"));
+    LinkSeconds->setAccessibleName(QStringLiteral("Duration in seconds"));
+    LinkFrames->setAccessibleName(QStringLiteral("Frames per direction instead of a duration"));
+    LinkMaxPer->setAccessibleName(QStringLiteral("Pass: packet error rate at most"));
+    LinkMinThroughput->setAccessibleName(QStringLiteral("Pass: throughput at least, each direction"));
     fg->addWidget(new QLabel(QStringLiteral("Frame size:"), frames), 0, 0);
     fg->addWidget(LinkFrameSize, 0, 1);
     fg->addWidget(new QLabel(QStringLiteral("Rate:"), frames), 0, 2);
@@ -145,11 +162,13 @@ TLinkTestWindow::TLinkTestWindow(std::function<TPairPortSetup()> setup, int rfDa
     PerChart = new TMiniChart(QStringLiteral("Packet error rate"), QStringLiteral("s"), TMiniChart::TKind::Line, this);
     PerChart->setObjectName(QStringLiteral("PerChart"));
     PerChart->SetYUnit(QStringLiteral(" %"));
-    ThroughputChart = new TMiniChart(QStringLiteral("Throughput"), QStringLiteral("s"), TMiniChart::TKind::Line, this);
+    ThroughputChart = new TMiniChart(QStringLiteral("Throughput (directions summed)"), QStringLiteral("s"),
+                                     TMiniChart::TKind::Line, this);
     ThroughputChart->setObjectName(QStringLiteral("ThroughputChart"));
-    ThroughputChart->SetYUnit(QStringLiteral(" B/s"));
+    ThroughputChart->SetYFormat(&LinkRateText);
     LatencyChart = new TMiniChart(QStringLiteral("Latency (frames)"), QStringLiteral("ms"), TMiniChart::TKind::Bars, this);
     LatencyChart->setObjectName(QStringLiteral("LatencyChart"));
+    LatencyChart->SetLastBarOpen(true);
     auto* charts = new QHBoxLayout;
     charts->addWidget(PerChart);
     charts->addWidget(ThroughputChart);
@@ -177,12 +196,19 @@ TLinkTestWindow::TLinkTestWindow(std::function<TPairPortSetup()> setup, int rfDa
     connect(LinkStopButton, &QPushButton::clicked, this, [this] { Stop(); });
     connect(LinkLoopback, &QCheckBox::toggled, this, [this] { UpdateControls(); });
     connect(LinkSaveButton, &QPushButton::clicked, this, [this] {
-        const QString path = Dialogs().SaveFileName(this, QStringLiteral("Save Link Test Results"),
-                                                    QStringLiteral("CSV files (*.csv)"), QStringLiteral("csv"));
+        const QString path = Dialogs().SaveFileNameProposing(this, QStringLiteral("Save Link Test Results"),
+                                                             QStringLiteral("CSV files (*.csv)"), QStringLiteral("csv"),
+                                                             ProposedFileName());
         if (path.isEmpty()) return;
         QString error;
-        if (!SaveResults(path, &error))
+        if (!SaveResults(path, &error)) {
             Dialogs().MessageBox(this, error, QStringLiteral("Link Test"), mb::Ok | mb::IconExclamation);
+            return;
+        }
+        const QFileInfo f(path);
+        LinkSummary->appendPlainText(QStringLiteral("\nSaved: %1 and %2")
+                                         .arg(f.absoluteFilePath(), f.absolutePath() + QLatin1Char('/') + f.completeBaseName() +
+                                                                        QStringLiteral(".json")));
     });
     RefreshPorts();
     UpdateControls();
@@ -207,10 +233,40 @@ void TLinkTestWindow::RefreshPorts()
         if (i >= 0) c->setCurrentIndex(i);
         else if (!keep.isEmpty()) c->setEditText(keep);
     }
-    if (LinkPortA->currentIndex() < 0 || TProgramPairDialog::ChosenPort(LinkPortA).isEmpty())
-        LinkPortA->setCurrentIndex(std::max(0, LinkPortA->findData(s.line.port)));
-    if (TProgramPairDialog::ChosenPort(LinkPortB).isEmpty() || SamePort(TProgramPairDialog::ChosenPort(LinkPortB), TProgramPairDialog::ChosenPort(LinkPortA)))
-        LinkPortB->setCurrentIndex(LinkPortA->currentIndex() + 1 < LinkPortB->count() ? LinkPortA->currentIndex() + 1 : 0);
+    // A choice that cannot work (none, or the port open on the Com Port
+    // page) gets the default.
+    const auto [a, b] = DefaultPorts(list, s.openPort);
+    auto unusable = [&](QComboBox* c) {
+        const QString p = TProgramPairDialog::ChosenPort(c);
+        return p.isEmpty() || (!s.openPort.isEmpty() && SamePort(p, s.openPort));
+    };
+    if (unusable(LinkPortA)) LinkPortA->setCurrentIndex(a);
+    if (unusable(LinkPortB) || SamePort(TProgramPairDialog::ChosenPort(LinkPortB), TProgramPairDialog::ChosenPort(LinkPortA)))
+        LinkPortB->setCurrentIndex(b);
+}
+
+std::pair<int, int> TLinkTestWindow::DefaultPorts(const QList<TPortInfo>& list, const QString& openPort)
+{
+    std::vector<int> order;
+    for (int pass = 0; pass < 2; ++pass)
+        for (int i = 0; i < list.size(); ++i) {
+            const TPortInfo& p = list[i];
+            const bool adapter = p.usb || p.name.startsWith(QLatin1String("ttyACM"));
+            if (adapter != (pass == 0)) continue;
+            if (!openPort.isEmpty() && SamePort(p.path, openPort)) continue;
+            order.push_back(i);
+        }
+    return {order.size() > 0 ? order[0] : -1, order.size() > 1 ? order[1] : -1};
+}
+
+QString TLinkTestWindow::ProposedFileName() const
+{
+    QStringList ports{QFileInfo(lastRequest_.portA.port).fileName()};
+    if (!lastRequest_.loopback) ports << QFileInfo(lastRequest_.portB).fileName();
+    ports.removeAll(QString());
+    return QStringLiteral("link-test-%1-%2.csv")
+        .arg((started_.isValid() ? started_ : QDateTime::currentDateTimeUtc()).toString(QStringLiteral("yyyyMMdd-HHmmss")),
+             ports.join(QLatin1Char('-')));
 }
 
 void TLinkTestWindow::ChoosePorts(const QString& a, const QString& b)
@@ -298,6 +354,10 @@ bool TLinkTestWindow::Start()
     started_ = QDateTime::currentDateTimeUtc();
     result_ = TLinkTestResult{};
     LinkSummary->setPlainText(QStringLiteral("Running…"));
+    // Every chart starts empty: nothing of the last run stays.
+    PerChart->SetPoints({});
+    ThroughputChart->SetPoints({});
+    LatencyChart->SetBars({}, 0, 1);
     PerChart->SetThreshold(q.maxPerPercent);
     ThroughputChart->SetThreshold(q.minThroughput > 0 ? q.minThroughput : std::nan(""));
     test_ = test;
@@ -323,14 +383,14 @@ void TLinkTestWindow::Show(const TLinkTestResult& r)
     QStringList lines;
     lines << QStringLiteral("%1 s%2").arg(r.seconds, 0, 'f', 1).arg(r.finished ? QString() : QStringLiteral(" — running"));
     for (const auto& d : r.directions)
-        lines << QStringLiteral("%1: sent %2, received %3, lost %4, corrupted %5 — PER %6 %, %7 B/s (%8 % of the line, %9 % of the RF rate)")
+        lines << QStringLiteral("%1: sent %2, received %3, lost %4, corrupted %5 — PER %6 %, %7 (%8 % of the line, %9 % of the RF rate)")
                      .arg(d.name)
                      .arg(d.counts.sent)
                      .arg(d.counts.received)
                      .arg(d.counts.lost)
                      .arg(d.counts.corrupted)
                      .arg(d.perPercent, 0, 'f', 1)
-                     .arg(d.throughput, 0, 'f', 0)
+                     .arg(LinkRateText(d.throughput))
                      .arg(d.lineShare, 0, 'f', 0)
                      .arg(d.rfShare, 0, 'f', 0);
     if (r.latency.count > 0)
@@ -342,18 +402,23 @@ void TLinkTestWindow::Show(const TLinkTestResult& r)
                      .arg(r.latency.maxMs, 0, 'f', 1);
     LinkFigures->setText(lines.join(QLatin1Char('\n')));
 
+    // Both charts over one time axis; a second is drawn once it is whole
+    // (the last, partial one would look like a collapse).
     std::vector<QPointF> per, tput;
     for (const TLinkSample& x : r.samples) {
         if (x.settled && x.sent > 0) per.emplace_back(x.second + 1, x.PerPercent());
-        if (x.second + 1 <= r.seconds || r.finished) tput.emplace_back(x.second + 1, double(x.bytes));
+        if (x.second + 1 <= r.sendingSeconds) tput.emplace_back(x.second + 1, double(x.bytes));
     }
+    const double axisEnd = std::max(1.0, std::ceil(r.sendingSeconds));
+    PerChart->SetXRange(0, axisEnd);
+    ThroughputChart->SetXRange(0, axisEnd);
     PerChart->SetPoints(std::move(per));
     ThroughputChart->SetPoints(std::move(tput));
-    if (!r.latenciesMs.empty()) {
-        const double top = std::max(1.0, TMiniChart::NiceCeiling(r.latency.maxMs));
-        std::vector<int> bins(kLatencyBins, 0);
-        for (float ms : r.latenciesMs) ++bins[size_t(std::clamp(int(ms / top * kLatencyBins), 0, kLatencyBins - 1))];
-        LatencyChart->SetBars(std::move(bins), 0, top / kLatencyBins);
+    if (r.latencies.Count() > 0) {
+        // Up to the 99th percentile: an outlier goes into the last bar
+        // instead of flattening the others.
+        const double top = std::max(1.0, TMiniChart::NiceCeiling(r.latencies.QuantileMs(0.99)));
+        LatencyChart->SetBars(r.latencies.Bins(kLatencyBins, top / kLatencyBins), 0, top / kLatencyBins);
     }
 }
 
@@ -370,8 +435,9 @@ void TLinkTestWindow::Finish()
         r.port = port;
         r.started = started_;
         r.durationMs = started_.msecsTo(QDateTime::currentDateTimeUtc());
-        r.ok = result_.passed;
-        if (!result_.passed) r.error = result_.SummaryLines().value(0);
+        r.ok = result_.verdict == TLinkVerdict::Passed;
+        r.outcome = LinkVerdictOutcome(result_.verdict);
+        r.error = result_.Reason();
         ReportOperation(r);
     }
     LinkSummary->setPlainText(result_.SummaryLines().join(QLatin1Char('\n')));
@@ -382,8 +448,8 @@ bool TLinkTestWindow::SaveResults(const QString& csvPath, QString* error) const
 {
     const QFileInfo f(csvPath);
     const QString jsonPath = f.path() + QLatin1Char('/') + f.completeBaseName() + QStringLiteral(".json");
-    return WriteFileAtomically(csvPath, result_.ToCsv(), error) &&
-           WriteFileAtomically(jsonPath, QJsonDocument(result_.ToJson(lastRequest_)).toJson(), error);
+    return WritePrivateFileAtomically(csvPath, result_.ToCsv(), error) &&
+           WritePrivateFileAtomically(jsonPath, QJsonDocument(result_.ToJson(lastRequest_)).toJson(), error);
 }
 
 void TLinkTestWindow::closeEvent(QCloseEvent* e)

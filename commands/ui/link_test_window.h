@@ -66,6 +66,12 @@ public:
     static int RfBpsOfItem(int item);
     // The choosers' lists again, from the Com Port page's (the choices kept).
     void RefreshPorts();
+    // The ports Point A and Point B get by default: adapters (USB, ACM)
+    // before built-in UARTs, never the port open on the Com Port page.
+    // Indexes into list, -1 when there is none.
+    static std::pair<int, int> DefaultPorts(const QList<TPortInfo>& list, const QString& openPort);
+    // The file name Save Results proposes: the date, time and ports.
+    QString ProposedFileName() const;
     // Two ports, as Program Pair just programmed them (loopback off).
     void ChoosePorts(const QString& a, const QString& b);
 

@@ -132,8 +132,12 @@ TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, const TPairP
         else PairKeyEdit->setText(key);
     });
     connect(RunPairButton, &QPushButton::clicked, this, [this] { StartPair(); });
+    // Before the erase Abort keeps both memories; after it, it stops the
+    // run as well, and the summary says what each module is left as.
     connect(AbortPairButton, &QPushButton::clicked, this, [this] {
-        if (run_) run_->abort = true;
+        if (!run_) return;
+        run_->abort = true;
+        TOperationRunner::Panel().RequestStop();
     });
     connect(SavePairProfileButton, &QPushButton::clicked, this, [this] { SavePairProfile(); });
     // The window outlives the dialog: it belongs to the dialog's owner.
@@ -145,7 +149,11 @@ TProgramPairDialog::TProgramPairDialog(const TConfigValues& values, const TPairP
         if (!run_) return;
         const QString a = run_->result.modules[0].port, b = run_->result.modules[1].port;
         accept();
-        ShowLinkTestWindow(owner, [setup] { return setup; }, rf)->ChoosePorts(a, b);
+        ShowLinkTestWindow(owner, [setup] {
+            TPairPortSetup now = setup;
+            now.openPort = setup.OpenPortNow();
+            return now;
+        }, rf)->ChoosePorts(a, b);
     });
     resize(520, 380);
 }
@@ -193,8 +201,9 @@ void TProgramPairDialog::StartPair()
                              kCaption, mb::Ok | mb::IconExclamation);
         return;
     }
+    const QString open = setup_.OpenPortNow();
     for (const QString& p : {a, b})
-        if (!setup_.openPort.isEmpty() && SameSerialDevice(p, setup_.openPort)) {
+        if (!open.isEmpty() && SameSerialDevice(p, open)) {
             Dialogs().MessageBox(this,
                                  QStringLiteral("%1 is open on the Com Port page. Close it there first: Program Pair "
                                                 "opens both ports itself.")
@@ -206,6 +215,15 @@ void TProgramPairDialog::StartPair()
         Dialogs().MessageBox(this, QStringLiteral("The key needs 32 hex digits."), kCaption, mb::Ok | mb::IconExclamation);
         return;
     }
+    // A weak key goes to the modules only when the user asks for it.
+    const QString weak = WeakKeyReason(PairKeyEdit->text());
+    if (!weak.isEmpty() &&
+        Dialogs().MessageBox(this,
+                             QStringLiteral("The key is weak: %1, so anyone can guess it. Generate Key makes a "
+                                            "private one.\nProgram the pair with this key anyway?")
+                                 .arg(weak),
+                             kCaption, mb::YesNo | mb::IconExclamation) != mb::IdYes)
+        return;
     TOperationRunner& runner = TOperationRunner::Panel();
     const QString refusal = runner.Refusal();
     if (!refusal.isEmpty()) {
@@ -274,6 +292,7 @@ void TProgramPairDialog::PairFinished()
         r.configImage = true;
         r.verified = m.verified ? QStringLiteral("yes") : QStringLiteral("no");
         r.ok = m.Ok();
+        r.stopped = m.stopped;
         r.error = m.error;
         r.moduleVersion = m.version;
         r.pairId = pairId;

@@ -4,6 +4,7 @@
 // operation at a time) with a progress bar and Abort, then one summary and
 // "Save Profile…".
 #include <QDialog>
+#include <functional>
 #include <memory>
 
 #include "commands/pair_programming.h"
@@ -23,6 +24,10 @@ struct TPairPortSetup {
     TPortChoices line;       // its line settings; line.port is proposed for Point A
     QString openPort;        // the panel's open port, empty while closed
     TTrafficLog* traffic = nullptr;  // the panel's traffic log: both ports' bytes go there
+    // The panel's open port as it is now: a run asks when it starts (the port
+    // may have been opened, by hand or by Reconnect, since the dialog opened).
+    std::function<QString()> openPortNow;
+    QString OpenPortNow() const { return openPortNow ? openPortNow() : openPort; }
 };
 
 class TProgramPairDialog : public QDialog {

@@ -56,11 +56,18 @@ public:
     QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
                          const QString& defaultExt) override
     {
+        return SaveFileNameProposing(parent, title, filter, defaultExt, QString());
+    }
+
+    QString SaveFileNameProposing(QWidget* parent, const QString& title, const QString& filter, const QString& defaultExt,
+                                  const QString& proposedName) override
+    {
         QFileDialog dlg(parent, title, Folders().value(title), filter);
         dlg.setOption(QFileDialog::DontUseNativeDialog);
         dlg.setAcceptMode(QFileDialog::AcceptSave);
         dlg.setFileMode(QFileDialog::AnyFile);
         dlg.setDefaultSuffix(defaultExt);
+        if (!proposedName.isEmpty()) dlg.selectFile(proposedName);
         if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
         RememberDialogFolder(title, dlg.selectedFiles().first());
         return dlg.selectedFiles().first();

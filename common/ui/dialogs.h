@@ -32,6 +32,14 @@ public:
                                  const QString& defaultExt) = 0;
     virtual QString SaveFileName(QWidget* parent, const QString& title, const QString& filter,
                                  const QString& defaultExt) = 0;
+    // As SaveFileName, with a file name proposed (in the folder last used
+    // for this title).
+    virtual QString SaveFileNameProposing(QWidget* parent, const QString& title, const QString& filter,
+                                          const QString& defaultExt, const QString& proposedName)
+    {
+        (void)proposedName;
+        return SaveFileName(parent, title, filter, defaultExt);
+    }
     // The application's error box for an exception that reached the top.
     virtual void ErrorBox(QWidget* parent, const QString& message, const QString& details) = 0;
     // The system beep that answers invalid input in an entry field.

@@ -7,7 +7,13 @@
 #include <limits>
 
 TMiniChart::TMiniChart(const QString& title, const QString& xUnit, TKind kind, QWidget* parent)
-    : QWidget(parent), title_(title), xUnit_(xUnit), kind_(kind), threshold_(std::numeric_limits<double>::quiet_NaN())
+    : QWidget(parent),
+      title_(title),
+      xUnit_(xUnit),
+      kind_(kind),
+      threshold_(std::numeric_limits<double>::quiet_NaN()),
+      xRangeMin_(std::numeric_limits<double>::quiet_NaN()),
+      xRangeMax_(std::numeric_limits<double>::quiet_NaN())
 {
     setMinimumSize(220, 130);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -41,6 +47,26 @@ void TMiniChart::SetYUnit(const QString& unit)
     update();
 }
 
+void TMiniChart::SetYFormat(std::function<QString(double)> format)
+{
+    yFormat_ = std::move(format);
+    update();
+}
+
+void TMiniChart::SetXRange(double min, double max)
+{
+    if ((min == xRangeMin_ && max == xRangeMax_) || (std::isnan(min) && std::isnan(xRangeMin_))) return;
+    xRangeMin_ = min;
+    xRangeMax_ = max;
+    update();
+}
+
+void TMiniChart::SetLastBarOpen(bool open)
+{
+    lastBarOpen_ = open;
+    update();
+}
+
 double TMiniChart::NiceCeiling(double v)
 {
     if (!(v > 0)) return 1;
@@ -67,6 +93,10 @@ void TMiniChart::paintEvent(QPaintEvent*)
             xMin = points_.front().x();
             xMax = std::max(points_.back().x(), xMin + 1);
         }
+        if (!std::isnan(xRangeMin_) && xRangeMax_ > xRangeMin_) {
+            xMin = xRangeMin_;
+            xMax = xRangeMax_;
+        }
     } else {
         for (int c : bars_) yMax = std::max(yMax, double(c));
         xMin = barStart_;
@@ -75,7 +105,7 @@ void TMiniChart::paintEvent(QPaintEvent*)
     if (!std::isnan(threshold_)) yMax = std::max(yMax, threshold_);
     yMax = NiceCeiling(yMax);
 
-    const QString yTop = QString::number(yMax, 'g', 4) + yUnit_;
+    const QString yTop = yFormat_ ? yFormat_(yMax) : QString::number(yMax, 'g', 4) + yUnit_;
     const int left = fm.horizontalAdvance(yTop) + 10;
     const QRect plot(left, fm.height() + 10, width() - left - 10, height() - 2 * fm.height() - 16);
     if (plot.width() < 10 || plot.height() < 10) return;
@@ -86,10 +116,15 @@ void TMiniChart::paintEvent(QPaintEvent*)
     p.drawText(QRect(0, plot.top() - fm.height() / 2, left - 4, fm.height()), Qt::AlignRight, yTop);
     p.drawText(QRect(0, plot.bottom() - fm.height() / 2, left - 4, fm.height()), Qt::AlignRight, QStringLiteral("0"));
     const int textY = plot.bottom() + 4;
-    p.drawText(QRect(plot.left() - 20, textY, 80, fm.height()), Qt::AlignLeft,
-               QString::number(xMin, 'g', 4));
-    p.drawText(QRect(plot.right() - 120, textY, 120, fm.height()), Qt::AlignRight,
-               QString::number(xMax, 'g', 4) + QLatin1Char(' ') + xUnit_);
+    // The axis' ends, each in a box as wide as its text: none is clipped.
+    const QString xLow = QString::number(xMin, 'g', 4);
+    const QString xHigh = (kind_ == TKind::Bars && lastBarOpen_ ? QStringLiteral("≥ ") : QString()) +
+                          QString::number(kind_ == TKind::Bars && lastBarOpen_ ? xMax - barWidth_ : xMax, 'g', 4) +
+                          QLatin1Char(' ') + xUnit_;
+    const int lowWidth = fm.horizontalAdvance(xLow) + 2, highWidth = fm.horizontalAdvance(xHigh) + 2;
+    p.drawText(QRect(std::max(0, plot.left() - lowWidth / 2), textY, lowWidth, fm.height()), Qt::AlignLeft, xLow);
+    p.drawText(QRect(std::min(width() - highWidth - 2, plot.right() - highWidth / 2), textY, highWidth, fm.height()),
+               Qt::AlignRight, xHigh);
 
     auto X = [&](double x) { return plot.left() + (x - xMin) / (xMax - xMin) * plot.width(); };
     auto Y = [&](double y) { return plot.bottom() - y / yMax * plot.height(); };

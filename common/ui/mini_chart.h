@@ -6,6 +6,7 @@
 #include <QPointF>
 #include <QString>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 class TMiniChart : public QWidget {
@@ -21,6 +22,14 @@ public:
     // A dashed line at y (NaN: none).
     void SetThreshold(double y);
     void SetYUnit(const QString& unit);
+    // How a y value is written on the axis ("20 kB/s"); unset: the number and the unit.
+    void SetYFormat(std::function<QString(double)> format);
+    // Line: the x axis from min to max whatever the points (NaN: the points').
+    void SetXRange(double min, double max);
+    // Bars: the last bar also holds everything beyond (its label says so).
+    void SetLastBarOpen(bool open);
+
+    bool Empty() const { return points_.empty() && bars_.empty(); }
 
     QSize sizeHint() const override { return {300, 170}; }
     // The axis' top for a data maximum: 1, 2 or 5 times a power of ten.
@@ -36,4 +45,7 @@ private:
     std::vector<int> bars_;
     double barStart_ = 0, barWidth_ = 1;
     double threshold_;
+    std::function<QString(double)> yFormat_;
+    double xRangeMin_, xRangeMax_;
+    bool lastBarOpen_ = false;
 };

@@ -229,10 +229,13 @@ void TFlashPage::FlashMemoryLoadClick()
     const QString name =
         Dialogs().OpenFileName(this, QStringLiteral("Load Binary File"), kFileFilter, kDefaultExt);
     if (name.isEmpty()) return;
-    QString error;
-    if (!LoadFlashFile(name, image_, &error))
+    QString error, note;
+    if (!LoadFlashFile(name, image_, &error, &note))
         Dialogs().ErrorBox(this, QStringLiteral("Could not load \"%1\": %2").arg(name, error),
                            QStringLiteral("The flash image was left as it was."));
+    else if (!note.isEmpty())
+        Dialogs().MessageBox(this, QStringLiteral("\"%1\" is not a 128-byte flash image. %2").arg(name, note),
+                             QStringLiteral("Load Binary File"), mb::Ok | mb::IconInformation);
 }
 
 void TFlashPage::FlashMemorySaveClick()

@@ -17,8 +17,6 @@ const QString kSaveProfile = QStringLiteral("Save Profile");
 const QString kLoadProfile = QStringLiteral("Load Profile");
 const QString kExportImage = QStringLiteral("Export Image");
 const QString kImportImage = QStringLiteral("Import Image");
-// A profile is a few hundred bytes; anything far larger is no profile.
-constexpr qint64 kMaxProfileBytes = 1 << 20;
 
 void Warn(TConfigPage& page, const QString& text, const QString& caption)
 {

@@ -1,6 +1,5 @@
 #include "serial/ui/com_led.h"
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QPainter>
 #include <QTimer>
@@ -159,15 +158,15 @@ void TComLed::SignalHandler(bool onOff)
 {
     ChangeState(onOff ? lsOn : lsOff);
     if (!g_paintInNotification) return;
-    // Paint now: the notification may come from inside a blocking exchange
-    // that keeps the event loop from running for a while. User input waits,
-    // so that no handler runs in the middle of a transfer. At most every
-    // 40 ms though: a busy line flips the lamps for every read, and the
-    // requested repaint shows the last state anyway.
+    // Paint now, however busy the line: a notification may follow another
+    // without the loop painting between them. Painting runs no event loop:
+    // a queued handler or box never runs inside a notification, where the
+    // port may hold its device. At most every 40 ms though: a busy line
+    // flips the lamps for every read, and the requested repaint shows the
+    // last state anyway.
     if (lastForcedPaint_.isValid() && lastForcedPaint_.elapsed() < 40) return;
     lastForcedPaint_.start();
     repaint();
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TComLed::RingHandler()

@@ -122,9 +122,7 @@ void TConfigPage::BuildConfigurationGroup()
     connect(GenerateKeyButton, &QPushButton::clicked, this, [this] { GenerateKeyButtonClick(); });
     // Beside the key, not in the way: a module programmed with the example
     // key encrypts with a key that anyone who has the program knows.
-    ExampleKeyNotice = new QLabel(QStringLiteral("Example key: not private"), g);
-    ExampleKeyNotice->setToolTip(QStringLiteral("This is the page's example key, which anyone can know. "
-                                                "Generate Key makes a private one."));
+    ExampleKeyNotice = new QLabel(g);
     ExampleKeyNotice->setObjectName(QStringLiteral("ExampleKeyNotice"));
     ExampleKeyNotice->setGeometry(534, 12, 104, 32);
     ExampleKeyNotice->setWordWrap(true);
@@ -395,5 +393,14 @@ void TConfigPage::GenerateKeyButtonClick()
 
 void TConfigPage::UpdateExampleKeyNotice()
 {
-    ExampleKeyNotice->setVisible(IsExampleKey(KeyEdit->text()));
+    // The example key, or a weak one (too short, one byte repeated): both are known or guessed.
+    const bool example = IsExampleKey(KeyEdit->text());
+    const QString weak = example ? QString() : WeakKeyReason(KeyEdit->text());
+    ExampleKeyNotice->setText(example ? QStringLiteral("Example key: not private") : QStringLiteral("Weak key: not private"));
+    ExampleKeyNotice->setToolTip(example ? QStringLiteral("This is the page's example key, which anyone can know. "
+                                                          "Generate Key makes a private one.")
+                                         : QStringLiteral("This key is weak: %1. Anyone can guess it. Generate Key "
+                                                          "makes a private one.")
+                                               .arg(weak));
+    ExampleKeyNotice->setVisible(example || !weak.isEmpty());
 }

@@ -31,7 +31,7 @@ public:
     QLabel* KeyLabel;
     QLineEdit* KeyEdit;
     QPushButton* GenerateKeyButton;  // fills KeyEdit from the system's random source
-    QLabel* ExampleKeyNotice;        // shown while KeyEdit holds the example key
+    QLabel* ExampleKeyNotice;        // shown while KeyEdit holds the example key or a weak one
     std::array<QLabel*, 4> ChannelLabels;  // "Channel 12 frequencies" .. 15
     QLineEdit* ChannelAEdit;
     QLineEdit* ChannelBEdit;

@@ -38,6 +38,8 @@ private slots:
         QTest::newRow("unknown option") << QStringList{QStringLiteral("--frobnicate")} << QStringLiteral("frobnicate");
         QTest::newRow("missing value") << QStringList{QStringLiteral("--port")} << QStringLiteral("port");
         QTest::newRow("empty value") << QStringList{QStringLiteral("--port=")} << QStringLiteral("--port");
+        QTest::newRow("port twice") << QStringList{QStringLiteral("--port"), QStringLiteral("ttyUSB0"), QStringLiteral("--port=ttyUSB1")}
+                                    << QStringLiteral("--port is given twice");
         QTest::newRow("stray argument") << QStringList{QStringLiteral("ttyUSB0")} << QStringLiteral("ttyUSB0");
     }
     void usageErrorsSayWhatIsWrong()

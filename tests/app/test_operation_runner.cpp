@@ -5,6 +5,7 @@
 // never runs inside a stopped operation; Find Module's and the closing
 // port's bytes reach the traffic log; every operation leaves a row in the
 // production record, without the key.
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QAction>
 #include <QLineEdit>
@@ -25,6 +26,37 @@
 #include "window_rig.h"
 
 namespace {
+
+// Counts the event loops that run inside an event's handler (a nested loop:
+// processEvents, a box's exec) while watching. Each pass of a loop wakes
+// the dispatcher; the test's own waits run outside any handler.
+class TLoopWatchApplication : public TApplication {
+public:
+    using TApplication::TApplication;
+    bool watching = false;
+    int nested = 0;
+
+    void Watch()
+    {
+        const auto pass = [this] {
+            if (watching && depth_ > 0) ++nested;
+        };
+        QObject::connect(eventDispatcher(), &QAbstractEventDispatcher::awake, this, pass, Qt::DirectConnection);
+        QObject::connect(eventDispatcher(), &QAbstractEventDispatcher::aboutToBlock, this, pass, Qt::DirectConnection);
+    }
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        ++depth_;
+        const bool r = TApplication::notify(receiver, event);
+        --depth_;
+        return r;
+    }
+
+private:
+    int depth_ = 0;
+};
+
+TLoopWatchApplication* LoopWatch() { return static_cast<TLoopWatchApplication*>(QCoreApplication::instance()); }
 
 std::array<uint8_t, 256> Pattern(int salt)
 {
@@ -108,6 +140,18 @@ private slots:
         QVERIFY(wire == alone);
         QVERIFY(FlashHolds(r.vm, Image()));
         QCOMPARE(f.CommandSheet->LogLines(), QStringList());
+    }
+
+    void programFlashRunsNoNestedEventLoop()
+    {
+        TWindowRig r;
+        QVERIFY(r.Setup(Pattern(3)));
+        LoopWatch()->nested = 0;
+        LoopWatch()->watching = true;
+        ProgramFlashWith(r, {});
+        LoopWatch()->watching = false;
+        QVERIFY(FlashHolds(r.vm, Image()));
+        QCOMPARE(LoopWatch()->nested, 0);
     }
 
     void aBoxOnTheWindowHoldsNothing()
@@ -210,7 +254,8 @@ private slots:
 
 int main(int argc, char** argv)
 {
-    TApplication app(argc, argv);
+    TLoopWatchApplication app(argc, argv);
+    app.Watch();
     TestOperationRunner t;
     return QTest::qExec(&t, argc, argv);
 }

@@ -1,5 +1,6 @@
 // Every example the tool's documents show (--help, the manual page, the
-// README) run as written, in bash, against two virtual modules: the
+// README) run as written, in bash, against two virtual modules (the
+// README's pairing and Link Test walk-through on fresh ones): the
 // examples' /dev/ttyUSB0, /dev/ttyUSB1 and /dev/serial/by-id/ names are
 // links to them under a test folder, and tarnwick-cli on PATH is the tool.
 #include <QDir>
@@ -11,7 +12,9 @@
 #include <memory>
 
 #include "module/config_image.h"
+#include "process_run.h"
 #include "settings/config_profile.h"
+#include "tools/vmodule/air_link.h"
 #include "tools/vmodule/virtual_module.h"
 
 namespace {
@@ -47,15 +50,40 @@ QStringList ManExamples()
     return block.split(QStringLiteral("\n\n"), Qt::SkipEmptyParts);
 }
 
-// The README's shell blocks that run the tool.
-QStringList ReadmeExamples()
+// The README's shell blocks that run the tool. Those that start virtual
+// modules of their own are the walk-through, run on its own.
+QStringList ReadmeExamples(bool walkThrough = false)
 {
     const QString readme = QString::fromUtf8(ReadSource(QStringLiteral("README.md")));
     static const QRegularExpression block(QStringLiteral("```sh\n(.*?)```"), QRegularExpression::DotMatchesEverythingOption);
     QStringList examples;
     for (const QRegularExpressionMatch& m : block.globalMatch(readme))
-        if (m.captured(1).contains(QLatin1String("tarnwick-cli "))) examples << m.captured(1);
+        if (m.captured(1).contains(QLatin1String("tarnwick-cli ")) &&
+            m.captured(1).contains(QLatin1String("tarnwick-vmodule ")) == walkThrough)
+            examples << m.captured(1);
     return examples;
+}
+
+// A script in bash -e, the test's bin folder first on PATH.
+TProcessRun RunScript(const QString& script, const QString& bin, const QString& work,
+                      const QProcessEnvironment& base = QProcessEnvironment::systemEnvironment())
+{
+    QProcess p;
+    QProcessEnvironment env = base;
+    env.insert(QStringLiteral("PATH"), bin + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
+    p.setProcessEnvironment(env);
+    p.setWorkingDirectory(work);
+    p.start(QStringLiteral("bash"), {QStringLiteral("-e"), QStringLiteral("-o"), QStringLiteral("pipefail"),
+                                     QStringLiteral("-c"), script});
+    return FinishProcess(p);
+}
+
+std::array<uint8_t, 128> ConfigOf(const TVirtualModule& m)
+{
+    const auto memory = m.Memory();
+    std::array<uint8_t, 128> c;
+    std::copy(memory.begin() + 128, memory.end(), c.begin());
+    return c;
 }
 
 }  // namespace
@@ -73,6 +101,7 @@ private slots:
         QVERIFY(dir_.isValid());
         for (const char* d : {"dev/serial/by-id", "bin", "work"}) QVERIFY(QDir(dir_.path()).mkpath(QLatin1String(d)));
         QVERIFY(QFile::link(qEnvironmentVariable("TW_CLI"), dir_.filePath(QStringLiteral("bin/tarnwick-cli"))));
+        QVERIFY(QFile::link(qEnvironmentVariable("TW_VMODULE"), dir_.filePath(QStringLiteral("bin/tarnwick-vmodule"))));
 
         // Modules as a user meets them: a configuration a profile expresses,
         // with a key of their own.
@@ -125,18 +154,41 @@ private slots:
         QFETCH(QString, script);
         script.replace(QLatin1String("/dev/ttyUSB"), dir_.filePath(QStringLiteral("dev/ttyUSB")));
         script.replace(QLatin1String("/dev/serial/"), dir_.filePath(QStringLiteral("dev/serial/")));
-        QProcess p;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("PATH"), dir_.filePath(QStringLiteral("bin")) + QLatin1Char(':') + env.value(QStringLiteral("PATH")));
-        p.setProcessEnvironment(env);
-        p.setWorkingDirectory(dir_.filePath(QStringLiteral("work")));
-        p.start(QStringLiteral("bash"), {QStringLiteral("-e"), QStringLiteral("-o"), QStringLiteral("pipefail"),
-                                         QStringLiteral("-c"), script});
-        QVERIFY(p.waitForFinished(120000));
-        const QByteArray err = p.readAllStandardError();
-        QVERIFY2(p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0, err.constData());
+        const TProcessRun r = RunScript(script, dir_.filePath(QStringLiteral("bin")), dir_.filePath(QStringLiteral("work")));
+        QVERIFY2(r.exitCode == 0, r.err.constData());
         // Nothing failed on the way, nor was warned of.
-        QVERIFY2(!err.contains("tarnwick-cli:"), err.constData());
+        QVERIFY2(!r.err.contains("tarnwick-cli:"), r.err.constData());
+    }
+
+    // The pairing and Link Test walk-through as written, on modules as they
+    // come: never programmed, their memories erased.
+    void walkThroughOnFreshModules()
+    {
+        QTemporaryDir work;
+        QVERIFY(work.isValid());
+        QString pairing;
+        for (const QString& e : ReadmeExamples())
+            if (e.contains(QLatin1String(" pair --port"))) pairing = e;
+        QVERIFY(!pairing.isEmpty());
+        pairing.replace(QLatin1String("/dev/ttyUSB"), dir_.filePath(QStringLiteral("dev/ttyUSB")));
+        std::array<uint8_t, 256> erased;
+        erased.fill(0xFF);
+        for (auto& m : modules_) m->SetMemory(erased);
+        TProcessRun r = RunScript(pairing, dir_.filePath(QStringLiteral("bin")), work.path());
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY(MakesPair(AirIdentityOf(ConfigOf(*modules_[0])), AirIdentityOf(ConfigOf(*modules_[1]))));
+
+        // The walk-through starts its own modules; its air stays in a folder of this test.
+        const QStringList walk = ReadmeExamples(true);
+        QCOMPARE(walk.size(), 1);
+        QTemporaryDir tmp;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+        env.insert(QStringLiteral("TMPDIR"), tmp.path());
+        r = RunScript(walk.first(), dir_.filePath(QStringLiteral("bin")), work.path(), env);
+        QVERIFY2(r.exitCode == 0, r.out + r.err);
+        QVERIFY2(r.out.contains("PASSED"), r.out.constData());
+        QVERIFY(QFile::exists(work.filePath(QStringLiteral("pair.json"))));
     }
 };
 

@@ -12,34 +12,24 @@
 #include <memory>
 
 #include "commands/pair_programming.h"
+#include "module/config_decoder.h"
+#include "process_run.h"
+#include "module/config_image.h"
 #include "settings/config_profile.h"
 #include "settings/key_generator.h"
 #include "tools/vmodule/virtual_module.h"
 
 namespace {
 
-struct TRun {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
+using TRun = TProcessRun;
 
 TRun RunCli(const QStringList& args)
 {
     QProcess p;
     p.start(qEnvironmentVariable("TW_CLI"), args);
-    TRun r;
-    if (!p.waitForStarted(20000)) return r;
+    if (!p.waitForStarted(20000)) return {};
     p.closeWriteChannel();
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    return FinishProcess(p);
 }
 
 TMemoryBytes ConfigOf(const TVirtualModule& vm)
@@ -127,6 +117,26 @@ private slots:
         const std::array<TMemoryBytes, 2> images = PairImages(v);
         QVERIFY(ConfigOf(*a_) == images[0]);
         QVERIFY(ConfigOf(*b_) == images[1]);
+    }
+
+    // A weak key goes out only on request; a raw image serves as the settings.
+    void weakKeyOnRequestFromAnImage()
+    {
+        TConfigValues v;
+        v.channel = 5;
+        v.key = QStringLiteral("FFFF");
+        const TConfigImage image = ConfigImage(v);
+        const QString bin = dir_.filePath(QStringLiteral("weak.bin"));
+        QFile f(bin);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(reinterpret_cast<const char*>(image.data()), qsizetype(image.size()));
+        f.close();
+        const TRun r = RunCli(Ports() + QStringList{QStringLiteral("pair"), bin, QStringLiteral("--weak-key")});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QVERIFY2(r.err.contains("weak key"), r.err.constData());
+        const TConfigValues decoded = DecodeConfigImage(image).values;
+        QVERIFY(ConfigOf(*a_) == PairImages(decoded)[0]);
+        QVERIFY(ConfigOf(*b_) == PairImages(decoded)[1]);
     }
 
     void newKeyGoesIntoTheProfileWithO()

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 #include "commands/command_catalogue.h"
+#include "module/line_claims.h"
 #include "pty_pair.h"
 #include "serial/port_list.h"
 #include "tools/cli/cli_files.h"
@@ -221,6 +222,16 @@ private slots:
         QVERIFY(SameSerialDevice(a.Path(), link));
         QVERIFY(!SameSerialDevice(a.Path(), b.Path()));
         QVERIFY(!SameSerialDevice(link, dir.filePath(QStringLiteral("missing"))));
+        // Names as opening resolves them: under /dev, and COMn.
+        QVERIFY(a.Path().startsWith(QLatin1String("/dev/")));
+        QVERIFY(SameSerialDevice(a.Path().mid(5), link));
+        QVERIFY(SameSerialDevice(QStringLiteral("COM1"), QStringLiteral("/dev/ttyS0")));
+        QVERIFY(!SameSerialDevice(QStringLiteral("COM1"), QStringLiteral("COM2")));
+        {
+            const TLineClaim claim(a.Path().mid(5), QStringLiteral("Program Pair (Point A)"));
+            QVERIFY(claim.Ok() && TLineClaim::Claimed(link));
+            QVERIFY(!TLineClaim(a.Path(), QStringLiteral("Link Test")).Ok());
+        }
         // A second node of one device, which no link resolution finds.
         struct stat st {};
         QVERIFY(::stat(QFile::encodeName(a.Path()).constData(), &st) == 0);

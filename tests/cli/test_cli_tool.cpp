@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "module/config_image.h"
+#include "process_run.h"
 #include "pty_pair.h"
 #include "settings/config_profile.h"
 #include "settings/config_values.h"
@@ -29,10 +30,7 @@
 
 namespace {
 
-struct TRun {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
+struct TRun : TProcessRun {
     QList<QJsonObject> Json() const
     {
         QList<QJsonObject> list;
@@ -53,17 +51,10 @@ TRun RunCli(const QStringList& args, const QStringList& prefix = {})
     } else {
         p.start(prefix.first(), prefix.mid(1) + QStringList{CliPath()} + args);
     }
-    TRun r;
-    if (!p.waitForStarted(20000)) return r;
+    if (!p.waitForStarted(20000)) return {};
     p.closeWriteChannel();
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
+    TRun r;
+    static_cast<TProcessRun&>(r) = FinishProcess(p);
     return r;
 }
 
@@ -161,6 +152,20 @@ private slots:
         QVERIFY(!QFile::exists(out));
         r = RunCli(On() + QStringList{QStringLiteral("probe")});
         QCOMPARE(r.exitCode, 1);
+    }
+
+    // The line hung up mid-run, as an unplugged adapter does: exit 1 and
+    // words for a technician, not the component's Win32 function names.
+    void hangUpMidProgramSaysUnplugged()
+    {
+        TVirtualModuleFaults f;
+        f.hangUpAfterBytes = 40;
+        Module().SetFaults(f);
+        const QString in = WriteFile(QStringLiteral("hangup.bin"), QByteArray(128, 'H'));
+        TRun r = RunCli(On() + QStringList{QStringLiteral("--no-record"), QStringLiteral("program-config"), in});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY2(r.err.contains("unplugged"), r.err.constData());
+        QVERIFY2(!r.err.contains("function failed") && !r.err.contains("Comm"), r.err.constData());
     }
 
     void missingDeviceExitsThree()
@@ -433,6 +438,22 @@ private slots:
         QTest::newRow("one device twice") << QStringList{"--port", "{port}", "--port", "{node}", "read-flash"} << "one device";
         QTest::newRow("one pair device twice") << QStringList{"--port", "{node}", "--port", "{port}", "pair", "{dir}/link.json"}
                                                << "one device";
+        QTest::newRow("its name under /dev") << QStringList{"--port", "{rel}", "--port", "{node}", "read-flash"} << "one device";
+        QTest::newRow("pair, its name under /dev") << QStringList{"--port", "{node}", "--port", "{rel}", "pair", "{dir}/link.json"}
+                                                   << "one device";
+        QTest::newRow("link test, its name under /dev") << QStringList{"link-test", "--port", "{rel}", "--port", "{node}"}
+                                                        << "one device";
+        // Inputs: only a regular file, refused at once (no hang on a FIFO, no endless read).
+        QTest::newRow("pair with a weak key") << QStringList{"--port", "{port}", "--port", "{other}", "pair", "{dir}/weak.json"}
+                                              << "weak key (it is all zeros";
+        QTest::newRow("FIFO as a profile") << QStringList{"--port", "{port}", "program-config", "{dir}/fifo.json"} << "pipe";
+        QTest::newRow("endless device as a profile") << QStringList{"--port", "{port}", "pair", "{dir}/zero.json", "--port", "{other}"}
+                                                     << "device";
+        QTest::newRow("endless device as an image") << QStringList{"--port", "{port}", "program-flash", "{dir}/zero.json"} << "device";
+        // Two ports whose names end alike would write one file.
+        QTest::newRow("outputs that collide") << QStringList{"--port", "{dir}/d1/mod", "--port", "{dir}/d2/mod", "read-flash", "-o",
+                                                             "{dir}/backup-{PORT}.bin"}
+                                              << "both write";
     }
     void refusedBeforeAnythingIsSent()
     {
@@ -443,8 +464,25 @@ private slots:
         QVERIFY(QFile::link(PortOf(), link));
         QVERIFY(QDir(dir_.path()).mkpath(QStringLiteral("sub.json")));
         WriteFile(QStringLiteral("link.json"), WriteConfigProfile(TConfigValues{}));
+        TConfigValues weak;
+        weak.key = QString(32, QLatin1Char('0'));
+        WriteFile(QStringLiteral("weak.json"), WriteConfigProfile(weak));
+        const QString fifo = File(QStringLiteral("fifo.json")), zero = File(QStringLiteral("zero.json"));
+        if (!QFile::exists(fifo)) QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        if (!QFileInfo(zero).isSymLink()) QVERIFY(QFile::link(QStringLiteral("/dev/zero"), zero));
+        for (int i = 0; i < 2; ++i) {
+            const QString d = File(QStringLiteral("d%1").arg(i + 1));
+            QVERIFY(QDir().mkpath(d));
+            QFile::remove(d + QStringLiteral("/mod"));
+            QVERIFY(QFile::link(PortOf(i), d + QStringLiteral("/mod")));
+        }
         for (QString& a : args)
-            a.replace(QLatin1String("{port}"), link).replace(QLatin1String("{node}"), PortOf()).replace(QLatin1String("{dir}"), dir_.path());
+            a.replace(QLatin1String("{port}"), link)
+                .replace(QLatin1String("{node}"), PortOf())
+                .replace(QLatin1String("{rel}"), PortOf().mid(5))  // "pts/3", as opening finds it under /dev
+                .replace(QLatin1String("{other}"), PortOf(1))
+                .replace(QLatin1String("{dir}"), dir_.path())
+                .replace(QLatin1String("{PORT}"), QLatin1String("{port}"));
         Module().ClearReceived();
         const TRun r = RunCli(QStringList{QStringLiteral("-q")} + args);
         QCOMPARE(r.exitCode, 2);
@@ -454,29 +492,41 @@ private slots:
 
     void lossyProfileIsRefusedForTheRawImage()
     {
-        // An erased module: most bytes are nothing a profile can say.
+        // An erased module holds no settings: the message says so and what to do.
         const QString json = File(QStringLiteral("erased.json"));
-        const TRun r = RunCli(On() + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), json});
+        TRun r = RunCli(On() + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), json});
         QCOMPARE(r.exitCode, 1);
         QVERIFY(!QFile::exists(json));
-        QVERIFY2(r.err.contains("0x80") && r.err.contains("-o " + File(QStringLiteral("erased.bin")).toLocal8Bit()),
+        QVERIFY2(r.err.contains("erased") && r.err.contains("-o " + File(QStringLiteral("erased.bin")).toLocal8Bit()),
                  r.err.constData());
+        // A memory with a byte the page cannot express lists it.
+        auto memory = Module().Memory();
+        const TConfigImage image = ConfigImage(TConfigValues{});
+        std::copy(image.begin(), image.end(), memory.begin() + 128);
+        memory[128] ^= 0x01;
+        Module().SetMemory(memory);
+        r = RunCli(On() + QStringList{QStringLiteral("read-config"), QStringLiteral("-o"), json});
+        QCOMPARE(r.exitCode, 1);
+        QVERIFY(!QFile::exists(json));
+        QVERIFY2(r.err.contains("0x80") && !r.err.contains("0x81"), r.err.constData());
     }
 
     void exampleKeyIsWarnedOf_data()
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("key");
-        QTest::addColumn<bool>("warned");
-        QTest::newRow("profile") << "example.json" << TConfigValues{}.key << true;
-        QTest::newRow("raw image") << "example.bin" << TConfigValues{}.key << true;
-        QTest::newRow("a private key") << "private.json" << "00112233445566778899AABBCCDDEEFF" << false;
+        QTest::addColumn<QString>("warned");  // "" none
+        QTest::newRow("profile") << "example.json" << TConfigValues{}.key << "example key";
+        QTest::newRow("raw image") << "example.bin" << TConfigValues{}.key << "example key";
+        QTest::newRow("a private key") << "private.json" << "00112233445566778899AABBCCDDEEFF" << "";
+        QTest::newRow("short key") << "short.json" << "1234" << "weak key (it has only 4 of 32";
+        QTest::newRow("one byte repeated") << "same.bin" << "77777777777777777777777777777777" << "weak key";
     }
     void exampleKeyIsWarnedOf()
     {
         QFETCH(QString, file);
         QFETCH(QString, key);
-        QFETCH(bool, warned);
+        QFETCH(QString, warned);
         TConfigValues v;
         v.key = key;
         const TConfigImage image = ConfigImage(v);
@@ -485,7 +535,7 @@ private slots:
                                                  : WriteConfigProfile(v));
         const TRun r = RunCli(On() + QStringList{QStringLiteral("--no-verify"), QStringLiteral("program-config"), path});
         QCOMPARE(r.exitCode, 0);
-        QCOMPARE(r.err.contains("example key"), warned);
+        QVERIFY2(warned.isEmpty() ? !r.err.contains("key") : r.err.contains(warned.toLocal8Bit()), r.err.constData());
     }
 
     void sendJudgesTheReply()

@@ -8,6 +8,7 @@
 #include "commands/pair_programming.h"
 #include "module/config_image.h"
 #include "module/port_setup.h"
+#include "module/stop_flag.h"
 #include "serial/com_port.h"
 #include "tools/vmodule/virtual_module.h"
 
@@ -156,6 +157,36 @@ private slots:
         QVERIFY2(summary[1].startsWith(QStringLiteral("Point B on %1: FAILED").arg(r.modules[1].port)), qPrintable(summary[1]));
         QVERIFY(summary[1].contains(QStringLiteral("Redo this module")));
         QVERIFY(summary[1].contains(QStringLiteral("no module answered")));
+    }
+
+    // A stop once Point B's erase went out: B is not called unanswered but
+    // erased, to be programmed again; no module is called ok that is not.
+    void stopAfterTheEraseSaysWhatIsLeft()
+    {
+        struct TStopAfterErase : TBlockingObserver {
+            TStopFlag& stop;
+            explicit TStopAfterErase(TStopFlag& s) : TBlockingObserver(&s), stop(s) {}
+            void Progress(int percent, TOperationPhase phase) override
+            {
+                if (phase == TOperationPhase::Erasing && percent >= 60) stop.Request();
+            }
+        };
+        TStopFlag stop;
+        TBlockingObserver pointA(&stop);
+        TStopAfterErase pointB(stop);
+        TConfigValues v;
+        TPairRequest req = Request(v);
+        req.stop = &stop;
+        req.observers = {&pointA, &pointB};
+        const TPairResult r = ProgramPair(req);
+        QVERIFY(!r.Ok());
+        const TPairModule& b = r.modules[1];
+        QVERIFY(b.stopped && !b.Ok());
+        const QString summary = PairSummary(r, v).join(QLatin1Char('\n'));
+        QVERIFY2(summary.contains(QStringLiteral("Point B on %1: STOPPED").arg(b.port)), qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral("Point B is erased: program it again")), qPrintable(summary));
+        QVERIFY2(!summary.contains(QStringLiteral("no module answered")), qPrintable(summary));
+        if (!r.modules[0].Ok()) QVERIFY(r.modules[0].stopped);
     }
 
     void missingPortIsAPortFailure()

@@ -137,9 +137,12 @@ private slots:
             d.setParent(nullptr);
         }
 
-        // The panel's own open port is not taken from under it.
-        setup.openPort = pb;
+        // The panel's own open port is not taken from under it, also when it
+        // opened after the dialog did.
+        QString openNow;
+        setup.openPortNow = [&openNow] { return openNow; };
         TProgramPairDialog busy(TConfigValues{}, setup);
+        openNow = pb;
         busy.PortB->setCurrentIndex(2);
         const long received = b_->ReceivedCount();
         QTest::mouseClick(busy.RunPairButton, Qt::LeftButton);
@@ -148,18 +151,36 @@ private slots:
         QCOMPARE(b_->ReceivedCount(), received);
     }
 
+    void weakKeyOnlyWhenAsked()
+    {
+        TProgramPairDialog d{TConfigValues{}};
+        d.PortA->setEditText(QString::fromStdString(a_->PortPath()));
+        d.PortB->setEditText(QString::fromStdString(b_->PortPath()));
+        d.PairKeyEdit->setText(QStringLiteral("A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5"));
+        dialogs_->answers.push_back(mb::IdNo);
+        QTest::mouseClick(d.RunPairButton, Qt::LeftButton);
+        QVERIFY(!d.Running());
+        QVERIFY(dialogs_->messages.back().text.contains(QStringLiteral("weak")));
+        QCOMPARE(a_->ReceivedCount() + b_->ReceivedCount(), 0L);
+        dialogs_->answers.push_back(mb::IdYes);
+        QTest::mouseClick(d.RunPairButton, Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(!d.PairSummaryText->toPlainText().isEmpty(), 60000);
+        QVERIFY(d.PairSummaryText->toPlainText().contains(QStringLiteral("Point B on %1: ok").arg(QString::fromStdString(b_->PortPath()))));
+    }
+
     void samePortTwiceIsRefused_data()
     {
-        QTest::addColumn<bool>("secondNode");
-        QTest::newRow("one name twice") << false;
-        QTest::newRow("a second node of the device") << true;
+        QTest::addColumn<QString>("second");
+        QTest::newRow("one name twice") << "same";
+        QTest::newRow("a second node of the device") << "node";
+        QTest::newRow("its name under /dev") << "relative";
     }
     void samePortTwiceIsRefused()
     {
-        QFETCH(bool, secondNode);
+        QFETCH(QString, second);
         QString other = QString::fromStdString(a_->PortPath());
         QTemporaryDir dir;
-        if (secondNode) {
+        if (second == QLatin1String("node")) {
             // No link leads from it to the device: only the device number tells.
             struct stat st {};
             QVERIFY(::stat(a_->SlavePath().c_str(), &st) == 0);
@@ -167,6 +188,7 @@ private slots:
             if (::mknod(QFile::encodeName(other).constData(), S_IFCHR | 0600, st.st_rdev) != 0)
                 QSKIP("no right to make a device node here");
         }
+        if (second == QLatin1String("relative")) other = QString::fromStdString(a_->SlavePath()).mid(5);  // "pts/3"
         TProgramPairDialog d{TConfigValues{}};
         d.PortA->setEditText(QString::fromStdString(a_->PortPath()));
         d.PortB->setEditText(other);

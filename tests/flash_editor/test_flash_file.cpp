@@ -6,6 +6,7 @@
 #include <QtTest>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include "common/ui/port_controls.h"
 #include "flash_editor/flash_file.h"
@@ -58,19 +59,22 @@ private slots:
     void loadShortLongAndEmptyFiles_data()
     {
         QTest::addColumn<int>("length");
-        QTest::newRow("empty") << 0;
-        QTest::newRow("5 bytes") << 5;
-        QTest::newRow("exactly 128") << 128;
-        QTest::newRow("200 bytes") << 200;
+        QTest::addColumn<QString>("note");  // what the load says about the file's size
+        QTest::newRow("empty") << 0 << "holds 0 bytes, not 128: addresses 00 to 7F";
+        QTest::newRow("5 bytes") << 5 << "holds 5 bytes, not 128: addresses 05 to 7F";
+        QTest::newRow("exactly 128") << 128 << "";
+        QTest::newRow("200 bytes") << 200 << "longer than 128 bytes";
     }
     void loadShortLongAndEmptyFiles()
     {
         QFETCH(int, length);
+        QFETCH(QString, note);
         const QByteArray data = Pattern(length, 3);
         QVERIFY(WriteFile(Path("in.bin"), data));
         TFlashImage image;
-        QString error;
-        QVERIFY(LoadFlashFile(Path("in.bin"), image, &error));
+        QString error, said;
+        QVERIFY(LoadFlashFile(Path("in.bin"), image, &error, &said));
+        QVERIFY2(note.isEmpty() ? said.isEmpty() : said.contains(note), qPrintable(said));
         for (int a = 0; a < 128; ++a)
             QCOMPARE(int(image.Byte(a)), a < length ? int(uint8_t(data[a])) : 0xFF);
     }
@@ -107,6 +111,9 @@ private slots:
         QVERIFY(!LoadFlashFile(Path("missing.bin"), image, &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(!LoadFlashFile(dir->path(), image, &error));  // a directory
+        QVERIFY(!LoadFlashFile(QStringLiteral("/dev/zero"), image, &error));  // endless
+        QVERIFY(::mkfifo(QFile::encodeName(Path("fifo")).constData(), 0600) == 0);
+        QVERIFY(!LoadFlashFile(Path("fifo"), image, &error));  // refused, not waited on
         QCOMPARE(ImageBytes(image), before);
         QCOMPARE(changed.count(), 0);
     }
@@ -158,6 +165,7 @@ private slots:
         QVERIFY(WriteFile(Path("five.bin"), "\x01\x02\x03\x04\x05"));
         dialogs.openNames.push_back(Path("five.bin"));
         page.FlashMemoryLoad->click();
+        QVERIFY(dialogs.messages.back().text.contains(QLatin1String("holds 5 bytes")));
         QCOMPARE(page.Grid().HexCellText(5, 1), QStringLiteral("05"));
         QCOMPARE(page.Grid().HexCellText(6, 1), QStringLiteral("FF"));
         QCOMPARE(page.Grid().CharCellText(5, 1), FlashDisplayChar(0xFF));

@@ -1,11 +1,13 @@
 // The communication check over "DTR/DSR" flow control on a line with modem
 // lines (the scripted device of the serial tests, answering as a module).
+#include <QElapsedTimer>
 #include <QtTest>
 #include <atomic>
 #include <thread>
 
 #include "module/port_setup.h"
 #include "module/session.h"
+#include "module/stop_flag.h"
 #include "serial/com_port.h"
 #include "serial/scripted_device_helper.cpp"  // the serial tests' scripted line, built in here
 
@@ -67,6 +69,49 @@ private slots:
         }
         QCOMPARE(ok, dsr);
         QCOMPARE(line.Sent(), dsr ? QByteArray("\xFF\x0F") : QByteArray());
+        port.ClosePort();
+    }
+
+    // A stop ends a write that flow control holds, long before its time-out.
+    void stopEndsAHeldWrite_data()
+    {
+        QTest::addColumn<bool>("dsrFlow");
+        QTest::newRow("DSR low under DTR/DSR") << true;
+        QTest::newRow("transmit queue held") << false;
+    }
+    void stopEndsAHeldWrite()
+    {
+        QFETCH(bool, dsrFlow);
+        TScriptedLine line;
+        line.SetModem(ms::Cts);
+        if (!dsrFlow) line.SetTxHeld(true, 0);
+        TComPort port;
+        port.SetDeviceFactory(line.Factory());
+        ApplyFlowControlItem(port, dsrFlow ? 1 : 3);
+        port.Timeouts().SetWriteTotalMultiplier(0);
+        port.Timeouts().SetWriteTotalConstant(20000);
+        port.OpenPort();
+        TComLink link;
+        std::atomic<bool> writing{false};
+        link.OnTxActive = [&writing](TCustomComPort*, bool on) { writing = writing || on; };
+        port.RegisterLink(&link);
+        TStopFlag stop;
+        TModuleSession session(port, &stop);
+        std::atomic<bool> done{false};
+        std::thread writer([&] {
+            session.WriteByte(0x02);
+            done = true;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(writing, 10000);  // past the session's own look at the stop
+        QElapsedTimer t;
+        t.start();
+        stop.Request();
+        QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
+        writer.join();
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(line.Sent(), QByteArray());
+        port.UnregisterLink(&link);
+        line.SetTxHeld(false);
         port.ClosePort();
     }
 };

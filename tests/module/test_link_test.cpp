@@ -3,10 +3,12 @@
 // reader and the pair rule are checked on their own as well.
 #include <QtTest>
 #include <memory>
+#include <numeric>
 
 #include "cable_link_rig.h"
 #include "module/link_frame.h"
 #include "module/link_test.h"
+#include "serial/scripted_device_helper.cpp"  // the serial tests' scripted line, built in here
 
 namespace {
 
@@ -140,6 +142,26 @@ private slots:
         if (!passes) QVERIFY(r.advice.join(' ').contains(QStringLiteral("\"Cable Link\"")));
     }
 
+    // While it runs, overdue frames count as lost: where nothing arrives the
+    // live rate shows it instead of 0 %.
+    void liveRateCountsOverdueFrames()
+    {
+        TPairRig rig;
+        QVERIFY(rig.Start(CableLinkMemory(0x11, true), CableLinkMemory(0x22, false)));
+        TLinkTestRequest q = rig.Request();
+        q.direction = TLinkDirection::AToB;
+        q.seconds = 30;
+        q.rate = 20;
+        TLinkTest test(q);
+        test.Start();
+        QTRY_VERIFY_WITH_TIMEOUT(test.Snapshot().directions[0].counts.lost > 0, 20000);
+        const TLinkTestResult live = test.Snapshot();
+        QVERIFY(!live.finished);
+        QCOMPARE(live.directions[0].perPercent, 100.0);
+        test.Stop();
+        QVERIFY(test.WaitFinished(20000));
+    }
+
     // 5 % of the air packets lost is measured as 5 % of the frames.
     void lossIsMeasured()
     {
@@ -179,21 +201,27 @@ private slots:
         QVERIFY(!r.passed);
     }
 
-    // Stopped, or the line gone: a result that says it is partial.
+    // Stopped, or the line gone: a verdict of its own, never passed; frames
+    // on their way when the device went are not counted as lost.
     void cutShort_data()
     {
         QTest::addColumn<bool>("pull");
-        QTest::addColumn<QString>("reason");
-        QTest::newRow("stopped") << false << "stopped";
-        QTest::newRow("device pulled") << true << "port lost";
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QString>("headline");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("stopped") << false << int(TLinkVerdict::Stopped) << "STOPPED after" << "stopped";
+        QTest::newRow("device pulled") << true << int(TLinkVerdict::Lost) << "PORT LOST after" << "lost";
     }
     void cutShort()
     {
         QFETCH(bool, pull);
-        QFETCH(QString, reason);
+        QFETCH(int, verdict);
+        QFETCH(QString, headline);
+        QFETCH(QString, outcome);
         TCableLinkModule m;
         TAirOptions o;
         o.loopback = true;
+        o.latencyMs = 100;  // frames always on their way
         QVERIFY(m.Start(CableLinkMemory(0x11, true), o));
         TLinkTestRequest q;
         q.portA.port = m.Port();
@@ -212,11 +240,89 @@ private slots:
         }
         QVERIFY(test.WaitFinished(20000));
         const TLinkTestResult r = test.Result();
+        QCOMPARE(int(r.verdict), verdict);
+        QVERIFY(r.partial && !r.passed);
+        QVERIFY2(r.Headline().startsWith(headline), qPrintable(r.Headline()));
+        QVERIFY(r.Headline().contains(QStringLiteral("not judged")));
+        QVERIFY(!r.Headline().contains(QStringLiteral("win error")));
+        QCOMPARE(LinkVerdictOutcome(r.verdict), outcome);
+        QCOMPARE(r.ToJson(q).value(QStringLiteral("verdict")).toString(), outcome);
+        QVERIFY(!r.ToJson(q).value(QStringLiteral("passed")).toBool());
+        if (pull) QCOMPARE(r.total.lost, 0L);
+    }
+
+    // A line held by flow control (no room in the driver) ends the run at
+    // its limit plus at most 2 s, failed and partial, with the cause named.
+    void heldLineEndsAtTheLimit()
+    {
+        auto a = std::make_shared<TScriptedLine>(), b = std::make_shared<TScriptedLine>();
+        a->SetHasModemLines(false);
+        b->SetHasModemLines(false);
+        a->SetTxHeld(true, 100);  // two frames' room, then nothing goes
+        TLinkTestRequest q;
+        q.portA.port = QStringLiteral("scripted-a");
+        q.portA.flowItem = 3;
+        q.portB = QStringLiteral("scripted-b");
+        q.direction = TLinkDirection::AToB;
+        q.seconds = 2;
+        q.preparePort = [a, b](TCustomComPort& port, int side) { port.SetDeviceFactory((side ? b : a)->Factory()); };
+        TLinkTest test(q);
+        test.Start();
+        QVERIFY(test.WaitFinished(30000));
+        const TLinkTestResult r = test.Result();
+        QCOMPARE(int(r.verdict), int(TLinkVerdict::Failed));
         QVERIFY(r.partial);
-        QVERIFY2(r.partialReason.startsWith(reason), qPrintable(r.partialReason));
-        QVERIFY(r.SummaryLines().first().contains(QStringLiteral("partial")));
-        QVERIFY(r.ToJson(q).value(QStringLiteral("partial")).toBool());
-        QCOMPARE(r.passed, !pull);
+        QVERIFY2(r.partialReason.startsWith(QStringLiteral("the line was held by flow control for ")), qPrintable(r.partialReason));
+        QVERIFY2(r.Reason().contains(r.partialReason), qPrintable(r.Reason()));
+        QVERIFY2(r.seconds <= q.seconds + 2, qPrintable(QString::number(r.seconds)));
+    }
+
+    // After a frame that fails its CRC the next sync word is looked for at
+    // every position: a damaged frame costs one frame, also when its header
+    // holds the sync word's bytes (sequence 0x5AA5).
+    void damageCostsOneFrame_data()
+    {
+        QTest::addColumn<uint>("sequence");
+        QTest::addColumn<int>("dropAt");  // -1: flip a bit at flipAt instead
+        QTest::addColumn<int>("flipAt");
+        QTest::newRow("byte lost") << 2u << 30 << -1;
+        QTest::newRow("bit flipped") << 2u << -1 << 40;
+        QTest::newRow("sync word in the header, byte lost") << 0x5AA5u << 30 << -1;
+        QTest::newRow("sync word in the header, bit flipped") << 0x5AA5u << -1 << 40;
+        QTest::newRow("sync word in the header, its first byte lost") << 0x5AA5u << 0 << -1;
+    }
+    void damageCostsOneFrame()
+    {
+        QFETCH(uint, sequence);
+        QFETCH(int, dropAt);
+        QFETCH(int, flipAt);
+        const int size = 64;
+        QByteArray bad = EncodeLinkFrame(size, 0, sequence, 0x5AA5);
+        if (dropAt >= 0) bad.remove(dropAt, 1);
+        else bad[flipAt] = char(bad[flipAt] ^ 0x04);
+        const auto ev = Read(size, EncodeLinkFrame(size, 0, 1, 0) + bad + EncodeLinkFrame(size, 0, 3, 0));
+        QCOMPARE(ev.size(), size_t(3));
+        QVERIFY(ev[0].intact && ev[0].sequence == 1);
+        QVERIFY(!ev[1].intact);
+        QVERIFY(ev[2].intact && ev[2].sequence == 3);
+    }
+
+    // The histogram's figures hold without the samples, and one outlier
+    // does not set the scale of the bars.
+    void latencyHistogram()
+    {
+        TLatencyHistogram h;
+        for (int ms = 1; ms <= 1000; ++ms) h.Add(int64_t(ms) * 1000);
+        h.Add(60'000'000);
+        const TLinkLatency l = h.Figures();
+        QCOMPARE(l.count, 1001L);
+        QCOMPARE(l.minMs, 1.0);
+        QCOMPARE(l.maxMs, 60000.0);
+        QVERIFY2(std::abs(l.medianMs - 501) <= 501 * 0.02, qPrintable(QString::number(l.medianMs)));
+        QVERIFY2(std::abs(l.p95Ms - 951) <= 951 * 0.02, qPrintable(QString::number(l.p95Ms)));
+        const std::vector<int> bins = h.Bins(10, 100);
+        QCOMPARE(std::accumulate(bins.begin(), bins.end(), 0), 1001);
+        for (int n : bins) QVERIFY2(n >= 85 && n <= 115, qPrintable(QString::number(n)));  // about 100 each
     }
 };
 

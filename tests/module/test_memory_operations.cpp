@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "module/memory_operations.h"
+#include "module/operation_report.h"
+#include "module/program_runs.h"
 #include "support/module_line.h"
 
 namespace {
@@ -29,6 +31,21 @@ public:
         pauses.push_back(ms);
         TBlockingObserver::Pause(ms);
     }
+};
+
+// Asks the run's stop in its pause number `at` (1 the first).
+class TStopInPause : public TRecordingObserver {
+public:
+    TStopInPause(TStopFlag& stop, size_t at) : stop_(stop), at_(at) {}
+    void Pause(int32_t ms) override
+    {
+        if (pauses.size() + 1 == at_) stop_.Request();
+        TRecordingObserver::Pause(ms);
+    }
+
+private:
+    TStopFlag& stop_;
+    size_t at_;
 };
 
 }  // namespace
@@ -106,6 +123,33 @@ private slots:
         QCOMPARE(v.differences[0].written, uint8_t(0xC3));
         QCOMPARE(DifferenceSummary(v.differences), QStringLiteral("1 byte differs, at 0x41"));
         QVERIFY(DifferenceReport(v.differences).contains(QStringLiteral("0x41: written C3, read C2")));
+    }
+
+    void stopInTheLastPauseIsNoSuccess_data()
+    {
+        QTest::addColumn<bool>("config");
+        QTest::newRow("Program Flash") << false;
+        QTest::newRow("Program Config") << true;
+    }
+    void stopInTheLastPauseIsNoSuccess()
+    {
+        QFETCH(bool, config);
+        TMemoryBytes bytes{};
+        TStopFlag stop;
+        session->SetStop(&stop);
+        const auto run = [&](TOperationObserver& o) {
+            return config ? ProgramConfigRun(*session, o, bytes, 3, false) : ProgramFlashRun(*session, o, bytes, false);
+        };
+        TRecordingObserver whole;
+        QVERIFY(run(whole).Ok());
+        TStopInPause stopped(stop, whole.pauses.size());
+        const TProgramRun r = run(stopped);
+        session->SetStop(nullptr);
+        QCOMPARE(stopped.pauses.size(), whole.pauses.size());  // it got as far as the last pause
+        QVERIFY(!r.Ok());
+        const TOperationReport report = ProgramReport(QStringLiteral("program-flash"), QStringLiteral("/dev/x"),
+                                                      QDateTime::currentDateTimeUtc(), bytes, config, r);
+        QVERIFY(!report.ok && report.stopped);
     }
 
     void differenceTexts()

@@ -96,9 +96,11 @@ private slots:
         QTRY_VERIFY(r.Waiting());
         QTRY_VERIFY(!port.Connected());
         QVERIFY2(vm.Start(&err), err.c_str());
-        {
-            // Program Pair (say) is using the device that came back, under its own name.
-            const TLineClaim held(QString::fromStdString(vm.SlavePath()), QStringLiteral("Program Pair (Point A)"));
+        const QString node = QString::fromStdString(vm.SlavePath());
+        for (const QString& name : {node, node.mid(5)}) {
+            // Program Pair (say) is using the device that came back, under
+            // its own name: its node, or its name under /dev ("pts/3").
+            const TLineClaim held(name, QStringLiteral("Program Pair (Point A)"));
             QVERIFY(held.Ok() && TLineClaim::Claimed(link));
             r.TryReopen();
             QVERIFY(!port.Connected());

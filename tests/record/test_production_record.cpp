@@ -1,6 +1,6 @@
 // The record on SQLite: what a row keeps (never the key), the file's mode
 // and journal, the schema's version, the queries, a writer killed mid-write,
-// the panel's call from a worker thread, the History table's pairs.
+// the panel's call from a worker thread.
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -16,24 +16,14 @@
 #include <cstdio>
 
 #include "module/config_layout.h"
-#include "record/history_model.h"
 #include "record/image_hash.h"
 #include "record/production_record.h"
 #include "record/record_export.h"
 #include "record/record_location.h"
 #include "record/record_writer.h"
+#include "record_rows_helper.h"
 
 namespace {
-
-TRecordEntry Row(const QString& port, const QString& outcome, const QString& pair = {}, int minutesAgo = 0)
-{
-    TRecordEntry e = NewRecordEntry(QStringLiteral("test"), QStringLiteral("program-config"));
-    e.timeUtc = e.timeUtc.addSecs(-60 * minutesAgo);
-    e.port = port;
-    e.outcome = outcome;
-    e.pairId = pair;
-    return e;
-}
 
 // Runs a query on the file with a connection of its own.
 QVariant Scalar(const QString& path, const QString& sql)
@@ -346,42 +336,6 @@ private slots:
         QVERIFY2(csv.contains(",'=cmd"), csv.constData());
         QVERIFY2(csv.contains(",'\t=1+1,\"'\r@SUM(A1)\","), csv.constData());
         QCOMPARE(RecordJsonLines({e}).count('\n'), 1);
-    }
-
-    void historyKeepsPairsTogether_data()
-    {
-        QTest::addColumn<int>("column");
-        QTest::addColumn<int>("order");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("time, newest first") << int(THistoryModel::Time) << int(Qt::DescendingOrder) << QString();
-        QTest::newRow("port") << int(THistoryModel::Port) << int(Qt::AscendingOrder) << QString();
-        QTest::newRow("outcome, descending") << int(THistoryModel::Outcome) << int(Qt::DescendingOrder) << QString();
-        QTest::newRow("search hits one of the pair") << int(THistoryModel::Port) << int(Qt::AscendingOrder) << QStringLiteral("/dev/z");
-    }
-    void historyKeepsPairsTogether()
-    {
-        QFETCH(int, column);
-        QFETCH(int, order);
-        QFETCH(QString, text);
-        // The pair's two rows are far apart in time and in every sort key.
-        TRecordEntries rows{Row(QStringLiteral("/dev/a"), QStringLiteral("ok"), QStringLiteral("P"), 50),
-                            Row(QStringLiteral("/dev/m"), QStringLiteral("failed"), {}, 40),
-                            Row(QStringLiteral("/dev/k"), QStringLiteral("ok"), {}, 30),
-                            Row(QStringLiteral("/dev/z"), QStringLiteral("failed"), QStringLiteral("P"), 20)};
-        THistoryModel model;
-        model.SetRows(rows);
-        THistoryFilter f;
-        f.text = text;
-        model.SetFilter(f);
-        model.sort(column, Qt::SortOrder(order));
-        QVERIFY(model.rowCount() >= 2);
-        int first = -1;
-        for (int r = 0; r < model.rowCount(); ++r)
-            if (model.EntryAt(r).pairId == QLatin1String("P")) {
-                if (first < 0) first = r;
-                else QCOMPARE(r, first + 1);
-            }
-        QVERIFY(first >= 0);
     }
 };
 

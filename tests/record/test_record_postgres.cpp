@@ -11,6 +11,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include "record/history_model.h"
 #include "record/production_record.h"
 
 namespace {
@@ -208,6 +209,32 @@ private slots:
         QSet<QString> ids;
         for (const TRecordEntry& e : rows) ids.insert(e.rowId);
         QCOMPARE(int(ids.size()), int(rows.size()));
+    }
+
+    // The History's questions in PostgreSQL's dialect: a search in any
+    // case that hits one row of a pair, sorted by port, counted.
+    void historyReadsTheSharedRecord()
+    {
+        TRecordEntries rows{Row(30), Row(31), Row(32)};
+        rows[0].pairId = rows[2].pairId = QStringLiteral("shared-pair");
+        rows[2].error = QStringLiteral("No Answer");
+        {
+            TProductionRecord record(Url(), Local());
+            QVERIFY(record.Append(rows).ok);
+        }
+        THistoryModel model;
+        THistoryFilter f;
+        f.text = QStringLiteral("no answer");
+        model.SetFilter(f);
+        model.sort(THistoryModel::Port, Qt::DescendingOrder);
+        model.SetLocation(Url(), Local());
+        QTRY_VERIFY_WITH_TIMEOUT(model.CurrentState() == THistoryModel::State::Idle
+                                     && (model.MatchingRows() >= 0 || !model.LoadError().isEmpty()), 20000);
+        QCOMPARE(model.LoadError(), QString());
+        QCOMPARE(model.rowCount(), 2);
+        QCOMPARE(model.MatchingRows(), qint64(2));
+        QCOMPARE(model.EntryAt(0).port, QStringLiteral("/dev/ttyUSB30"));
+        QCOMPARE(model.EntryAt(1).port, QStringLiteral("/dev/ttyUSB32"));
     }
 };
 

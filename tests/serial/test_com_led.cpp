@@ -226,9 +226,12 @@ void TestComLed::signalPaintsAtOnce()
     TPaintCounter counter;
     led.installEventFilter(&counter);
     // No event loop runs between the notification and the check, as inside
-    // a blocking write.
+    // a blocking write; nor inside it: nothing queued runs there.
+    bool queuedRan = false;
+    QMetaObject::invokeMethod(&led, [&queuedRan] { queuedRan = true; }, Qt::QueuedConnection);
     led.Link().OnOpenChange(nullptr, true);
     QVERIFY(counter.paints >= 1);
+    QVERIFY(!queuedRan);
     QCOMPARE(Grab(led).pixel(12, 12), LedPicture(lkRedLight, true).pixel(7, 7));
 
     // Turned off (no exchange blocks the loop): the change waits for the loop.

@@ -82,7 +82,36 @@ private slots:
         QVERIFY(!page.ExampleKeyNotice->isHidden());
         page.KeyEdit->setText(QStringLiteral("00112233445566778899AABBCCDDEEFF"));
         QVERIFY(page.ExampleKeyNotice->isHidden());
+        // A weak key is told the same way.
+        page.KeyEdit->setText(QStringLiteral("1234"));
+        QVERIFY(!page.ExampleKeyNotice->isHidden());
+        QVERIFY(page.ExampleKeyNotice->text().contains(QStringLiteral("Weak key")));
+        QVERIFY(page.ExampleKeyNotice->toolTip().contains(QStringLiteral("4 of 32")));
         SetDialogs(nullptr);
+    }
+
+    void weakKeys_data()
+    {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("why");  // "" not weak
+        QTest::newRow("short, padded with zeros") << "1234" << "only 4 of 32 hex digits";
+        QTest::newRow("padded already") << "12345678000000000000000000000000" << "only 8 of 32";
+        QTest::newRow("padded with FF in an image") << "1234FFFFFFFFFFFFFFFFFFFFFFFFFFFF" << "only 4 of 32 hex digits set, and the rest is F";
+        QTest::newRow("empty") << "" << "all zeros";
+        QTest::newRow("all zeros") << "00000000000000000000000000000000" << "all zeros";
+        QTest::newRow("all FF") << "ffffffffffffffffffffffffffffffff" << "all FF";
+        QTest::newRow("one byte repeated") << "A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5" << "A5, repeated";
+        QTest::newRow("two bytes alternating") << "A55AA55AA55AA55AA55AA55AA55AA55A" << "";
+        QTest::newRow("private") << "00112233445566778899AABBCCDDEEFF" << "";
+    }
+    void weakKeys()
+    {
+        QFETCH(QString, key);
+        QFETCH(QString, why);
+        const QString reason = WeakKeyReason(key);
+        QVERIFY2(why.isEmpty() ? reason.isEmpty() : reason.contains(why), qPrintable(reason));
+        QCOMPARE(KeyWarning(key).isEmpty(), why.isEmpty());
+        QVERIFY(KeyWarning(ExampleKey()).contains(QStringLiteral("example key")));
     }
 };
 

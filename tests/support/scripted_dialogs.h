@@ -17,6 +17,7 @@ public:
     QStringList errorDetails;  // ErrorBox details
     std::deque<int> answers;   // MessageBox results, mb::IdOk when empty
     std::deque<QString> openNames, saveNames;
+    QStringList proposedNames;  // SaveFileNameProposing's proposals
     int beeps = 0;
 
     int MessageBox(QWidget*, const QString& text, const QString& caption, int style) override
@@ -40,6 +41,12 @@ public:
         QString n = saveNames.front();
         saveNames.pop_front();
         return n;
+    }
+    QString SaveFileNameProposing(QWidget* parent, const QString& title, const QString& filter, const QString& ext,
+                                  const QString& proposed) override
+    {
+        proposedNames << proposed;
+        return SaveFileName(parent, title, filter, ext);
     }
     void ErrorBox(QWidget*, const QString& message, const QString& details) override
     {

@@ -6,16 +6,21 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 
+#include "tools/vmodule/air_link.h"
 #include "tools/vmodule/virtual_module.h"
 #include "tools/vmodule/vmodule_options.h"
 #include "vmodule_peer_helper.h"
@@ -528,6 +533,87 @@ private slots:
         QVERIFY(vm3.Start(&err));
         vm3.Stop();
         QCOMPARE(ReadFile(fresh), Bytes(256, 0xFF));
+        // The image holds the key: its owner's only.
+        for (const std::string& f : {file, fresh}) {
+            struct stat st {};
+            QVERIFY(::stat(f.c_str(), &st) == 0);
+            QCOMPARE(int(st.st_mode & 0777), 0600);
+        }
+        // A FIFO is refused at once, not waited on.
+        const std::string fifo = dir.filePath(QStringLiteral("fifo.img")).toStdString();
+        QVERIFY(::mkfifo(fifo.c_str(), 0600) == 0);
+        TVirtualModule vm4;
+        vm4.SetImageFile(fifo);
+        QVERIFY(!vm4.Start(&err));
+        QVERIFY2(err.find("regular file") != std::string::npos, err.c_str());
+    }
+
+    // The air is this user's alone: its folder private, its peers the same user.
+    void airKeepsToItsUser()
+    {
+        QTemporaryDir tmp;
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR"), oldTmp = qgetenv("TMPDIR");
+        qunsetenv("XDG_RUNTIME_DIR");
+        qputenv("TMPDIR", QFile::encodeName(tmp.path()));
+        const std::string folder = tmp.filePath(QStringLiteral("tarnwick-air-%1").arg(::geteuid())).toStdString();
+        QCOMPARE(AirFolder(), folder);
+        QCOMPARE(AirSocketPath("bench"), folder + "/bench");
+        QVERIFY(VModuleUsage().find(folder + "/NAME") != std::string::npos);  // --help says where
+
+        TAirOptions o;
+        o.name = "bench";
+        const auto identity = [] { return TAirIdentity{}; };
+        const auto start = [&](std::string* err) {
+            TAirLink air(o, identity, [](std::vector<uint8_t>) {});
+            const bool ok = air.Start(err);
+            air.Stop();
+            return ok;
+        };
+        std::string err;
+        QVERIFY2(start(&err), err.c_str());
+        struct stat st {};
+        QVERIFY(::lstat(folder.c_str(), &st) == 0);
+        QCOMPARE(int(st.st_mode & 0777), 0700);
+        QVERIFY(::chmod(folder.c_str(), 0755) == 0);  // open to others: refused
+        QVERIFY(!start(&err));
+        QVERIFY2(err.find("0700") != std::string::npos, err.c_str());
+        QVERIFY(::chmod(folder.c_str(), 0700) == 0);
+
+        if (::geteuid() == 0) {
+            // Another user's folder is refused.
+            QVERIFY(::chown(folder.c_str(), 65534, 65534) == 0);
+            QVERIFY(!start(&err));
+            QVERIFY2(err.find("another user") != std::string::npos, err.c_str());
+            QVERIFY(::chown(folder.c_str(), 0, 0) == 0);
+
+            // A peer of another user that reaches the socket is hung up on.
+            TAirLink air(o, identity, [](std::vector<uint8_t>) {});
+            QVERIFY2(air.Start(&err), err.c_str());
+            const std::string path = AirSocketPath("bench");
+            QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(QString::fromStdString(path)), 10000);
+            QVERIFY(::chmod(QFile::encodeName(tmp.path()).constData(), 0711) == 0);
+            QVERIFY(::chmod(folder.c_str(), 0711) == 0 && ::chmod(path.c_str(), 0777) == 0);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(3);
+                const int fd = ::socket(AF_UNIX, SOCK_SEQPACKET, 0);
+                sockaddr_un addr{};
+                addr.sun_family = AF_UNIX;
+                std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+                if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) ::_exit(4);
+                pollfd p{fd, POLLIN, 0};
+                char c;
+                // Closed by the air within 10 s: 0; still open: 1.
+                ::_exit(::poll(&p, 1, 10000) == 1 && ::recv(fd, &c, 1, 0) <= 0 ? 0 : 1);
+            }
+            int status = -1;
+            QVERIFY(::waitpid(child, &status, 0) == child);
+            QCOMPARE(WEXITSTATUS(status), 0);
+            QVERIFY(!air.PeerConnected());
+            air.Stop();
+        }
+        if (runtime.isNull()) qunsetenv("XDG_RUNTIME_DIR"); else qputenv("XDG_RUNTIME_DIR", runtime);
+        if (oldTmp.isNull()) qunsetenv("TMPDIR"); else qputenv("TMPDIR", oldTmp);
     }
 
     void linkPath()

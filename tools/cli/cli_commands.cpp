@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -131,10 +132,30 @@ void SetUpPort(TCustomComPort& port, const TCliOptions& o, const QString& path)
     port.SetBaudRate(rate);
 }
 
+// What failed, in a technician's words: the component's own texts name the
+// system calls of its Win32 heritage, which mean nothing at a bench.
+QString PortFailureText(int portError)
+{
+    switch (portError) {
+    case CError_WriteFailed:
+    case CError_TransmitFailed: return QStringLiteral("sending to the serial port failed");
+    case CError_ReadFailed: return QStringLiteral("reading from the serial port failed");
+    case CError_PurgeFailed: return QStringLiteral("clearing the serial port's buffers failed");
+    case CError_SetStateFailed:
+    case CError_TimeoutsFailed:
+    case CError_SetupComFailed: return QStringLiteral("setting up the serial port failed");
+    case CError_AsyncCheck:
+    case CError_ClearComFailed: return QStringLiteral("reading the serial port's state failed");
+    case CError_ModemStatFailed: return QStringLiteral("reading the serial port's modem lines failed");
+    case CError_EscapeComFailed: return QStringLiteral("setting the serial port's control lines failed");
+    default: return QStringLiteral("the serial port failed");
+    }
+}
+
 QString PortErrorText(const EComPort& e, const QString& path)
 {
     QString text = e.PortError() == CError_OpenFailed ? QStringLiteral("cannot open %1").arg(path)
-                                                      : EComPort::ErrorText(e.PortError());
+                                                      : PortFailureText(e.PortError());
     if (e.SystemError() > 0) text += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(e.SystemError())));
     const QString advice = PortErrorAdvice(e.PortError(), e.SystemError(), TAdviceAudience::CommandLine);
     if (!advice.isEmpty()) text += QStringLiteral(". ") + advice;
@@ -347,11 +368,26 @@ TPortResult RunOnOnePort(const TCliPlan& plan, int slot, const QString& path, TP
 bool PreparePair(const TCliOptions& options, TCliPlan* plan, QString* error)
 {
     const QString path = options.args[0];
-    if (!LoadProfileValues(path, &plan->pair, error, &plan->warnings)) return false;
+    TMemoryBlock image{};
+    if (!LoadConfigInput(QStringLiteral("pair"), path, &plan->pair, &image, error, &plan->warnings)) return false;
+    if (std::all_of(image.begin(), image.end(), [](uint8_t b) { return b == 0xFF; })) {
+        // A module never programmed holds no settings to pair with: the page's own.
+        plan->pair = TConfigValues{};
+        plan->warnings << QStringLiteral("%1 is an erased configuration memory (every byte FF): it holds no "
+                                         "settings, so the pair gets the Config Memory page's start-up settings")
+                              .arg(path);
+    }
     if (!options.newKey) {
-        if (IsExampleKey(plan->pair.key))
-            plan->warnings << QStringLiteral("%1 holds the example key, which anyone can know; --new-key makes a "
-                                             "private one").arg(path);
+        // A weak key is refused unless asked for; the example key is told.
+        const QString weak = WeakKeyReason(plan->pair.key);
+        if (!weak.isEmpty() && !IsExampleKey(plan->pair.key) && !options.weakKey) {
+            *error = QStringLiteral("%1 holds %2; --new-key makes a private one (--weak-key programs it anyway)")
+                         .arg(path, KeyWarning(plan->pair.key));
+            return false;
+        }
+        const QString warning = KeyWarning(plan->pair.key);
+        if (!warning.isEmpty())
+            plan->warnings << QStringLiteral("%1 holds %2; --new-key makes a private one").arg(path, warning);
         return true;
     }
     plan->pair.key = GenerateKey();
@@ -450,6 +486,7 @@ bool CheckPortsAndOutputs(const TCliOptions& options, QString* error)
             }
     const bool writes = options.command == TCliCommand::ReadFlash || options.command == TCliCommand::ReadConfig;
     if (!writes || options.output.isEmpty()) return true;
+    if (!CheckOutputsDistinct(options.output, ports, error)) return false;
     for (const QString& port : ports)
         if (!CheckOutputWritable(OutputPathFor(options.output, port), error)) return false;
     return true;
@@ -478,20 +515,12 @@ bool PrepareRun(const TCliOptions& options, TCliPlan* plan, QString* error)
         return LoadRawImage(options.args[0], &plan->flash, error);
     case TCliCommand::ProgramConfig: {
         const QString path = options.args[0];
-        const QString suffix = QFileInfo(path).suffix().toLower();
-        bool loaded = false;
-        if (suffix == QLatin1String("bin")) {
-            loaded = LoadRawImage(path, &plan->config, error);
-        } else if (suffix == QLatin1String("json")) {
-            loaded = LoadProfileImage(path, &plan->config, error, &plan->warnings);
-        } else {
-            *error = QStringLiteral("program-config takes a profile (.json) or a raw image (.bin), not %1").arg(path);
-            return false;
-        }
-        if (loaded && IsExampleKey(DecodeConfigImage(plan->config).values.key))
-            plan->warnings << QStringLiteral("%1 holds the example key, which anyone can know; pair --new-key "
-                                             "programs two modules with a private one")
-                                  .arg(path);
+        TConfigValues values;
+        const bool loaded =
+            LoadConfigInput(QStringLiteral("program-config"), path, &values, &plan->config, error, &plan->warnings);
+        if (loaded && !KeyWarning(values.key).isEmpty())
+            plan->warnings << QStringLiteral("%1 holds %2; pair --new-key programs two modules with a private one")
+                                  .arg(path, KeyWarning(values.key));
         return loaded;
     }
     case TCliCommand::Send:

@@ -1,27 +1,46 @@
 #include "tools/cli/cli_files.h"
+#include "tools/cli/cli_options.h"
 
 #include <QFile>
+#include <QHash>
 #include <QFileInfo>
 #include <QTemporaryFile>
 
 bool LoadRawImage(const QString& path, TMemoryBlock* image, QString* error)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
+    QByteArray bytes;
+    bool more = false;
+    QString why;
+    if (!ReadFileHead(path, qint64(image->size()), &bytes, &more, &why)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, why);
         return false;
     }
-    // One byte more than needed tells a long file from a right one.
-    const QByteArray bytes = f.read(qint64(image->size()) + 1);
-    if (bytes.size() != qsizetype(image->size())) {
-        *error = QStringLiteral("%1 holds %2 bytes; an image is exactly %3 bytes")
+    if (more || bytes.size() != qsizetype(image->size())) {
+        *error = QStringLiteral("%1 holds %2 bytes; an image is exactly %3 bytes (as read-config -o FILE.bin or "
+                                "the Flash page's Save writes it)")
                      .arg(path)
-                     .arg(bytes.size() > qsizetype(image->size()) ? QStringLiteral("more than %1").arg(image->size())
-                                                                  : QString::number(bytes.size()))
+                     .arg(more ? QStringLiteral("more than %1").arg(image->size()) : QString::number(bytes.size()))
                      .arg(image->size());
         return false;
     }
     for (size_t i = 0; i < image->size(); ++i) (*image)[i] = uint8_t(bytes[qsizetype(i)]);
+    return true;
+}
+
+bool CheckOutputsDistinct(const QString& pattern, const QStringList& ports, QString* error)
+{
+    QHash<QString, QString> portOf;  // the file, cleaned, to the first port that writes it
+    for (const QString& port : ports) {
+        const QString file = QFileInfo(OutputPathFor(pattern, port)).absoluteFilePath();
+        const QString first = portOf.value(file);
+        if (!first.isEmpty()) {
+            *error = QStringLiteral("--port %1 and --port %2 would both write %3, and one module's file would be "
+                                    "lost; make -o name each port apart (e.g. with {port} in a folder per port)")
+                         .arg(first, port, OutputPathFor(pattern, port));
+            return false;
+        }
+        portOf.insert(file, port);
+    }
     return true;
 }
 

@@ -4,6 +4,7 @@
 // (common/atomic_file), to a target checked before anything is sent.
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 
@@ -13,6 +14,10 @@ using TMemoryBlock = std::array<uint8_t, 128>;
 
 // A raw image of exactly 128 bytes; false with *error saying what is wrong.
 bool LoadRawImage(const QString& path, TMemoryBlock* image, QString* error);
+
+// Whether -o gives each port a file of its own: two ports whose names end
+// alike (d1/mod, d2/mod) would write one file. False with *error naming both.
+bool CheckOutputsDistinct(const QString& pattern, const QStringList& ports, QString* error);
 
 // Whether the output file can be written where it is to go: not a folder,
 // not a file that refuses writing, and a folder that takes the new file the

@@ -101,6 +101,9 @@ bool ParseCliOptions(const QStringList& args, TCliOptions* out, QString* error)
         } else if (name == QLatin1String("--new-key")) {
             if (!flag()) return Fail(error, QStringLiteral("--new-key takes no value"));
             o.newKey = true;
+        } else if (name == QLatin1String("--weak-key")) {
+            if (!flag()) return Fail(error, QStringLiteral("--weak-key takes no value"));
+            o.weakKey = true;
         } else if (name == QLatin1String("--scan")) {
             if (!flag()) return Fail(error, QStringLiteral("--scan takes no value"));
             o.scan = true;
@@ -173,6 +176,7 @@ bool ParseCliOptions(const QStringList& args, TCliOptions* out, QString* error)
     o.verify = !noVerify;
 
     if (o.newKey && o.command != TCliCommand::Pair) return Fail(error, QStringLiteral("%1 takes no --new-key").arg(o.commandName));
+    if (o.weakKey && o.command != TCliCommand::Pair) return Fail(error, QStringLiteral("%1 takes no --weak-key").arg(o.commandName));
     if (o.scan && o.command != TCliCommand::Probe) return Fail(error, QStringLiteral("%1 takes no --scan").arg(o.commandName));
     if (o.allRates && !o.scan) return Fail(error, QStringLiteral("--all-rates goes with probe --scan"));
     if (o.scan) {
@@ -250,6 +254,8 @@ QString CliUsage()
         "  --new-key           pair: a new key from the system's random source; printed\n"
         "                      once on stdout before anything is sent, or written\n"
         "                      into the profile FILE of -o\n"
+        "  --weak-key          pair: program the profile's key although it is weak\n"
+        "                      (short, all zeros, all FF, one byte repeated)\n"
         "  --version, --help\n"
         "\n"
         "Commands:\n"
@@ -270,7 +276,7 @@ QString CliUsage()
         "                            its parameters as the command row takes them; prints\n"
         "                            the log line; 1 when the reply is incomplete or\n"
         "                            its fixed byte wrong\n"
-        "  pair --port A --port B PROFILE [--new-key [-o FILE]]\n"
+        "  pair --port A --port B PROFILE|IMAGE [--new-key [-o FILE]]\n"
         "                            the profile into two modules at once, the first as\n"
         "                            Point A, the second as Point B; both read back and\n"
         "                            verified, both versions read; a summary per module\n"
@@ -289,6 +295,7 @@ QString CliUsage()
         "\n"
         "Exit status: 0 all ok; 1 a module did not answer or verification failed;\n"
         "2 usage error, bad input file, one device named twice or an output file that\n"
-        "cannot be written (nothing is sent); 3 a port could not be opened.\n"
+        "cannot be written (nothing is sent); 3 a port could not be opened;\n"
+        "link-test also: 5 stopped before its end (not judged), 6 a port went away.\n"
         "Several ports: the worst status of all.\n");
 }

@@ -11,6 +11,9 @@ constexpr int ModuleFailed = 1;  // no answer, wrong answer, verify mismatch
 constexpr int Usage = 2;         // usage error or bad input file; nothing was sent
 constexpr int PortFailed = 3;    // a port could not be opened
 constexpr int NotRecorded = 4;   // done, but not recorded: the rows wait in the spool
+// link-test only:
+constexpr int Stopped = 5;       // stopped before its end (Ctrl-C, SIGTERM): not judged
+constexpr int PortLost = 6;      // a port went away during the run: not judged
 }  // namespace cli_exit
 
 enum class TCliCommand { None, Ports, Probe, ReadFlash, ProgramFlash, ReadConfig, ProgramConfig, Send, Pair };
@@ -28,6 +31,7 @@ struct TCliOptions {
     bool version = false;   // --version
     bool verify = true;     // cleared by --no-verify
     bool newKey = false;    // --new-key (pair)
+    bool weakKey = false;   // --weak-key (pair): a weak key on purpose
     bool scan = false;      // --scan (probe): look for the module on every port
     bool allRates = false;  // --all-rates (probe --scan): every rate of the group
     QString output;         // -o FILE (may hold {port})

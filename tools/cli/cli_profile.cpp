@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
+#include <algorithm>
 
 #include "module/config_decoder.h"
 #include "module/config_image.h"
@@ -11,6 +12,7 @@
 TProfileFromImage ProfileFromImage(const TMemoryBlock& image)
 {
     TProfileFromImage p;
+    p.erased = std::all_of(image.begin(), image.end(), [](uint8_t b) { return b == 0xFF; });
     const TConfigDecoding decoding = DecodeConfigImage(image);
     p.bytes = WriteConfigProfile(decoding.values);
     p.json = QJsonDocument::fromJson(p.bytes).object();
@@ -30,6 +32,13 @@ TProfileFromImage ProfileFromImage(const TMemoryBlock& image)
 
 QString ProfileRefusal(const QString& path, const TProfileFromImage& profile)
 {
+    const QString suffix = QFileInfo(path).suffix();
+    const QString bin = path.left(path.size() - suffix.size()) + QStringLiteral("bin");
+    if (profile.erased)
+        return QStringLiteral("%1 not written: the configuration memory is erased (every byte FF), so it holds no "
+                              "settings for a profile. -o %2 keeps the image; pair takes it (with the Config Memory "
+                              "page's start-up settings), or program the module with program-config first.")
+            .arg(path, bin);
     constexpr int kListed = 16;
     const int count = int(profile.notInProfile.size());
     QStringList addresses;
@@ -39,8 +48,6 @@ QString ProfileRefusal(const QString& path, const TProfileFromImage& profile)
                                                      2, 16, QLatin1Char('0'))
                                                 .toUpper();
     if (count > kListed) addresses << QStringLiteral("and %1 more").arg(count - kListed);
-    const QString suffix = QFileInfo(path).suffix();
-    const QString bin = path.left(path.size() - suffix.size()) + QStringLiteral("bin");
     return QStringLiteral("%1 not written: a profile cannot hold %2 of the configuration memory's bytes (%3), so "
                           "it would not be a copy of this module. -o %4 keeps the exact image.")
         .arg(path, QString::number(count), addresses.join(QStringLiteral(", ")), bin);
@@ -48,12 +55,13 @@ QString ProfileRefusal(const QString& path, const TProfileFromImage& profile)
 
 bool LoadProfileValues(const QString& path, TConfigValues* values, QString* error, QStringList* warnings)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("cannot read %1: %2").arg(path, f.errorString());
+    QByteArray bytes;
+    QString why;
+    if (!ReadSmallFile(path, kMaxProfileBytes, &bytes, &why)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, why);
         return false;
     }
-    const TConfigProfileRead read = ReadConfigProfile(f.readAll());
+    const TConfigProfileRead read = ReadConfigProfile(bytes);
     if (!read.check.ok) {
         *error = QStringLiteral("%1 is not a usable profile: %2").arg(path, read.check.problems.join(QStringLiteral("; ")));
         return false;
@@ -64,11 +72,23 @@ bool LoadProfileValues(const QString& path, TConfigValues* values, QString* erro
     return true;
 }
 
-bool LoadProfileImage(const QString& path, TMemoryBlock* image, QString* error, QStringList* warnings)
+bool LoadConfigInput(const QString& command, const QString& path, TConfigValues* values, TMemoryBlock* image,
+                     QString* error, QStringList* warnings)
 {
-    TConfigValues values;
-    if (!LoadProfileValues(path, &values, error, warnings)) return false;
-    // The reader held every value to the page's rules: nothing to replace.
-    *image = ConfigImage(values);
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("json")) {
+        if (!LoadProfileValues(path, values, error, warnings)) return false;
+        *image = ConfigImage(*values);
+        return true;
+    }
+    if (suffix != QLatin1String("bin")) {
+        *error = QStringLiteral("%1 takes a profile (.json, as read-config -o FILE.json or Save Profile writes it) "
+                                "or a raw configuration image (.bin, as read-config -o FILE.bin or Export Image "
+                                "writes it), not %2")
+                     .arg(command, path);
+        return false;
+    }
+    if (!LoadRawImage(path, image, error)) return false;
+    *values = DecodeConfigImage(*image).values;
     return true;
 }

@@ -16,6 +16,7 @@ struct TProfileFromImage {
     QJsonObject json;         // the same, parsed
     QJsonArray notInProfile;  // bytes the page cannot express: {offset, address, found, written, why}
     QStringList warnings;     // what to tell the user about those bytes
+    bool erased = false;      // every byte FF: a module never programmed
 };
 TProfileFromImage ProfileFromImage(const TMemoryBlock& image);
 
@@ -24,8 +25,14 @@ TProfileFromImage ProfileFromImage(const TMemoryBlock& image);
 // .bin name that keeps an exact copy.
 QString ProfileRefusal(const QString& path, const TProfileFromImage& profile);
 
-// False with *error listing every problem of the file; *warnings gets the
-// members it ignored.
-bool LoadProfileImage(const QString& path, TMemoryBlock* image, QString* error, QStringList* warnings);
-// The profile's values, read and checked as the panel loads them.
+// The profile's values, read and checked as the panel loads them. False
+// with *error listing every problem of the file; *warnings gets the members
+// it ignored.
 bool LoadProfileValues(const QString& path, TConfigValues* values, QString* error, QStringList* warnings);
+
+// The input of program-config and pair: a profile (.json) or a raw image
+// (.bin), both as values and as the image they make (a raw image as it
+// is, its values as the page decodes them). False with *error saying what
+// the file should be.
+bool LoadConfigInput(const QString& command, const QString& path, TConfigValues* values, TMemoryBlock* image,
+                     QString* error, QStringList* warnings);

@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <QUuid>
 
+#include "common/atomic_file.h"
 #include "commands/pair_programming.h"
 #include "module/config_layout.h"
 #include "record/image_hash.h"
@@ -153,8 +154,8 @@ QString RecordUsage()
 {
     return QStringLiteral(
         "\n"
-        "Production record: program-flash, program-config, pair and read-config add a row\n"
-        "per module to the record ($XDG_DATA_HOME/tarnwick/record.sqlite):\n"
+        "Production record: program-flash, program-config, pair, read-config and link-test\n"
+        "add a row per module to the record ($XDG_DATA_HOME/tarnwick/record.sqlite):\n"
         "  --record URL        postgresql://USER@HOST/DB, a record shared by a line of\n"
         "                      stations (rows wait in the local file while it cannot be\n"
         "                      reached), or another SQLite file\n"
@@ -276,11 +277,13 @@ bool PrepareUnitAddresses(const TCliPlan& plan, QString* error)
         }
     } else {
         // A file: one "BY-ID-NAME ADDRESS" per line, # for comments.
-        QFile f(from);
-        if (!f.open(QIODevice::ReadOnly)) return Fail(error, QStringLiteral("cannot read %1: %2").arg(from, f.errorString()));
+        // A line a device: a megabyte is far more than any bench has.
+        QByteArray text;
+        QString why;
+        if (!ReadSmallFile(from, 1 << 20, &text, &why)) return Fail(error, QStringLiteral("cannot read %1: %2").arg(from, why));
         QHash<QString, QString> map;
         int lineNo = 0;
-        for (const QByteArray& raw : f.readAll().split('\n')) {
+        for (const QByteArray& raw : text.split('\n')) {
             ++lineNo;
             const QString line = QString::fromUtf8(raw).trimmed();
             if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
@@ -397,6 +400,23 @@ QByteArray RecordPair(const TCliPlan& plan, const TPairResult& pair, qint64 dura
         e.role = i == 0 ? QStringLiteral("A") : QStringLiteral("B");
         const TMemoryBytes& image = images[size_t(i)];
         e.unitAddress = Address(image[config_layout::kOffAddress] | image[config_layout::kOffAddress + 1] << 8);
+        rows.push_back(e);
+    }
+    return Store(rows);
+}
+
+QByteArray RecordLinkTest(const QStringList& ports, const QDateTime& started, qint64 durationMs, const QString& outcome,
+                          int exitStatus, const QString& reason)
+{
+    if (!g_options.enabled) return {};
+    TRecordEntries rows;
+    for (const QString& port : ports) {
+        TRecordEntry e = EntryFor(QStringLiteral("link-test"), port);
+        e.timeUtc = started;
+        e.outcome = outcome;
+        e.exitStatus = exitStatus;
+        e.error = reason;
+        e.durationMs = durationMs;
         rows.push_back(e);
     }
     return Store(rows);

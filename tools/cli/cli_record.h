@@ -5,6 +5,7 @@
 // history command. The options are taken out of the command line before the
 // common parse, so the other commands' rules stay where they are.
 #include <QByteArray>
+#include <QDateTime>
 #include <QHash>
 #include <QStringList>
 #include <vector>
@@ -51,3 +52,7 @@ TMemoryBlock ImageForPort(const TMemoryBlock& image, const QString& port);
 // The rows of a finished run stored; what the station must be told, for stderr.
 QByteArray RecordResults(const TCliPlan& plan, const std::vector<TPortResult>& results);
 QByteArray RecordPair(const TCliPlan& plan, const TPairResult& pair, qint64 durationMs);
+// A link test's rows, one per port, as the panel records them: outcome
+// "ok", "failed", "stopped" or "lost", and the reason in words.
+QByteArray RecordLinkTest(const QStringList& ports, const QDateTime& started, qint64 durationMs, const QString& outcome,
+                          int exitStatus, const QString& reason);

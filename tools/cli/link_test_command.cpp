@@ -5,10 +5,16 @@
 #include <QJsonDocument>
 #include <cstdio>
 
+#include <QDateTime>
+#include <QElapsedTimer>
+
 #include "common/atomic_file.h"
-#include "tools/cli/cli_commands.h"
-#include "tools/cli/cli_options.h"
 #include "module/link_frame.h"
+#include "serial/port_list.h"
+#include "tools/cli/cli_commands.h"
+#include "tools/cli/cli_files.h"
+#include "tools/cli/cli_options.h"
+#include "tools/cli/cli_record.h"
 #include "tools/cli/scan_command.h"
 
 namespace {
@@ -29,6 +35,7 @@ void Print(FILE* f, const QString& text)
 QString LiveLine(const TLinkTestResult& r)
 {
     QString line = QStringLiteral("%1 s").arg(r.seconds, 5, 'f', 1);
+    // While running, frames that are overdue count as lost.
     for (const auto& d : r.directions)
         line += QStringLiteral("  %1: %2/%3, PER %4 %, %5 B/s")
                     .arg(d.name)
@@ -91,7 +98,8 @@ bool ParseLinkTestOptions(const QStringList& args, TLinkTestOptions* out, QStrin
             q.loopback = true;
         } else if (name == QLatin1String("--port")) {
             if (!take(&v) || v.isEmpty()) return Fail(error, QStringLiteral("--port needs a device path"));
-            if (ports.contains(v)) return Fail(error, QStringLiteral("--port %1 is given twice").arg(v));
+            for (const QString& p : ports)
+                if (SameSerialDevice(p, v)) return Fail(error, QStringLiteral("--port %1 and --port %2 are one device; give each device once").arg(p, v));
             ports << v;
         } else if (name == QLatin1String("--seconds")) {
             if (!number(0.1, 864000, &q.seconds)) return Fail(error, QStringLiteral("--seconds needs 0.1 to 864000"));
@@ -127,6 +135,10 @@ bool ParseLinkTestOptions(const QStringList& args, TLinkTestOptions* out, QStrin
         } else if (name == QLatin1String("--flow")) {
             q.portA.flowItem = item({QStringLiteral("rtscts"), QStringLiteral("dtrdsr"), QStringLiteral("xonxoff"), QStringLiteral("none")});
             if (q.portA.flowItem < 0) return Fail(error, QStringLiteral("--flow needs rtscts, dtrdsr, xonxoff or none"));
+            // XON and XOFF are bytes a frame may hold: the line would eat them.
+            if (q.portA.flowItem == 2)
+                return Fail(error, QStringLiteral("link-test cannot use --flow xonxoff: its frames are binary and may "
+                                                  "hold the XON and XOFF bytes; use rtscts, dtrdsr or none"));
         } else if (name == QLatin1String("--data")) {
             q.portA.dataItem = item({QStringLiteral("8"), QStringLiteral("7")});
             if (q.portA.dataItem < 0) return Fail(error, QStringLiteral("--data needs 8 or 7"));
@@ -152,6 +164,8 @@ bool ParseLinkTestOptions(const QStringList& args, TLinkTestOptions* out, QStrin
         return Fail(error, QStringLiteral("--direction goes with two ports"));
     // A 7-bit line cannot carry the frames' binary bytes.
     if (q.portA.dataItem == 1) return Fail(error, QStringLiteral("link-test needs 8 data bits: its frames are binary"));
+    if (ports.size() == 2 && SameSerialDevice(ports[0], ports[1]))
+        return Fail(error, QStringLiteral("--port %1 and --port %2 are one device; give each device once").arg(ports[0], ports[1]));
     q.portA.port = ports.value(0);
     q.portB = ports.value(1);
     *out = o;
@@ -177,17 +191,40 @@ QString LinkTestUsage()
         "  --min-throughput BPS  pass when each direction carries at least BPS payload\n"
         "                      bytes per second (default 0)\n"
         "  --rf-rate BPS       the modules' RF data rate, for the share of it (76800)\n"
-        "  --csv FILE          write the per-second figures\n"
+        "  --csv FILE          write the per-second figures (checked before anything is sent)\n"
         "  --json              the summary as one JSON object\n"
-        "Live figures go to stderr while it is a terminal. Exit status: 0 passed;\n"
-        "1 failed a threshold or nothing arrived; 2 usage; 3 a port did not open.\n");
+        "  --record URL, --no-record   the production record, as for the other commands:\n"
+        "                      a row per port (outcome ok, failed, stopped or lost)\n"
+        "  --flow              rtscts, dtrdsr or none: xonxoff cannot carry binary frames\n"
+        "Live figures go to stderr while it is a terminal. Each direction is judged on\n"
+        "its own. Exit status:\n"
+        "  0 passed\n"
+        "  1 failed: a direction's packet error rate or throughput, nothing arrived,\n"
+        "    or the line held by flow control\n"
+        "  2 usage (nothing was sent)\n"
+        "  3 a port did not open\n"
+        "  5 stopped before its end (Ctrl-C, SIGTERM): not judged\n"
+        "  6 a port went away during the run: not judged\n");
 }
 
-int RunLinkTestCommand(const QStringList& args)
+int LinkTestExitStatus(TLinkVerdict v)
 {
+    switch (v) {
+    case TLinkVerdict::Passed: return cli_exit::Ok;
+    case TLinkVerdict::Stopped: return cli_exit::Stopped;
+    case TLinkVerdict::Lost: return cli_exit::PortLost;
+    case TLinkVerdict::NotRun: return cli_exit::PortFailed;
+    default: return cli_exit::ModuleFailed;
+    }
+}
+
+int RunLinkTestCommand(const QStringList& given)
+{
+    QStringList args = given;
     TLinkTestOptions o;
+    TCliRecordOptions record;
     QString error;
-    if (!ParseLinkTestOptions(args, &o, &error)) {
+    if (!ExtractRecordOptions(&args, &record, &error) || !ParseLinkTestOptions(args, &o, &error)) {
         Print(stderr, QStringLiteral("tarnwick-cli: %1\n\n%2").arg(error, LinkTestUsage()));
         return cli_exit::Usage;
     }
@@ -195,12 +232,21 @@ int RunLinkTestCommand(const QStringList& args)
         Print(stdout, LinkTestUsage());
         return cli_exit::Ok;
     }
+    // Every input is checked before the first frame goes out.
+    if (!o.csv.isEmpty() && !CheckOutputWritable(o.csv, &error)) {
+        Print(stderr, QStringLiteral("tarnwick-cli: %1\n").arg(error));
+        return cli_exit::Usage;
+    }
+    SetCliRecordOptions(record);
     InstallAbortOnInterrupt();
     const bool live = !o.quiet && isatty(STDERR_FILENO);
+    const QDateTime started = QDateTime::currentDateTimeUtc();
+    QElapsedTimer timer;
+    timer.start();
     TLinkTest test(o.request);
     test.Start();
     bool stopped = false;
-    while (!test.WaitFinished(500)) {
+    while (!test.WaitFinished(live ? 500 : 100)) {
         if (AbortWasRequested() && !stopped) {
             stopped = true;
             test.Stop();
@@ -209,14 +255,17 @@ int RunLinkTestCommand(const QStringList& args)
     }
     if (live) Print(stderr, QStringLiteral("\n"));
     const TLinkTestResult r = test.Result();
+    const int status = LinkTestExitStatus(r.verdict);
     if (!o.csv.isEmpty()) {
         QString e;
-        if (!WriteFileAtomically(o.csv, r.ToCsv(), &e)) Print(stderr, QStringLiteral("tarnwick-cli: %1\n").arg(e));
+        if (!WritePrivateFileAtomically(o.csv, r.ToCsv(), &e)) Print(stderr, QStringLiteral("tarnwick-cli: %1\n").arg(e));
     }
     if (o.json)
         Print(stdout, QString::fromUtf8(QJsonDocument(r.ToJson(o.request)).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
     else
         Print(stdout, r.SummaryLines().join(QLatin1Char('\n')) + QLatin1Char('\n'));
-    if (!r.portError.isEmpty()) return cli_exit::PortFailed;
-    return r.passed ? cli_exit::Ok : cli_exit::ModuleFailed;
+    QStringList ports{o.request.portA.port};
+    if (!o.request.loopback) ports << o.request.portB;
+    Print(stderr, QString::fromLocal8Bit(RecordLinkTest(ports, started, timer.elapsed(), LinkVerdictOutcome(r.verdict), status, r.Reason())));
+    return status;
 }

@@ -19,6 +19,8 @@ bool IsLinkTestCommand(const QStringList& args);
 // args without the program name; false with *error on a usage error.
 bool ParseLinkTestOptions(const QStringList& args, TLinkTestOptions* out, QString* error);
 QString LinkTestUsage();
-// Runs the test and prints; returns the exit status (0 passed, 1 failed or
-// nothing arrived, 2 usage, 3 a port did not open).
+// The exit status of a verdict: 0 passed, 1 failed, 3 a port did not open,
+// 5 stopped, 6 a port went away (2: usage, before the run).
+int LinkTestExitStatus(TLinkVerdict v);
+// Runs the test, prints and records; returns the exit status.
 int RunLinkTestCommand(const QStringList& args);

@@ -104,11 +104,66 @@ double AirCapacityBytesPerSecond(int rfBps)
     return kAirMaxPayload * 1e6 / double(AirTimeUs(kAirMaxPayload, rfBps));
 }
 
+namespace {
+
+// A folder only this user can enter: ours, a real folder (no link), no
+// group or other bits.
+bool PrivateFolder(const std::string& dir, std::string* why)
+{
+    struct stat st {};
+    if (::lstat(dir.c_str(), &st) != 0) {
+        *why = dir + ": " + std::strerror(errno);
+        return false;
+    }
+    if (!S_ISDIR(st.st_mode)) *why = dir + " is not a folder";
+    else if (st.st_uid != ::geteuid()) *why = dir + " belongs to another user";
+    else if (st.st_mode & 077) *why = dir + " is open to other users (it must be mode 0700)";
+    return why->empty();
+}
+
+std::string TemporaryAirFolder()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    return std::string(tmp && *tmp == '/' ? tmp : "/tmp") + "/tarnwick-air-" + std::to_string(::geteuid());
+}
+
+// The peer at the other end of a Unix socket runs as this user.
+bool SameUser(int fd)
+{
+    ucred cred {};
+    socklen_t size = sizeof cred;
+    return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &size) == 0 && cred.uid == ::geteuid();
+}
+
+}  // namespace
+
+std::string AirFolder()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    std::string why;
+    if (runtime && *runtime == '/' && PrivateFolder(runtime, &why)) return runtime;
+    return TemporaryAirFolder();
+}
+
+bool PrepareAirFolder(std::string* folder, std::string* error)
+{
+    *folder = AirFolder();
+    if (::mkdir(folder->c_str(), 0700) != 0 && errno != EEXIST) {
+        if (error) *error = "cannot make the air's folder " + *folder + ": " + std::strerror(errno);
+        return false;
+    }
+    std::string why;
+    if (!PrivateFolder(*folder, &why)) {
+        if (error) *error = "the air's folder is not private: " + why + "; remove it and start again";
+        return false;
+    }
+    return true;
+}
+
 std::string AirSocketPath(const std::string& name)
 {
-    const char* dir = std::getenv("XDG_RUNTIME_DIR");
-    if (dir && *dir) return std::string(dir) + "/tarnwick-air-" + name;
-    return "/tmp/tarnwick-air-" + std::to_string(::getuid()) + "-" + name;
+    const std::string dir = AirFolder();
+    return dir == TemporaryAirFolder() ? dir + "/" + name : dir + "/tarnwick-air-" + name;
 }
 
 struct TAirLink::Impl {
@@ -185,6 +240,10 @@ void TAirLink::Impl::Rendezvous(Clock::time_point now)
     int fd = ::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) return;
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        if (!SameUser(fd)) {  // a listener of another user is no module of ours
+            ::close(fd);
+            return;
+        }
         peerFd = fd;
         std::lock_guard<std::mutex> lock(m);
         peerUp = true;
@@ -233,8 +292,10 @@ void TAirLink::Impl::AcceptPeer()
     for (;;) {
         const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (fd < 0) return;
-        if (peerFd >= 0) {
-            ::close(fd);  // an air carries one pair
+        // An air carries one pair, and only of this user's modules: the
+        // configuration memories it reads hold the key.
+        if (peerFd >= 0 || !SameUser(fd)) {
+            ::close(fd);
             continue;
         }
         peerFd = fd;
@@ -416,6 +477,12 @@ bool TAirLink::Start(std::string* error)
     d_->wakeRead = fds[0];
     d_->wakeWrite = fds[1];
     if (!d_->opt.loopback && !d_->opt.name.empty()) {
+        std::string folder;
+        if (!PrepareAirFolder(&folder, error)) {
+            CloseFd(d_->wakeRead);
+            CloseFd(d_->wakeWrite);
+            return false;
+        }
         d_->path = AirSocketPath(d_->opt.name);
         if (d_->path.size() >= sizeof(sockaddr_un{}.sun_path)) {
             if (error) *error = "the air's socket path is too long: " + d_->path;

@@ -45,8 +45,16 @@ bool MakesPair(const TAirIdentity& a, const TAirIdentity& b);
 int64_t AirTimeUs(int payload, int rfBps);
 // Serial bytes per second the air carries with full packets.
 double AirCapacityBytesPerSecond(int rfBps);
-// The socket path for an air name: $XDG_RUNTIME_DIR/tarnwick-air-NAME, or
-// /tmp/tarnwick-air-UID-NAME without a runtime directory.
+// Where the airs' sockets live: a folder only this user can enter, so no
+// other user reaches a module (or its key) over the air. The runtime folder
+// $XDG_RUNTIME_DIR when it is private, else $TMPDIR/tarnwick-air-UID
+// (/tmp without TMPDIR), made 0700 and checked to be this user's own.
+std::string AirFolder();
+// Makes the folder when missing; false with *error when it is not private
+// (another user's, open to others, a link).
+bool PrepareAirFolder(std::string* folder, std::string* error);
+// The socket path for an air name: AirFolder()/tarnwick-air-NAME in the
+// runtime folder, AirFolder()/NAME in the temporary one.
 std::string AirSocketPath(const std::string& name);
 
 struct TAirOptions {

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <random>
 
 namespace {
 
@@ -19,10 +20,17 @@ bool Fail(std::string* error, const std::string& what, int e)
 template <size_t N>
 TImageLoad ReadExactly(const std::string& path, std::array<uint8_t, N>* out, const char* what, std::string* error)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Not blocking, and only a regular file: a FIFO or a device is refused at once.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
         if (errno == ENOENT) return TImageLoad::Missing;
         Fail(error, "cannot open " + path, errno);
+        return TImageLoad::Failed;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (error) *error = path + " is not a regular file";
+        ::close(fd);
         return TImageLoad::Failed;
     }
     std::array<uint8_t, N> buf;
@@ -71,8 +79,15 @@ bool LoadConfigMemory(const std::string& path, TConfigMemory* memory, std::strin
 
 bool SaveModuleImage(const std::string& path, const TModuleImage& image, std::string* error)
 {
-    const std::string tmp = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    // The image holds the key: owner only, through a temporary file of our
+    // own (exclusive, never one someone placed there, nor a link).
+    std::string tmp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        tmp = path + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(std::random_device{}());
+        fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd < 0) return Fail(error, "cannot create " + tmp, errno);
     size_t done = 0;
     while (done < image.size()) {
