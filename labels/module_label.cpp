@@ -129,10 +129,16 @@ void PaintLabel(QPainter& painter, const TLabelContent& content, const QRcode& c
     QFontMetricsF bigMetrics(big);
     painter.drawText(QPointF(textLeft, y + bigMetrics.ascent()), address);
     y += bigMetrics.height() + 0.3 * mm;
+    // One size for the small lines: the largest at which each fits, not
+    // below 60 % (a longer line is cut short).
+    QFont font = FittingFont(lines.first(), linePx, linePx * 0.6, textWidth, false);
     for (const QString& line : lines) {
-        QFont font = FittingFont(line, linePx, linePx * 0.6, textWidth, false);
-        painter.setFont(font);
-        QFontMetricsF metrics(font);
+        const QFont fitting = FittingFont(line, font.pixelSize(), linePx * 0.6, textWidth, false);
+        if (fitting.pixelSize() < font.pixelSize()) font = fitting;
+    }
+    painter.setFont(font);
+    const QFontMetricsF metrics(font);
+    for (const QString& line : lines) {
         painter.drawText(QPointF(textLeft, y + metrics.ascent()), metrics.elidedText(line, Qt::ElideRight, textWidth));
         y += metrics.height() * 1.05;
     }
