@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include "labels/module_label.h"
+#include "labels/station_label.h"
 
 namespace {
 
@@ -142,6 +143,36 @@ private slots:
         const QByteArray pdf = ReadAll(files.pdf);
         QTRY_COMPARE_WITH_TIMEOUT(ReadAll(Path(QStringLiteral("out/label.pdf"))), pdf, 60000);
         QVERIFY(ReadAll(Path(QStringLiteral("log/error_log"))).contains("media=Custom.62x29mm"));
+    }
+
+    // The station's label step with a printer and no labels folder: printed,
+    // nothing kept; a printer that fails makes the step fail with its name.
+    void stationStepPrintsWithoutKeepingFiles()
+    {
+        TStationLabelRequest request;
+        request.unitAddress = QStringLiteral("0101");
+        request.rowId = QStringLiteral("77");
+        request.station = QStringLiteral("bench-2");
+        TStationLabelSetup setup;
+        setup.printer = QStringLiteral("Labels");
+        setup.profileName = QStringLiteral("Line 3");
+        setup.profile.mode = 4;
+        setup.profile.masterSlave = 1;
+        const TLabelContent content = StationLabelContent(request, setup);
+        QCOMPARE(content.rowId, 77);
+        QCOMPARE(content.mode, QStringLiteral("AT Command"));
+        QCOMPARE(content.role, QStringLiteral("Point B"));
+
+        QFile::remove(Path(QStringLiteral("out/label.pdf")));
+        TStationLabelOutcome out = MakeStationLabel(request, setup);
+        QVERIFY2(out.ok, qPrintable(out.error));
+        QCOMPARE(out.file, QString());
+        QTRY_VERIFY_WITH_TIMEOUT(ReadAll(Path(QStringLiteral("out/label.pdf"))).startsWith("%PDF-"), 60000);
+
+        setup.printer = QStringLiteral("Nowhere");
+        out = MakeStationLabel(request, setup);
+        QVERIFY(!out.ok);
+        QVERIFY2(out.error.startsWith(QStringLiteral("cannot print on Nowhere: ")), qPrintable(out.error));
     }
 
     void printingFailuresAreReported_data()
