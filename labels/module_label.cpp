@@ -183,17 +183,18 @@ QString TLabelSize::ToText() const
 QString LabelQrText(const TLabelContent& content)
 {
     QString text = QStringLiteral("TARNWICK UNIT %1").arg(content.unitAddress);
-    if (content.rowId >= 0) text += QStringLiteral(" ROW %1").arg(content.rowId);
+    if (!content.rowId.isEmpty()) text += QStringLiteral(" ROW %1").arg(content.rowId);
     return text;
 }
 
 QString LabelFileName(const TLabelContent& content)
 {
+    static const QRegularExpression unsafe(QStringLiteral("[^0-9A-Za-z_-]"));
     QString unit = content.unitAddress;
-    unit.replace(QRegularExpression(QStringLiteral("[^0-9A-Za-z_-]")), QStringLiteral("_"));
+    unit.replace(unsafe, QStringLiteral("_"));
     if (unit.isEmpty()) unit = QStringLiteral("none");
     QString name = QStringLiteral("unit-") + unit;
-    if (content.rowId >= 0) name += QStringLiteral("-row-%1").arg(content.rowId);
+    if (!content.rowId.isEmpty()) name += QStringLiteral("-row-") + QString(content.rowId).replace(unsafe, QStringLiteral("_"));
     return name;
 }
 

@@ -35,7 +35,7 @@ struct TLabelContent {
     QString role;         // "Point A", "Point B"; empty when not a pair
     QDate date;           // invalid: today
     QString station;      // the station's name
-    qint64 rowId = -1;    // the record's row id; -1 when none
+    QString rowId;        // the record's row id (a UUID); empty when none
 };
 
 // Where WriteLabel put the label.
@@ -44,11 +44,11 @@ struct TLabelFiles {
     QString pdf;
 };
 
-// The text the QR code holds: "TARNWICK UNIT 0A07 ROW 123" (without
-// " ROW n" when there is no row id). A scanner's text finds the row.
+// The text the QR code holds: "TARNWICK UNIT 0A07 ROW <row id>" (without
+// " ROW ..." when there is no row id). A scanner's text finds the row.
 QString LabelQrText(const TLabelContent& content);
 
-// A file name (no folder, no suffix) for the label: "unit-0A07-row-123",
+// A file name (no folder, no suffix) for the label: "unit-0A07-row-<row id>",
 // "unit-0A07" without a row id; characters unsafe in a file name replaced.
 QString LabelFileName(const TLabelContent& content);
 

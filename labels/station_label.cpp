@@ -24,9 +24,7 @@ TLabelContent StationLabelContent(const TStationLabelRequest& request, const TSt
     c.role = Item(powerup::MasterSlaveItems(), setup.profile.masterSlave);
     c.date = (request.timeUtc.isValid() ? request.timeUtc.toLocalTime() : QDateTime::currentDateTime()).date();
     c.station = request.station;
-    bool number = false;
-    const qint64 row = request.rowId.toLongLong(&number);
-    c.rowId = number ? row : -1;
+    c.rowId = request.rowId;
     return c;
 }
 

@@ -134,7 +134,7 @@ private slots:
         TLabelContent content;
         content.unitAddress = QStringLiteral("0A07");
         content.profileName = QStringLiteral("Line 3");
-        content.rowId = 42;
+        content.rowId = QStringLiteral("42");
         TLabelFiles files;
         QCOMPARE(WriteLabel(content, {}, Path(QStringLiteral("labels")), LabelFileName(content), &files), QString());
         QString job;
@@ -159,7 +159,7 @@ private slots:
         setup.profile.mode = 4;
         setup.profile.masterSlave = 1;
         const TLabelContent content = StationLabelContent(request, setup);
-        QCOMPARE(content.rowId, 77);
+        QCOMPARE(content.rowId, QStringLiteral("77"));
         QCOMPARE(content.mode, QStringLiteral("AT Command"));
         QCOMPARE(content.role, QStringLiteral("Point B"));
 

@@ -17,7 +17,7 @@ Q_DECLARE_METATYPE(TLabelSize)
 
 namespace {
 
-TLabelContent Content(const QString& unit, qint64 row, const QString& profile = QStringLiteral("Line 3 point B"))
+TLabelContent Content(const QString& unit, const QString& row, const QString& profile = QStringLiteral("Line 3 point B"))
 {
     TLabelContent c;
     c.unitAddress = unit;
@@ -58,11 +58,12 @@ private slots:
         QTest::addColumn<TLabelContent>("content");
         QTest::addColumn<TLabelSize>("size");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("62x29") << Content(QStringLiteral("0A07"), 123) << TLabelSize{} << "TARNWICK UNIT 0A07 ROW 123";
-        QTest::newRow("long profile, large row") << Content(QStringLiteral("FFFE"), 9876543210, QString(80, QLatin1Char('W')))
+        QTest::newRow("62x29") << Content(QStringLiteral("0A07"), QStringLiteral("5f0c6d1e-8a3b-4c2d-9e7f-1a2b3c4d5e6f")) << TLabelSize{}
+                           << "TARNWICK UNIT 0A07 ROW 5f0c6d1e-8a3b-4c2d-9e7f-1a2b3c4d5e6f";
+        QTest::newRow("long profile, large row") << Content(QStringLiteral("FFFE"), QStringLiteral("9876543210"), QString(80, QLatin1Char('W')))
                                                  << TLabelSize{} << "TARNWICK UNIT FFFE ROW 9876543210";
-        QTest::newRow("no row id") << Content(QStringLiteral("0100"), -1) << TLabelSize{} << "TARNWICK UNIT 0100";
-        QTest::newRow("small roll") << Content(QStringLiteral("0101"), 7) << TLabelSize{25, 12} << "TARNWICK UNIT 0101 ROW 7";
+        QTest::newRow("no row id") << Content(QStringLiteral("0100"), QString()) << TLabelSize{} << "TARNWICK UNIT 0100";
+        QTest::newRow("small roll") << Content(QStringLiteral("0101"), QStringLiteral("7")) << TLabelSize{25, 12} << "TARNWICK UNIT 0101 ROW 7";
     }
     void qrCodeReadsBackAsUnitAndRow()
     {
@@ -100,7 +101,7 @@ private slots:
         std::vector<std::thread> threads;
         for (int i = 0; i < 6; ++i)
             threads.emplace_back([&, i] {
-                const TLabelContent c = Content(QStringLiteral("01%1").arg(i, 2, 10, QLatin1Char('0')), 100 + i);
+                const TLabelContent c = Content(QStringLiteral("01%1").arg(i, 2, 10, QLatin1Char('0')), QString::number(100 + i));
                 errors[size_t(i)] = WriteLabel(c, {}, dir.path(), LabelFileName(c));
             });
         for (auto& t : threads) t.join();
@@ -118,7 +119,7 @@ private slots:
         QFile f(file);
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.close();
-        const QString error = WriteLabel(Content(QStringLiteral("0A07"), 1), {}, file + QStringLiteral("/labels"), QStringLiteral("x"));
+        const QString error = WriteLabel(Content(QStringLiteral("0A07"), QStringLiteral("1")), {}, file + QStringLiteral("/labels"), QStringLiteral("x"));
         QVERIFY2(error.contains(QStringLiteral("cannot be made")), qPrintable(error));
         QCOMPARE(QDir(dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList{QStringLiteral("plain-file")});
     }
