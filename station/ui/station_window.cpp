@@ -68,7 +68,7 @@ TStationTile::TStationTile(QWidget* parent) : QFrame(parent)
 {
     setObjectName(QStringLiteral("StationTile"));
     setFocusPolicy(Qt::StrongFocus);  // Tab reaches each tile; a screen reader reads its name
-    setMinimumSize(240, 160);
+    setFixedSize(280, 190);
     Headline = new QLabel(this);
     QFont big = Headline->font();
     big.setPointSizeF(big.pointSizeF() * 2.6);
@@ -77,7 +77,7 @@ TStationTile::TStationTile(QWidget* parent) : QFrame(parent)
     Headline->setAlignment(Qt::AlignCenter);
     Detail = new QLabel(this);
     QFont detail = Detail->font();
-    detail.setPointSizeF(detail.pointSizeF() * 1.3);
+    detail.setPointSizeF(detail.pointSizeF() * 1.4);
     detail.setBold(true);
     Detail->setFont(detail);
     Detail->setAlignment(Qt::AlignCenter);
