@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -52,6 +54,8 @@ struct TStation::Impl {
         bool present = false;
         bool running = false;
         bool hadModule = false;
+        bool settling = false;
+        bool used = false;  // has had a module: shown as a tile
         TSocketView view;
         QString lastFailedRow;  // the try a module plugged next in its place repeats
         TStopFlag stop;         // the module's run (pulled, StopNow)
@@ -158,7 +162,7 @@ struct TStation::Impl {
     }
 
     // Watcher thread: plugs and unplugs handed to the sockets.
-    void WatchLoop()
+    void WatchLoop(const std::vector<TFolderChange>& present)
     {
         auto hand = [this](const std::vector<TFolderChange>& changes) {
             std::lock_guard<std::mutex> lock(m_);
@@ -178,7 +182,7 @@ struct TStation::Impl {
             }
             cv_.notify_all();
         };
-        hand(watch_.Present());
+        hand(present);
         for (;;) {
             {
                 std::lock_guard<std::mutex> lock(m_);
@@ -202,6 +206,18 @@ struct TStation::Impl {
             }
             if (closing_) return;
             s.plugPending = false;
+            // A new entry is opened once it has stayed settleMs (udev sets the
+            // device up meanwhile; a link under a passing name is gone by then).
+            s.settling = true;
+            s.stop.Reset();
+            lock.unlock();
+            s.stop.Sleep(setup.settleMs);
+            lock.lock();
+            s.settling = false;
+            if (closing_ || !s.present || !taking_) {
+                cv_.notify_all();
+                continue;
+            }
             Begin(s);
             lock.unlock();
             RunModule(s);
@@ -277,6 +293,7 @@ struct TStation::Impl {
     {
         s.running = true;
         s.hadModule = true;
+        s.used = true;
         ++running_;
         s.stop.Reset();
         if (stopNow_) s.stop.Request();
@@ -296,8 +313,6 @@ struct TStation::Impl {
             redoOf = s.lastFailedRow;
         }
         Emit(s, TStationEvent::Plugged);
-        // udev (or whoever made the entry) sets the device up meanwhile.
-        if (!s.fixed) s.stop.Sleep(setup.settleMs);
 
         TRecordEntry row = NewRecordEntry(setup.programVersion, QStringLiteral("program-config"));
         TStationModuleResult r;
@@ -309,6 +324,8 @@ struct TStation::Impl {
         TMemoryBytes written{};
         bool wrote = false;
         bool portFailed = false;
+        bool hungUp = false;
+        QString portError;
 
         auto fail = [&](const QString& error) {
             r.ok = false;
@@ -327,8 +344,13 @@ struct TStation::Impl {
                     port.OpenPort();
                     TModuleSession session(port, &s.stop);
                     RunSteps(s, session, obs, r, row, written, wrote);
-                } catch (const EComPort&) {
+                } catch (const EComPort& e) {
+                    // EIO: the line hung up, as a pulled adapter's does.
                     portFailed = true;
+                    hungUp = e.SystemError() == EIO;
+                    portError = EComPort::ErrorText(e.PortError());
+                    if (e.SystemError() > 0)
+                        portError += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(e.SystemError())));
                 }
             }
             try {
@@ -344,8 +366,10 @@ struct TStation::Impl {
         if (!r.ok && r.error.isEmpty()) {
             r.failedStep = obs.Current();
             const QString step = StationStepName(r.failedStep);
-            if (pulled || portFailed)
+            if (pulled || hungUp)
                 r.error = QStringLiteral("pulled during %1: plug it again").arg(step);
+            else if (portFailed)
+                r.error = QStringLiteral("the port failed during %1: %2: plug it again").arg(step, portError);
             else if (s.stop.Requested())
                 r.error = QStringLiteral("stopped during %1: plug it again").arg(step);
             else
@@ -457,7 +481,7 @@ struct TStation::Impl {
     {
         if (running_) return false;
         for (const auto& s : sockets_)
-            if (s->plugPending && taking_) return false;
+            if ((s->plugPending && taking_) || s->settling) return false;
         return true;
     }
 
@@ -524,7 +548,8 @@ bool TStation::Start(QString* error, QStringList* warnings)
     d_->started_ = true;
     d_->clock_.start();
     for (const QString& port : fixed) d_->AddSocket(port, port, true);
-    if (d_->watching_) d_->watcher_ = std::thread([this] { d_->WatchLoop(); });
+    // What is plugged already counts as plugged now.
+    if (d_->watching_) d_->watcher_ = std::thread([this, present = d_->watch_.Present()] { d_->WatchLoop(present); });
     return true;
 }
 
@@ -589,6 +614,7 @@ std::vector<TSocketView> TStation::Sockets() const
 {
     std::lock_guard<std::mutex> lock(d_->m_);
     std::vector<TSocketView> out;
-    for (const auto& s : d_->sockets_) out.push_back(s->view);
+    for (const auto& s : d_->sockets_)
+        if (s->used) out.push_back(s->view);
     return out;
 }

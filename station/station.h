@@ -65,7 +65,7 @@ public:
     bool WaitIdle(int timeoutMs);
 
     TStationSums Sums() const;
-    // Every socket seen so far, in the order they appeared: the tiles.
+    // Every socket that has had a module, in the order they appeared: the tiles.
     std::vector<TSocketView> Sockets() const;
 
 private:
