@@ -16,6 +16,7 @@
 #include "module/session.h"
 #include "record/image_hash.h"
 #include "record/production_record.h"
+#include "record/unit_reservation.h"
 #include "serial/com_port.h"
 #include "serial/port_list.h"
 #include "station/folder_watch.h"
@@ -35,12 +36,6 @@ QString StationStepName(TStationStep step)
     return {};
 }
 
-namespace {
-
-QString Address(int value) { return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper(); }
-
-}  // namespace
-
 struct TStation::Impl {
     struct TSocket {
         int index = 0;
@@ -57,7 +52,8 @@ struct TStation::Impl {
         bool settling = false;
         bool used = false;  // has had a module: shown as a tile
         TSocketView view;
-        QString lastFailedRow;  // the try a module plugged next in its place repeats
+        QString lastFailedRow;      // the try a module plugged next in its place repeats
+        QString lastFailedAddress;  // and the address it had reserved, given to that redo
         TStopFlag stop;         // the module's run (pulled, StopNow)
     };
 
@@ -307,17 +303,18 @@ struct TStation::Impl {
     {
         QElapsedTimer timer;
         timer.start();
-        QString redoOf;
+        QString redoOf, again;
         {
             std::lock_guard<std::mutex> lock(m_);
             redoOf = s.lastFailedRow;
+            again = s.lastFailedAddress;
         }
         Emit(s, TStationEvent::Plugged);
 
         TRecordEntry row = NewRecordEntry(setup.programVersion, QStringLiteral("program-config"));
         TStationModuleResult r;
         r.port = s.path;
-        r.byId = s.fixed ? QString() : s.name;
+        r.byId = s.fixed ? QString() : s.path;
         r.rowId = row.rowId;
         r.redoOf = redoOf;
         TSocketObserver obs(*this, s);
@@ -343,7 +340,7 @@ struct TStation::Impl {
                     SetUpPort(port, s.path);
                     port.OpenPort();
                     TModuleSession session(port, &s.stop);
-                    RunSteps(s, session, obs, r, row, written, wrote);
+                    RunSteps(s, session, obs, r, again, written, wrote);
                 } catch (const EComPort& e) {
                     // EIO: the line hung up, as a pulled adapter's does.
                     portFailed = true;
@@ -381,6 +378,7 @@ struct TStation::Impl {
             if (r.ok) obs.Step(TStationStep::Record);
             row.port = s.path;
             row.portById = s.fixed ? PortByIdName(s.path) : s.path;
+            row.redoOf = r.redoOf;
             row.usbSerial = PortUsbSerial(s.path);
             row.profile = setup.profileName;
             row.unitAddress = r.unitAddress;
@@ -393,7 +391,7 @@ struct TStation::Impl {
             row.exitStatus = r.ok ? 0 : 1;
             row.error = r.error;
             row.durationMs = timer.elapsed();
-            r.recordNotice = record.Store(row, redoOf);
+            r.recordNotice = record.Store(row);
         }
         if (r.ok && setup.label) {
             obs.Step(TStationStep::Label);
@@ -422,6 +420,9 @@ struct TStation::Impl {
             --running_;
             (r.ok ? sums_.passed : sums_.failed)++;
             s.lastFailedRow = r.ok ? QString() : r.rowId;
+            // A failure at the label leaves a module that is programmed and recorded: no redo.
+            if (r.failedStep == TStationStep::Label) s.lastFailedRow.clear();
+            s.lastFailedAddress = s.lastFailedRow.isEmpty() ? QString() : r.unitAddress;
             s.view.state = r.ok ? TSocketState::Passed : TSocketState::Failed;
             s.view.step = r.ok ? TStationStep::None : r.failedStep;
             s.view.percent = r.ok ? 100 : s.view.percent;
@@ -433,7 +434,7 @@ struct TStation::Impl {
 
     // Check, Read Config, Program Config with verify. r.ok only when all passed.
     void RunSteps(TSocket& s, TModuleSession& session, TSocketObserver& obs, TStationModuleResult& r,
-                  const TRecordEntry& row, TMemoryBytes& written, bool& wrote)
+                  const QString& again, TMemoryBytes& written, bool& wrote)
     {
         if (!session.Communication_Check(obs)) return;
         obs.Step(TStationStep::ReadConfig);
@@ -445,22 +446,25 @@ struct TStation::Impl {
         if (!setup.reprogram && held >= 0) {
             TMemoryBytes expected = setup.image;
             SetImageUnitAddress(expected, held);
-            if (expected == before.bytes && record.Given(Address(held))) {
+            if (expected == before.bytes && record.Given(UnitAddressText(held))) {
                 r.ok = true;
                 r.alreadyProgrammed = true;
-                r.unitAddress = Address(held);
+                r.unitAddress = UnitAddressText(held);
                 return;
             }
         }
 
         obs.Step(TStationStep::ProgramConfig);
-        QString address, error;
-        if (!record.Reserve(r.byId, row.rowId, &address, &error)) {
+        TStationRecord::TReservation reserved;
+        QString error;
+        if (!record.Reserve(s.path, r.byId, again, &reserved, &error)) {
             r.failedStep = TStationStep::ProgramConfig;
             r.error = QStringLiteral("no unit address: %1").arg(error);
             return;
         }
+        const QString address = reserved.address;
         r.unitAddress = address;
+        if (!reserved.redoOf.isEmpty()) r.redoOf = reserved.redoOf;
         written = setup.image;
         SetImageUnitAddress(written, address.toInt(nullptr, 16));
         wrote = true;

@@ -203,7 +203,7 @@ private slots:
         const TStationModuleResult& redo = results[1];
         QVERIFY2(redo.ok, qPrintable(redo.error));
         QCOMPARE(redo.redoOf, failed.rowId);
-        QVERIFY(redo.unitAddress != failed.unitAddress);  // the failed try's address is never given again
+        QCOMPARE(redo.unitAddress, failed.unitAddress);  // a redo: the same socket and address
 
         const TRecordEntries rows = Rows();
         QCOMPARE(int(rows.size()), 2);
@@ -211,6 +211,7 @@ private slots:
         QCOMPARE(rows[0].outcome, QStringLiteral("failed"));
         QVERIFY(rows[0].error.contains(QLatin1String("during Program Config")));
         QCOMPARE(rows[1].outcome, QStringLiteral("ok"));
+        QCOMPARE(rows[1].redoOf, failed.rowId);
         QCOMPARE(station_->Sums().failed, 1);
         QCOMPARE(station_->Sums().passed, 1);
     }
