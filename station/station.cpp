@@ -600,6 +600,13 @@ void TStation::Run(TStopFlag* stop)
     }
 }
 
+bool TStation::WaitEnded(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(d_->m_);
+    return d_->cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [this] { return !d_->taking_ && !d_->running_; });
+}
+
 bool TStation::WaitIdle(int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(d_->m_);

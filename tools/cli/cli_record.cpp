@@ -192,8 +192,8 @@ bool ExtractRecordOptions(QStringList* args, TCliRecordOptions* out, QString* er
         if (!o.unitFrom.isEmpty()) return Fail(error, QStringLiteral("history takes no --unit-address-from"));
         if (!ParseHistory(rest, &o, error)) return false;
         rest.clear();
-    } else if (!o.unitFrom.isEmpty() && command != QLatin1String("program-config")) {
-        return Fail(error, QStringLiteral("--unit-address-from goes with program-config"));
+    } else if (!o.unitFrom.isEmpty() && command != QLatin1String("program-config") && command != QLatin1String("station")) {
+        return Fail(error, QStringLiteral("--unit-address-from goes with program-config and station"));
     }
     *args = rest;
     *out = o;
