@@ -5,9 +5,6 @@
 // the line options, --port and --json are the common ones.
 #include <QString>
 #include <QStringList>
-#include <functional>
-
-#include "station/station_events.h"
 
 struct TCliPlan;
 struct TCliRecordOptions;
@@ -24,12 +21,6 @@ struct TStationCliOptions {
 // Takes the station's options out of args. False with *error on a usage error.
 bool ExtractStationOptions(QStringList* args, TStationCliOptions* out, QString* error);
 QString StationUsage();
-
-// The label step for --labels/--print; null when neither is given or no
-// label library is linked. Set by the program that can draw labels.
-using TStationLabelMaker = std::function<std::function<TStationLabelOutcome(const TStationLabelRequest&)>(
-    const TCliPlan& plan, const TStationCliOptions& options, QString* error)>;
-void SetStationLabelMaker(TStationLabelMaker maker);
 
 // Runs the station until Ctrl-C (a second one stops the running modules)
 // and prints its events and summary; the exit status: 0 every module
