@@ -143,7 +143,7 @@ TRound RunRound(const std::string& exe, int sockets, int delayMs, const QTempora
     const QString staging = base + QStringLiteral("/staging"), watched = base + QStringLiteral("/by-id");
     QDir().mkpath(staging);
     QDir().mkpath(watched);
-    std::vector<TModuleProcess> modules(size_t(sockets));
+    std::vector<TModuleProcess> modules(static_cast<size_t>(sockets));
     for (int i = 0; i < sockets; ++i) {
         const std::string link = (staging + QStringLiteral("/usb-Tarnwick_%1-if00").arg(i)).toStdString();
         if (!modules[size_t(i)].Start(exe, link, delayMs)) {
