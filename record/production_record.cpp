@@ -22,11 +22,7 @@ namespace {
 const char* const kTable = "production_record";
 const char* const kPending = "pending_shared";  // local rows waiting for the shared record
 
-// Fixed-width UTC text: sorts as time in either database.
-QString TimeText(const QDateTime& t)
-{
-    return t.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
-}
+QString TimeText(const QDateTime& t) { return RecordTimeText(t); }
 
 QString NextConnectionName(const char* kind)
 {
@@ -66,11 +62,41 @@ QStringList MigrationStep(int version, bool postgres)
         if (!postgres) s << QStringLiteral("CREATE TABLE pending_shared (%1, %2)").arg(id, ColumnsDdl());
         return s;
     }
+    case 2: {
+        // A run id per tool run or panel session, a redo's link to the failed
+        // try it repeats, a pair row's role; the questions a line asks get an
+        // index; the unit addresses given so far become reservations (an
+        // address two runs both got is reserved once).
+        QStringList s;
+        for (const char* table : {"production_record", "pending_shared"}) {
+            if (postgres && qstrcmp(table, "pending_shared") == 0) continue;
+            for (const char* column : {"run_id", "redo_of", "role"})
+                s << QStringLiteral("ALTER TABLE %1 ADD COLUMN %2 TEXT NOT NULL DEFAULT ''")
+                         .arg(QLatin1String(table), QLatin1String(column));
+        }
+        if (postgres)
+            s << QStringLiteral("ALTER TABLE production_record ALTER COLUMN time_utc TYPE timestamptz "
+                                "USING time_utc::timestamptz");
+        for (const char* column : {"outcome", "port", "port_by_id", "unit_address", "run_id", "redo_of"})
+            s << QStringLiteral("CREATE INDEX production_record_%1 ON production_record (%1)").arg(QLatin1String(column));
+        s << QStringLiteral("CREATE TABLE unit_reservation (unit_address TEXT NOT NULL PRIMARY KEY, "
+                            "state TEXT NOT NULL, run_id TEXT NOT NULL DEFAULT '', station TEXT NOT NULL DEFAULT '', "
+                            "user_name TEXT NOT NULL DEFAULT '', port TEXT NOT NULL DEFAULT '', "
+                            "port_by_id TEXT NOT NULL DEFAULT '', time_utc %1 NOT NULL, "
+                            "row_id TEXT NOT NULL DEFAULT '')")
+                 .arg(postgres ? QStringLiteral("timestamptz") : QStringLiteral("TEXT"))
+          << QStringLiteral("INSERT INTO unit_reservation (unit_address, state, station, user_name, port, port_by_id, "
+                            "time_utc, row_id) SELECT unit_address, CASE WHEN MAX(CASE WHEN outcome = 'ok' THEN 1 "
+                            "ELSE 0 END) = 1 THEN 'used' ELSE 'failed' END, MIN(station), MIN(user_name), MIN(port), "
+                            "MIN(port_by_id), MIN(time_utc), MAX(row_id) FROM production_record "
+                            "WHERE unit_address <> '' GROUP BY unit_address");
+        return s;
+    }
     default:
         return {};
     }
 }
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // The last connection to close would checkpoint the WAL into the file and
 // sync it, three syncs for every tool run. Instead a run appends to the WAL
@@ -171,6 +197,27 @@ QString InsertSql(const QString& table)
         .arg(table, RecordColumns().join(QLatin1Char(',')), marks.join(QLatin1Char(',')));
 }
 
+// The reservations of the stored rows' unit addresses end with their outcome
+// (in the rows' transaction).
+bool MarkReservations(QSqlDatabase& db, const TRecordEntries& rows, QString* error)
+{
+    QSqlQuery q(db);
+    bool prepared = false;
+    for (const TRecordEntry& e : rows) {
+        if (e.unitAddress.isEmpty() || e.runId.isEmpty()) continue;
+        if (!prepared && !q.prepare(QStringLiteral("UPDATE unit_reservation SET state = ?, row_id = ? "
+                                                   "WHERE unit_address = ? AND run_id = ? AND state = 'reserved'")))
+            return (*error = q.lastError().text(), false);
+        prepared = true;
+        q.bindValue(0, QLatin1String(e.Failed() ? unit_state::kFailed : unit_state::kUsed));
+        q.bindValue(1, e.rowId);
+        q.bindValue(2, e.unitAddress);
+        q.bindValue(3, e.runId);
+        if (!q.exec()) return (*error = q.lastError().text(), false);
+    }
+    return true;
+}
+
 bool InsertRows(QSqlDatabase& db, const QString& table, const TRecordEntries& rows, QString* error)
 {
     QSqlQuery q(db);
@@ -191,12 +238,19 @@ bool InsertRows(QSqlDatabase& db, const QString& table, const TRecordEntries& ro
     return true;
 }
 
+// PostgreSQL keeps the time as timestamptz, SQLite as fixed-width UTC text.
+QDateTime TimeFrom(const QVariant& v)
+{
+    if (v.metaType().id() == QMetaType::QDateTime) return v.toDateTime().toUTC();
+    return QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
+}
+
 TRecordEntry EntryFrom(const QSqlQuery& q)
 {
     TRecordEntry e;
     int i = 0;
     e.rowId = q.value(i++).toString();
-    e.timeUtc = QDateTime::fromString(q.value(i++).toString(), Qt::ISODateWithMs);
+    e.timeUtc = TimeFrom(q.value(i++));
     e.station = q.value(i++).toString();
     e.user = q.value(i++).toString();
     e.programVersion = q.value(i++).toString();
@@ -216,6 +270,9 @@ TRecordEntry EntryFrom(const QSqlQuery& q)
     e.durationMs = q.value(i++).toLongLong();
     e.pairId = q.value(i++).toString();
     e.unitAddress = q.value(i++).toString();
+    e.runId = q.value(i++).toString();
+    e.redoOf = q.value(i++).toString();
+    e.role = q.value(i++).toString();
     return e;
 }
 
@@ -262,6 +319,11 @@ QString UserName()
 
 }  // namespace
 
+QString RecordTimeText(const QDateTime& t)
+{
+    return t.toUTC().toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzzZ"));
+}
+
 const QStringList& RecordColumns()
 {
     static const QStringList columns{
@@ -271,7 +333,8 @@ const QStringList& RecordColumns()
         QStringLiteral("operation"),       QStringLiteral("profile"),        QStringLiteral("image_sha256"),
         QStringLiteral("key_fingerprint"), QStringLiteral("verified"),       QStringLiteral("differences"),
         QStringLiteral("outcome"),         QStringLiteral("exit_status"),    QStringLiteral("error"),
-        QStringLiteral("duration_ms"),     QStringLiteral("pair_id"),        QStringLiteral("unit_address")};
+        QStringLiteral("duration_ms"),     QStringLiteral("pair_id"),        QStringLiteral("unit_address"),
+        QStringLiteral("run_id"),          QStringLiteral("redo_of"),        QStringLiteral("role")};
     return columns;
 }
 
@@ -299,6 +362,9 @@ QString RecordValue(const TRecordEntry& e, int column)
     case 18: return QString::number(e.durationMs);
     case 19: return e.pairId;
     case 20: return e.unitAddress;
+    case 21: return e.runId;
+    case 22: return e.redoOf;
+    case 23: return e.role;
     default: return {};
     }
 }
@@ -312,7 +378,14 @@ TRecordEntry NewRecordEntry(const QString& programVersion, const QString& operat
     e.user = UserName();
     e.programVersion = programVersion;
     e.operation = operation;
+    e.runId = RecordRunId();
     return e;
+}
+
+QString RecordRunId()
+{
+    static const QString id = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    return id;
 }
 
 // ---------------------------------------------------------------- TProductionRecord
@@ -429,7 +502,8 @@ bool TProductionRecord::StoreLocal(const TRecordEntries& rows, const char* table
     QSqlQuery q(db);
     // Takes the write lock at once, so no two writers deadlock upgrading.
     if (!Exec(q, QStringLiteral("BEGIN IMMEDIATE"), &error_)) return false;
-    if (!InsertRows(db, QLatin1String(table), rows, &error_)) {
+    if (!InsertRows(db, QLatin1String(table), rows, &error_) ||
+        (qstrcmp(table, kTable) == 0 && !MarkReservations(db, rows, &error_))) {
         q.exec(QStringLiteral("ROLLBACK"));
         return false;
     }
@@ -461,7 +535,8 @@ bool TProductionRecord::StoreShared(const TRecordEntries& rows)
         db.close();
         return false;
     }
-    if (!InsertRows(db, QLatin1String(kTable), rows, &error_) || !db.commit()) {
+    if (!InsertRows(db, QLatin1String(kTable), rows, &error_) || !MarkReservations(db, rows, &error_) ||
+        !db.commit()) {
         if (error_.isEmpty()) error_ = db.lastError().text();
         db.rollback();
         // A connection that failed mid-way is opened anew next time.
@@ -577,26 +652,11 @@ bool TProductionRecord::Select(const TRecordQuery& query, TRecordEntries* out, Q
     return SelectRows(db, QLatin1String(kTable), query, out, error);
 }
 
-bool TProductionRecord::NextUnitAddress(QString* next, QString* error)
+bool TProductionRecord::OpenWriter(QString* connection, bool* postgres, QString* error)
 {
-    // Fixed-width upper-case hex: the text maximum is the number's.
-    const QString sql = QStringLiteral("SELECT COALESCE(MAX(unit_address), '') FROM %1 WHERE unit_address <> ''");
-    QStringList highest;
-    auto read = [&](const QString& connection, const char* table) {
-        QSqlQuery q(QSqlDatabase::database(connection, false));
-        if (!Exec(q, sql.arg(QLatin1String(table)), error) || !q.next()) return false;
-        highest << q.value(0).toString();
-        return true;
-    };
-    if (shared_) {
-        if (!OpenShared()) return (*error = QStringLiteral("%1 cannot be reached: %2").arg(Describe(), error_), false);
-        if (!read(sharedName_, kTable)) return false;
-    }
-    if (!OpenLocal()) return (*error = error_, false);
-    if (!read(localName_, shared_ ? kPending : kTable)) return false;
-    int top = 0;
-    for (const QString& h : highest) top = std::max(top, h.toInt(nullptr, 16));
-    if (top >= 0xFFFF) return (*error = QStringLiteral("the record already gave unit address FFFF"), false);
-    *next = QStringLiteral("%1").arg(top + 1, 4, 16, QLatin1Char('0')).toUpper();
-    return true;
+    *postgres = shared_;
+    *connection = shared_ ? sharedName_ : localName_;
+    if (shared_ ? OpenShared() : OpenLocal()) return true;
+    *error = shared_ ? QStringLiteral("%1 cannot be reached: %2").arg(Describe(), error_) : error_;
+    return false;
 }

@@ -14,6 +14,7 @@
 class QSqlDatabase;
 
 #include "record/record_entry.h"
+#include "record/unit_reservation.h"
 
 struct TRecordQuery {
     QDateTime since;      // invalid: from the start
@@ -64,9 +65,16 @@ public:
     // set (and reachable), else from the local file.
     bool Select(const TRecordQuery& query, TRecordEntries* out, QString* error);
 
-    // The unit address after the highest one the record gave (4 hex digits);
-    // "0001" when it gave none. False with *error when the record cannot be read.
-    bool NextUnitAddress(QString* next, QString* error);
+    // Reserves one unit address per request, all in one transaction, in the
+    // record rows go to (a shared record must be reachable). False with
+    // *error and nothing reserved when any of them cannot be given. See
+    // record/unit_reservation.h.
+    bool ReserveUnitAddresses(const std::vector<TUnitRequest>& requests, std::vector<TUnitReservation>* out,
+                              QString* error);
+    // Ends a reservation of runId: "used" (ok) or "failed", with the row of
+    // the try when there is one. Append() does this by itself for a row that
+    // carries its unit address and run id; this is for a try that leaves no row.
+    bool MarkUnitAddress(const QString& address, const QString& runId, bool ok, const QString& rowId, QString* error);
 
     QString LastError() const { return error_; }
 
@@ -77,6 +85,8 @@ private:
     void TrimWal(QSqlDatabase& db);
     bool StoreShared(const TRecordEntries& rows);
     int SendPendingRows(QString* error);
+    // The database that takes rows (shared or local), opened; its kind.
+    bool OpenWriter(QString* connection, bool* postgres, QString* error);
 
     QString location_;
     QString localPath_;
@@ -90,5 +100,7 @@ private:
 
 // The column names of the record, in the order of the exports.
 const QStringList& RecordColumns();
+// A time as the record keeps it: fixed-width UTC text, which sorts as time.
+QString RecordTimeText(const QDateTime& t);
 // A row's value for a column of RecordColumns().
 QString RecordValue(const TRecordEntry& e, int column);

@@ -28,11 +28,16 @@ struct TRecordEntry {
     qint64 durationMs = 0;
     QString pairId;          // shared by the two rows of a pair
     QString unitAddress;     // the unit address given to this module, 4 hex digits
+    QString runId;           // one per tool run or panel session: a batch's rows share it
+    QString redoOf;          // the row id of the failed try this row repeats (same port and unit address)
+    QString role;            // a pair's row: "A" (Point A) or "B" (Point B)
 
     bool Failed() const { return outcome != QLatin1String("ok"); }
 };
 
 using TRecordEntries = std::vector<TRecordEntry>;
 
-// A new row with its id, the time now, this station, this user.
+// A new row with its id, the time now, this station, this user, this run.
 TRecordEntry NewRecordEntry(const QString& programVersion, const QString& operation);
+// This process's run id (made once): a tool run or a panel session.
+QString RecordRunId();

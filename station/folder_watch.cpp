@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QSet>
 #include <cerrno>
 #include <cstring>
@@ -40,10 +41,13 @@ bool TFolderWatch::Add(const QString& dir, QString* error)
     return true;
 }
 
-bool TFolderWatch::IsDevice(const QString& path) const
+QString TFolderWatch::Identity(const QString& path) const
 {
     struct stat st;
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISCHR(st.st_mode);
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode)) return {};
+    // The device and, for a link, where it leads: a pty's number comes back
+    // for the next pty, its link's target path alike.
+    return QStringLiteral("%1:%2").arg(qulonglong(st.st_rdev)).arg(QFileInfo(path).symLinkTarget());
 }
 
 std::vector<TFolderChange> TFolderWatch::Present()
@@ -53,8 +57,9 @@ std::vector<TFolderChange> TFolderWatch::Present()
         const QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
         for (const QString& name : names) {
             const QString path = dir + QLatin1Char('/') + name;
-            if (known_.contains(path) || !IsDevice(path)) continue;
-            known_.insert(path, true);
+            const QString id = Identity(path);
+            if (known_.contains(path) || id.isEmpty()) continue;
+            known_.insert(path, id);
             out.push_back({path, name, true});
         }
     }
@@ -100,14 +105,16 @@ std::vector<TFolderChange> TFolderWatch::Wait(int settleMs)
     }
     for (const QString& path : order) {
         const bool was = known_.contains(path);
-        const bool is = IsDevice(path);
+        const QString id = Identity(path);
         const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-        if (was && (!is || touched.value(path))) {
+        // Made anew in the quiet time: a new plug when it leads elsewhere now
+        // (the first look may have seen it already).
+        if (was && (id.isEmpty() || (touched.value(path) && id != known_.value(path)))) {
             known_.remove(path);
             out.push_back({path, name, false});
         }
-        if (is && !known_.contains(path)) {
-            known_.insert(path, true);
+        if (!id.isEmpty() && !known_.contains(path)) {
+            known_.insert(path, id);
             out.push_back({path, name, true});
         }
     }

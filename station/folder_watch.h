@@ -33,10 +33,11 @@ public:
     void Wake();
 
 private:
-    bool IsDevice(const QString& path) const;
+    // Empty when path does not lead to a character device.
+    QString Identity(const QString& path) const;
 
     int fd_ = -1;
     int wakeFd_ = -1;
     QHash<int, QString> dirs_;   // watch descriptor -> folder
-    QHash<QString, bool> known_; // entry paths taken as plugged
+    QHash<QString, QString> known_; // entry paths taken as plugged -> their Identity
 };

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <cerrno>
+#include <cstring>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -14,6 +16,7 @@
 #include "module/session.h"
 #include "record/image_hash.h"
 #include "record/production_record.h"
+#include "record/unit_reservation.h"
 #include "serial/com_port.h"
 #include "serial/port_list.h"
 #include "station/folder_watch.h"
@@ -33,12 +36,6 @@ QString StationStepName(TStationStep step)
     return {};
 }
 
-namespace {
-
-QString Address(int value) { return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper(); }
-
-}  // namespace
-
 struct TStation::Impl {
     struct TSocket {
         int index = 0;
@@ -52,8 +49,11 @@ struct TStation::Impl {
         bool present = false;
         bool running = false;
         bool hadModule = false;
+        bool settling = false;
+        bool used = false;  // has had a module: shown as a tile
         TSocketView view;
-        QString lastFailedRow;  // the try a module plugged next in its place repeats
+        QString lastFailedRow;      // the try a module plugged next in its place repeats
+        QString lastFailedAddress;  // and the address it had reserved, given to that redo
         TStopFlag stop;         // the module's run (pulled, StopNow)
     };
 
@@ -158,7 +158,7 @@ struct TStation::Impl {
     }
 
     // Watcher thread: plugs and unplugs handed to the sockets.
-    void WatchLoop()
+    void WatchLoop(const std::vector<TFolderChange>& present)
     {
         auto hand = [this](const std::vector<TFolderChange>& changes) {
             std::lock_guard<std::mutex> lock(m_);
@@ -178,7 +178,7 @@ struct TStation::Impl {
             }
             cv_.notify_all();
         };
-        hand(watch_.Present());
+        hand(present);
         for (;;) {
             {
                 std::lock_guard<std::mutex> lock(m_);
@@ -202,6 +202,18 @@ struct TStation::Impl {
             }
             if (closing_) return;
             s.plugPending = false;
+            // A new entry is opened once it has stayed settleMs (udev sets the
+            // device up meanwhile; a link under a passing name is gone by then).
+            s.settling = true;
+            s.stop.Reset();
+            lock.unlock();
+            s.stop.Sleep(setup.settleMs);
+            lock.lock();
+            s.settling = false;
+            if (closing_ || !s.present || !taking_) {
+                cv_.notify_all();
+                continue;
+            }
             Begin(s);
             lock.unlock();
             RunModule(s);
@@ -277,6 +289,7 @@ struct TStation::Impl {
     {
         s.running = true;
         s.hadModule = true;
+        s.used = true;
         ++running_;
         s.stop.Reset();
         if (stopNow_) s.stop.Request();
@@ -290,25 +303,26 @@ struct TStation::Impl {
     {
         QElapsedTimer timer;
         timer.start();
-        QString redoOf;
+        QString redoOf, again;
         {
             std::lock_guard<std::mutex> lock(m_);
             redoOf = s.lastFailedRow;
+            again = s.lastFailedAddress;
         }
         Emit(s, TStationEvent::Plugged);
-        // udev (or whoever made the entry) sets the device up meanwhile.
-        if (!s.fixed) s.stop.Sleep(setup.settleMs);
 
         TRecordEntry row = NewRecordEntry(setup.programVersion, QStringLiteral("program-config"));
         TStationModuleResult r;
         r.port = s.path;
-        r.byId = s.fixed ? QString() : s.name;
+        r.byId = s.fixed ? QString() : s.path;
         r.rowId = row.rowId;
         r.redoOf = redoOf;
         TSocketObserver obs(*this, s);
         TMemoryBytes written{};
         bool wrote = false;
         bool portFailed = false;
+        bool hungUp = false;
+        QString portError;
 
         auto fail = [&](const QString& error) {
             r.ok = false;
@@ -326,9 +340,14 @@ struct TStation::Impl {
                     SetUpPort(port, s.path);
                     port.OpenPort();
                     TModuleSession session(port, &s.stop);
-                    RunSteps(s, session, obs, r, row, written, wrote);
-                } catch (const EComPort&) {
+                    RunSteps(s, session, obs, r, again, written, wrote);
+                } catch (const EComPort& e) {
+                    // EIO: the line hung up, as a pulled adapter's does.
                     portFailed = true;
+                    hungUp = e.SystemError() == EIO;
+                    portError = EComPort::ErrorText(e.PortError());
+                    if (e.SystemError() > 0)
+                        portError += QStringLiteral(" (%1)").arg(QString::fromLocal8Bit(std::strerror(e.SystemError())));
                 }
             }
             try {
@@ -344,8 +363,10 @@ struct TStation::Impl {
         if (!r.ok && r.error.isEmpty()) {
             r.failedStep = obs.Current();
             const QString step = StationStepName(r.failedStep);
-            if (pulled || portFailed)
+            if (pulled || hungUp)
                 r.error = QStringLiteral("pulled during %1: plug it again").arg(step);
+            else if (portFailed)
+                r.error = QStringLiteral("the port failed during %1: %2: plug it again").arg(step, portError);
             else if (s.stop.Requested())
                 r.error = QStringLiteral("stopped during %1: plug it again").arg(step);
             else
@@ -357,6 +378,7 @@ struct TStation::Impl {
             if (r.ok) obs.Step(TStationStep::Record);
             row.port = s.path;
             row.portById = s.fixed ? PortByIdName(s.path) : s.path;
+            row.redoOf = r.redoOf;
             row.usbSerial = PortUsbSerial(s.path);
             row.profile = setup.profileName;
             row.unitAddress = r.unitAddress;
@@ -369,7 +391,7 @@ struct TStation::Impl {
             row.exitStatus = r.ok ? 0 : 1;
             row.error = r.error;
             row.durationMs = timer.elapsed();
-            r.recordNotice = record.Store(row, redoOf);
+            r.recordNotice = record.Store(row);
         }
         if (r.ok && setup.label) {
             obs.Step(TStationStep::Label);
@@ -398,6 +420,9 @@ struct TStation::Impl {
             --running_;
             (r.ok ? sums_.passed : sums_.failed)++;
             s.lastFailedRow = r.ok ? QString() : r.rowId;
+            // A failure at the label leaves a module that is programmed and recorded: no redo.
+            if (r.failedStep == TStationStep::Label) s.lastFailedRow.clear();
+            s.lastFailedAddress = s.lastFailedRow.isEmpty() ? QString() : r.unitAddress;
             s.view.state = r.ok ? TSocketState::Passed : TSocketState::Failed;
             s.view.step = r.ok ? TStationStep::None : r.failedStep;
             s.view.percent = r.ok ? 100 : s.view.percent;
@@ -409,7 +434,7 @@ struct TStation::Impl {
 
     // Check, Read Config, Program Config with verify. r.ok only when all passed.
     void RunSteps(TSocket& s, TModuleSession& session, TSocketObserver& obs, TStationModuleResult& r,
-                  const TRecordEntry& row, TMemoryBytes& written, bool& wrote)
+                  const QString& again, TMemoryBytes& written, bool& wrote)
     {
         if (!session.Communication_Check(obs)) return;
         obs.Step(TStationStep::ReadConfig);
@@ -421,22 +446,25 @@ struct TStation::Impl {
         if (!setup.reprogram && held >= 0) {
             TMemoryBytes expected = setup.image;
             SetImageUnitAddress(expected, held);
-            if (expected == before.bytes && record.Given(Address(held))) {
+            if (expected == before.bytes && record.Given(UnitAddressText(held))) {
                 r.ok = true;
                 r.alreadyProgrammed = true;
-                r.unitAddress = Address(held);
+                r.unitAddress = UnitAddressText(held);
                 return;
             }
         }
 
         obs.Step(TStationStep::ProgramConfig);
-        QString address, error;
-        if (!record.Reserve(r.byId, row.rowId, &address, &error)) {
+        TStationRecord::TReservation reserved;
+        QString error;
+        if (!record.Reserve(s.path, r.byId, again, &reserved, &error)) {
             r.failedStep = TStationStep::ProgramConfig;
             r.error = QStringLiteral("no unit address: %1").arg(error);
             return;
         }
+        const QString address = reserved.address;
         r.unitAddress = address;
+        if (!reserved.redoOf.isEmpty()) r.redoOf = reserved.redoOf;
         written = setup.image;
         SetImageUnitAddress(written, address.toInt(nullptr, 16));
         wrote = true;
@@ -457,7 +485,7 @@ struct TStation::Impl {
     {
         if (running_) return false;
         for (const auto& s : sockets_)
-            if (s->plugPending && taking_) return false;
+            if ((s->plugPending && taking_) || s->settling) return false;
         return true;
     }
 
@@ -524,7 +552,8 @@ bool TStation::Start(QString* error, QStringList* warnings)
     d_->started_ = true;
     d_->clock_.start();
     for (const QString& port : fixed) d_->AddSocket(port, port, true);
-    if (d_->watching_) d_->watcher_ = std::thread([this] { d_->WatchLoop(); });
+    // What is plugged already counts as plugged now.
+    if (d_->watching_) d_->watcher_ = std::thread([this, present = d_->watch_.Present()] { d_->WatchLoop(present); });
     return true;
 }
 
@@ -571,6 +600,13 @@ void TStation::Run(TStopFlag* stop)
     }
 }
 
+bool TStation::WaitEnded(int timeoutMs)
+{
+    std::unique_lock<std::mutex> lock(d_->m_);
+    return d_->cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [this] { return !d_->taking_ && !d_->running_; });
+}
+
 bool TStation::WaitIdle(int timeoutMs)
 {
     std::unique_lock<std::mutex> lock(d_->m_);
@@ -589,6 +625,7 @@ std::vector<TSocketView> TStation::Sockets() const
 {
     std::lock_guard<std::mutex> lock(d_->m_);
     std::vector<TSocketView> out;
-    for (const auto& s : d_->sockets_) out.push_back(s->view);
+    for (const auto& s : d_->sockets_)
+        if (s->used) out.push_back(s->view);
     return out;
 }

@@ -60,12 +60,15 @@ public:
     // every running module has finished, or until stop is requested (then as
     // StopNow). The runner's job body: station.Run(stop).
     void Run(TStopFlag* stop = nullptr);
+    // Blocks until the station has been stopped and every running module has
+    // finished, at most timeoutMs. True when it has.
+    bool WaitEnded(int timeoutMs);
     // Blocks until no module runs and none waits to be opened, at most
     // timeoutMs. True when idle (tests, benchmarks).
     bool WaitIdle(int timeoutMs);
 
     TStationSums Sums() const;
-    // Every socket seen so far, in the order they appeared: the tiles.
+    // Every socket that has had a module, in the order they appeared: the tiles.
     std::vector<TSocketView> Sockets() const;
 
 private:

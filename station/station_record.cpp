@@ -2,8 +2,11 @@
 
 #include <QFile>
 #include <QRegularExpression>
+#include <algorithm>
 
 #include "record/production_record.h"
+#include "record/unit_reservation.h"
+#include "serial/port_list.h"
 
 namespace {
 
@@ -18,8 +21,6 @@ bool IsHexAddress(const QString& v)
     static const QRegularExpression re(QStringLiteral("^[0-9A-Fa-f]{1,4}$"));
     return re.match(v).hasMatch();
 }
-
-QString Address(int value) { return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper(); }
 
 }  // namespace
 
@@ -51,7 +52,7 @@ bool ParseUnitAddressPlan(const QString& value, TUnitAddressPlan* plan, QString*
             return Fail(error, QStringLiteral("%1 line %2: needs a device name and a unit address (4 hex digits)")
                                    .arg(value)
                                    .arg(lineNo));
-        plan->byName.insert(parts[0], Address(parts[1].toInt(nullptr, 16)));
+        plan->byName.insert(parts[0], UnitAddressText(parts[1].toInt(nullptr, 16)));
     }
     return true;
 }
@@ -67,46 +68,71 @@ bool TProductionStationRecord::Prepare(QString* error)
 {
     std::lock_guard<std::mutex> lock(m_);
     given_.clear();
-    if (plan_.kind == TUnitAddressPlan::Next && !enabled_)
-        return Fail(error, QStringLiteral("--unit-address-from next reads the record: not with --no-record"));
-    if (enabled_) {
-        // The addresses the record gave to modules that passed.
-        TProductionRecord record(location_);
-        TRecordEntries rows;
-        QString e;
-        if (!record.Select({}, &rows, &e)) return Fail(error, QStringLiteral("the record cannot be read: %1").arg(e));
-        for (const TRecordEntry& row : rows)
-            if (!row.unitAddress.isEmpty() && !row.Failed() && row.operation == QLatin1String("program-config"))
-                given_.insert(row.unitAddress.toUpper(), row.rowId);
+    next_ = plan_.first;
+    if (!enabled_) {
+        if (plan_.kind == TUnitAddressPlan::Next)
+            return Fail(error, QStringLiteral("--unit-address-from next reads the record: not with --no-record"));
+        return true;
     }
-    if (plan_.kind == TUnitAddressPlan::From) next_ = plan_.first;
-    if (plan_.kind == TUnitAddressPlan::Next) {
-        TProductionRecord record(location_);
-        QString next;
-        if (!record.NextUnitAddress(&next, error)) return false;
-        next_ = next.toInt(nullptr, 16);
-    }
+    // The addresses the record gave to modules that passed.
+    TProductionRecord record(location_);
+    TRecordEntries rows;
+    QString e;
+    if (!record.Select({}, &rows, &e)) return Fail(error, QStringLiteral("the record cannot be read: %1").arg(e));
+    for (const TRecordEntry& row : rows)
+        if (!row.unitAddress.isEmpty() && !row.Failed() && row.operation == QLatin1String("program-config"))
+            given_.insert(row.unitAddress.toUpper(), row.rowId);
     return true;
 }
 
-bool TProductionStationRecord::Reserve(const QString& byId, const QString& rowId, QString* address, QString* error)
+bool TProductionStationRecord::Reserve(const QString& port, const QString& byId, const QString& again,
+                                       TReservation* out, QString* error)
 {
-    std::lock_guard<std::mutex> lock(m_);
-    switch (plan_.kind) {
-    case TUnitAddressPlan::None:
-        return Fail(error, QStringLiteral("no unit address: give --unit-address-from"));
-    case TUnitAddressPlan::File: {
-        const QString a = plan_.byName.value(byId);
-        if (a.isEmpty()) return Fail(error, QStringLiteral("the unit address file names no address for %1").arg(byId));
-        *address = a;
+    TUnitRequest request;
+    request.port = port;
+    request.portById = byId.isEmpty() ? PortByIdName(port) : byId;
+    if (!again.isEmpty()) {
+        request.from = TUnitFrom::Exact;
+        request.address = again.toInt(nullptr, 16);
+    } else {
+        switch (plan_.kind) {
+        case TUnitAddressPlan::None:
+            return Fail(error, QStringLiteral("no unit address: give --unit-address-from"));
+        case TUnitAddressPlan::File: {
+            const QString name = byId.isEmpty() ? port : byId.mid(byId.lastIndexOf(QLatin1Char('/')) + 1);
+            QString a = plan_.byName.value(name);
+            if (a.isEmpty()) a = plan_.byName.value(port);
+            if (a.isEmpty()) return Fail(error, QStringLiteral("the unit address file gives no address for %1").arg(name));
+            request.from = TUnitFrom::Exact;
+            request.address = a.toInt(nullptr, 16);
+            break;
+        }
+        case TUnitAddressPlan::From:
+            request.from = TUnitFrom::Start;
+            request.address = plan_.first;
+            break;
+        case TUnitAddressPlan::Next:
+            request.from = TUnitFrom::Next;
+            break;
+        }
+    }
+    if (!enabled_) {
+        // No record to hold the reservations: this process hands them out.
+        std::lock_guard<std::mutex> lock(m_);
+        int a = request.address;
+        if (request.from == TUnitFrom::Start) {
+            a = std::max(next_, request.address);
+            if (a > 0xFFFF) return Fail(error, QStringLiteral("the unit addresses are used up (past FFFF)"));
+            next_ = a + 1;
+        }
+        *out = {UnitAddressText(a), QString()};
         return true;
     }
-    default:
-        if (next_ < 0 || next_ > 0xFFFF) return Fail(error, QStringLiteral("the unit addresses are used up (past FFFF)"));
-        *address = Address(next_++);
-        (void)rowId;
-        return true;
-    }
+    TProductionRecord record(location_);
+    std::vector<TUnitReservation> got;
+    if (!record.ReserveUnitAddresses({request}, &got, error) || got.empty()) return false;
+    *out = {got[0].address, got[0].redoOf};
+    return true;
 }
 
 bool TProductionStationRecord::Given(const QString& address)
@@ -115,17 +141,14 @@ bool TProductionStationRecord::Given(const QString& address)
     return given_.contains(address.toUpper());
 }
 
-QString TProductionStationRecord::Store(const TRecordEntry& row, const QString& redoOf)
+QString TProductionStationRecord::Store(const TRecordEntry& row)
 {
-    (void)redoOf;
     {
         std::lock_guard<std::mutex> lock(m_);
         if (!row.Failed() && !row.unitAddress.isEmpty() && row.operation == QLatin1String("program-config"))
             given_.insert(row.unitAddress.toUpper(), row.rowId);
     }
     if (!enabled_) return {};
-    // One record object per call: its connections belong to this thread.
     TProductionRecord record(location_);
-    const TRecordResult r = record.Append({row});
-    return r.notice;
+    return record.Append({row}).notice;
 }

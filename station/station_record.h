@@ -15,18 +15,25 @@
 class TStationRecord {
 public:
     virtual ~TStationRecord() = default;
-    // Reserves the module's unit address for the row rowId (4 hex digits in
-    // *address). byId: the watched entry's name (a file of addresses maps
-    // those), empty for a fixed port. False with *error when none can be
-    // given: the module is failed before anything is written.
-    virtual bool Reserve(const QString& byId, const QString& rowId, QString* address, QString* error) = 0;
+    struct TReservation {
+        QString address;  // 4 hex digits
+        QString redoOf;   // the failed try on this port that this one repeats, empty for none
+    };
+    // Reserves the module's unit address, never handed out twice. port: the
+    // device path; byId: the watched entry's name (a file of addresses maps
+    // those), empty for a fixed port; again: the address of the failed try
+    // this module repeats in its socket (empty for none), taken again. False
+    // with *error when none can be given: the module is failed before
+    // anything is written.
+    virtual bool Reserve(const QString& port, const QString& byId, const QString& again, TReservation* out,
+                         QString* error) = 0;
     // Whether the record gave address to a module that passed: a module that
     // already holds the profile with it is not written to again.
     virtual bool Given(const QString& address) = 0;
-    // Stores a row; redoOf: the row of the failed try it repeats (empty for
-    // none). Returns what the station should be told (rows kept locally,
-    // not stored), empty when it was stored as asked.
-    virtual QString Store(const TRecordEntry& row, const QString& redoOf) = 0;
+    // Stores a row (which ends its address's reservation: used or failed).
+    // Returns what the station should be told (rows kept locally, not
+    // stored), empty when it was stored as asked.
+    virtual QString Store(const TRecordEntry& row) = 0;
 };
 
 // Where the addresses come from: "0100" (that one and up), "next" (after
@@ -40,8 +47,9 @@ struct TUnitAddressPlan {
 bool ParseUnitAddressPlan(const QString& value, TUnitAddressPlan* plan, QString* error);
 
 // The record of this machine or a shared one (TProductionRecord, one per
-// calling thread). Addresses come from the plan, reserved under a lock of
-// this process.
+// call, so one per calling thread). Addresses come from the plan, each
+// reserved in the record in a transaction of its own; without the record
+// (--no-record) under a lock of this process.
 class TProductionStationRecord : public TStationRecord {
 public:
     // location as TProductionRecord takes it; enabled false: no rows (--no-record).
@@ -50,15 +58,16 @@ public:
     // Reads what the plan needs from the record ("next"). False with *error.
     bool Prepare(QString* error);
 
-    bool Reserve(const QString& byId, const QString& rowId, QString* address, QString* error) override;
+    bool Reserve(const QString& port, const QString& byId, const QString& again, TReservation* out,
+                 QString* error) override;
     bool Given(const QString& address) override;
-    QString Store(const TRecordEntry& row, const QString& redoOf) override;
+    QString Store(const TRecordEntry& row) override;
 
 private:
     QString location_;
     TUnitAddressPlan plan_;
     bool enabled_;
     std::mutex m_;
-    int next_ = -1;  // the next address to give (From, Next)
-    QHash<QString, QString> given_;  // address -> row, given by this process
+    int next_ = 0;  // without the record: the next address to give (From)
+    QHash<QString, QString> given_;  // address -> row of a module that passed with it
 };

@@ -7,6 +7,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -65,6 +67,18 @@ class TestCliRecord : public QObject {
     }
     QString NoPort(int i) const { return dir_.filePath(QStringLiteral("ttyNONE%1").arg(i)); }
     QString DbPath() const { return data_ + QStringLiteral("/tarnwick/record.sqlite"); }
+    QVariant Scalar(const QString& sql)
+    {
+        QVariant v;
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
+            db.setDatabaseName(DbPath());
+            QSqlQuery q(db);
+            if (db.open() && q.exec(sql) && q.next()) v = q.value(0);
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("peek"));
+        return v;
+    }
     TRecordEntries Rows(const TRecordQuery& q = {})
     {
         TProductionRecord record(QString(), DbPath());
@@ -157,6 +171,46 @@ private slots:
         QCOMPARE(int(memory[0x80 + 0x5E]), 0x0A);
         QCOMPARE(int(memory[0x80 + 0x5F]), 0x00);
         QCOMPARE(int(memory[0x80 + 0x60]), 0x0A);
+    }
+
+    void processesAtOnceNeverShareAnAddress()
+    {
+        // Three runs of two modules each, started together: six addresses,
+        // each in its module, each reserved once and marked by its row; a
+        // port that fails keeps its address from every later run.
+        const QString profile = Profile();
+        std::vector<std::unique_ptr<QProcess>> runs;
+        for (int i = 0; i < 3; ++i) {
+            auto p = std::make_unique<QProcess>();
+            p->setProcessEnvironment(Env());
+            p->start(qEnvironmentVariable("TW_CLI"),
+                     {QStringLiteral("-q"), QStringLiteral("--port"), Port(2 * i), QStringLiteral("--port"), Port(2 * i + 1),
+                      QStringLiteral("program-config"), profile, QStringLiteral("--unit-address-from"), QStringLiteral("next")});
+            runs.push_back(std::move(p));
+        }
+        for (auto& p : runs) {
+            QVERIFY(p->waitForFinished(120000));
+            QVERIFY2(p->exitCode() == 0, p->readAllStandardError().constData());
+        }
+        QSet<QString> addresses, inModules;
+        for (const TRecordEntry& e : Rows()) addresses.insert(e.unitAddress);
+        for (const auto& m : modules_) {
+            const auto memory = m->Memory();
+            inModules.insert(UnitAddressText(memory[0x80 + 0x5E] | memory[0x80 + 0x5F] << 8));
+        }
+        QCOMPARE(addresses, (QSet<QString>{"0001", "0002", "0003", "0004", "0005", "0006"}));
+        QCOMPARE(inModules, addresses);
+        QCOMPARE(Scalar(QStringLiteral("SELECT COUNT(*) FROM unit_reservation WHERE state = 'used'")).toInt(), 6);
+
+        TRun r = Cli({QStringLiteral("-q"), QStringLiteral("--port"), NoPort(0), QStringLiteral("program-config"), profile,
+                      QStringLiteral("--unit-address-from"), QStringLiteral("next")});
+        QCOMPARE(r.exitCode, 3);
+        QCOMPARE(Scalar(QStringLiteral("SELECT state FROM unit_reservation WHERE unit_address = '0007'")).toString(),
+                 QStringLiteral("failed"));
+        r = Cli({QStringLiteral("-q"), QStringLiteral("--port"), Port(0), QStringLiteral("program-config"), profile,
+                 QStringLiteral("--unit-address-from"), QStringLiteral("0005")});
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(Rows().back().unitAddress, QStringLiteral("0008"));
     }
 
     void pairRowsShareAnIdAndTheKeyIsNowhere()

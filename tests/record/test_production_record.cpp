@@ -107,7 +107,7 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
         QCOMPARE(int(st.st_mode & 0777), 0600);
         QCOMPARE(Scalar(path, QStringLiteral("PRAGMA journal_mode")).toString(), QStringLiteral("wal"));
-        QCOMPARE(Scalar(path, QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 1);
+        QCOMPARE(Scalar(path, QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 2);
     }
 
     void newerSchemaIsRefused()
@@ -213,6 +213,85 @@ private slots:
         // Every acknowledged row is there; at most the one being written is added.
         const int rows = Scalar(path, QStringLiteral("SELECT COUNT(*) FROM production_record")).toInt();
         QVERIFY2(rows == acknowledged || rows == acknowledged + 1, qPrintable(QStringLiteral("%1 rows, %2 acknowledged").arg(rows).arg(acknowledged)));
+    }
+
+    void unitAddressesAreGivenOnce()
+    {
+        const QString path = Path(QStringLiteral("units.sqlite"));
+        TProductionRecord record(path);
+        auto request = [](TUnitFrom from, int address, const QString& port, const QString& run) {
+            TUnitRequest r;
+            r.from = from;
+            r.address = address;
+            r.port = port;
+            r.runId = run;
+            return r;
+        };
+        std::vector<TUnitReservation> got;
+        QString error;
+        // A run that is killed after reserving: its addresses stay reserved.
+        QVERIFY2(record.ReserveUnitAddresses({request(TUnitFrom::Next, 0, QStringLiteral("/dev/a"), QStringLiteral("killed")),
+                                              request(TUnitFrom::Next, 0, QStringLiteral("/dev/b"), QStringLiteral("killed"))},
+                                             &got, &error), qPrintable(error));
+        QCOMPARE(got[1].address, QStringLiteral("0002"));
+        QVERIFY(record.ReserveUnitAddresses({request(TUnitFrom::Start, 1, QStringLiteral("/dev/c"), QStringLiteral("r2")),
+                                             request(TUnitFrom::Next, 0, QStringLiteral("/dev/d"), QStringLiteral("r2"))},
+                                            &got, &error));
+        QCOMPARE(got[0].address, QStringLiteral("0003"));
+        QCOMPARE(got[1].address, QStringLiteral("0004"));
+        // Its row ends the reservation: failed here, so never given again...
+        TRecordEntry failed = Row(QStringLiteral("/dev/c"), QStringLiteral("failed"));
+        failed.unitAddress = QStringLiteral("0003");
+        failed.runId = QStringLiteral("r2");
+        QVERIFY(record.Append({failed}).ok);
+        QCOMPARE(Scalar(path, QStringLiteral("SELECT state FROM unit_reservation WHERE unit_address = '0003'")).toString(),
+                 QStringLiteral("failed"));
+        QVERIFY(!record.ReserveUnitAddresses({request(TUnitFrom::Exact, 3, QStringLiteral("/dev/z"), QStringLiteral("r3"))},
+                                             &got, &error));
+        QVERIFY2(error.contains(QLatin1String("0003")) && error.contains(QLatin1String("/dev/c")), qPrintable(error));
+        // ...but to the same port as a redo of the failed try, all or nothing.
+        QVERIFY(!record.ReserveUnitAddresses({request(TUnitFrom::Exact, 3, QStringLiteral("/dev/c"), QStringLiteral("r3")),
+                                              request(TUnitFrom::Exact, 1, QStringLiteral("/dev/z"), QStringLiteral("r3"))},
+                                             &got, &error));
+        QVERIFY(got.empty());
+        QVERIFY(record.ReserveUnitAddresses({request(TUnitFrom::Exact, 3, QStringLiteral("/dev/c"), QStringLiteral("r3"))},
+                                            &got, &error));
+        QCOMPARE(got[0].redoOf, failed.rowId);
+        QVERIFY2(record.MarkUnitAddress(QStringLiteral("0003"), QStringLiteral("r3"), true, QString(), &error), qPrintable(error));
+        QVERIFY(!record.MarkUnitAddress(QStringLiteral("0004"), QStringLiteral("r3"), true, QString(), &error));
+        QCOMPARE(Scalar(path, QStringLiteral("SELECT group_concat(unit_address || ':' || state, ' ') FROM "
+                                             "(SELECT * FROM unit_reservation ORDER BY unit_address)")).toString(),
+                 QStringLiteral("0001:reserved 0002:reserved 0003:used 0004:reserved"));
+    }
+
+    void todaysFileMigratesWithEveryRow()
+    {
+        // A record made by the program before the reservations and run ids:
+        // seven rows, two of them a batch's unit addresses 0001 and 0002 and
+        // one 0003.
+        const QString path = Path(QStringLiteral("v1.sqlite"));
+        QVERIFY(QFile::copy(qEnvironmentVariable("TW_SOURCE_DIR") + QStringLiteral("/tests/record/data/record-v1.sqlite"), path));
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+        TRecordEntries before;
+        QString error;
+        {
+            TProductionRecord record(path);
+            QVERIFY2(record.Select({}, &before, &error), qPrintable(error));
+            std::vector<TUnitReservation> got;
+            TUnitRequest next;
+            next.port = QStringLiteral("/dev/x");
+            QVERIFY2(record.ReserveUnitAddresses({next}, &got, &error), qPrintable(error));
+            QCOMPARE(got[0].address, QStringLiteral("0004"));
+        }
+        QCOMPARE(int(before.size()), 7);
+        QCOMPARE(Scalar(path, QStringLiteral("SELECT MAX(version) FROM schema_version")).toInt(), 2);
+        QCOMPARE(Scalar(path, QStringLiteral("SELECT COUNT(*) FROM unit_reservation WHERE state = 'used'")).toInt(), 3);
+        QCOMPARE(before[1].unitAddress, QStringLiteral("0001"));
+        QCOMPARE(before[3].operation, QStringLiteral("pair"));
+        QCOMPARE(before[3].pairId, before[4].pairId);
+        QVERIFY(before[5].Failed());
+        QVERIFY(before[0].timeUtc.isValid());
+        QVERIFY(before[0].runId.isEmpty());
     }
 
     void panelCallWorksFromWorkerThread()

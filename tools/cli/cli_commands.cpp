@@ -113,6 +113,8 @@ TBaudRate BaudRateFor(int baud)
     return brCustom;
 }
 
+}  // namespace
+
 // The line settings the Com Port page would apply for the same choices.
 void SetUpPort(TCustomComPort& port, const TCliOptions& o, const QString& path)
 {
@@ -130,6 +132,8 @@ void SetUpPort(TCustomComPort& port, const TCliOptions& o, const QString& path)
     if (rate == brCustom) port.SetCustomBaudRate(o.baud);
     port.SetBaudRate(rate);
 }
+
+namespace {
 
 QString PortErrorText(const EComPort& e, const QString& path)
 {
@@ -472,7 +476,8 @@ bool PrepareRun(const TCliOptions& options, TCliPlan* plan, QString* error)
     switch (options.command) {
     case TCliCommand::ProgramFlash:
         return LoadRawImage(options.args[0], &plan->flash, error);
-    case TCliCommand::ProgramConfig: {
+    case TCliCommand::ProgramConfig:
+    case TCliCommand::Station: {
         const QString path = options.args[0];
         const QString suffix = QFileInfo(path).suffix().toLower();
         bool loaded = false;
@@ -481,7 +486,7 @@ bool PrepareRun(const TCliOptions& options, TCliPlan* plan, QString* error)
         } else if (suffix == QLatin1String("json")) {
             loaded = LoadProfileImage(path, &plan->config, error, &plan->warnings);
         } else {
-            *error = QStringLiteral("program-config takes a profile (.json) or a raw image (.bin), not %1").arg(path);
+            *error = QStringLiteral("%1 takes a profile (.json) or a raw image (.bin), not %2").arg(options.commandName, path);
             return false;
         }
         if (loaded && IsExampleKey(DecodeConfigImage(plan->config).values.key))

@@ -12,7 +12,7 @@ constexpr int Usage = 2;         // usage error or bad input file; nothing was s
 constexpr int PortFailed = 3;    // a port could not be opened
 }  // namespace cli_exit
 
-enum class TCliCommand { None, Ports, Probe, ReadFlash, ProgramFlash, ReadConfig, ProgramConfig, Send, Pair };
+enum class TCliCommand { None, Ports, Probe, ReadFlash, ProgramFlash, ReadConfig, ProgramConfig, Send, Pair, Station };
 
 struct TCliOptions {
     QStringList ports;      // --port, in the order given

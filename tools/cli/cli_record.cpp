@@ -22,6 +22,7 @@ namespace {
 
 TCliRecordOptions g_options;
 QHash<QString, QString> g_unitAddresses;  // port as given -> 4 hex digits
+QHash<QString, QString> g_redoOf;         // port as given -> the row id of the failed try it repeats
 
 bool Fail(QString* error, const QString& text)
 {
@@ -44,7 +45,7 @@ bool IsHexAddress(const QString& v)
     return re.match(v).hasMatch();
 }
 
-QString Address(int value) { return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper(); }
+QString Address(int value) { return UnitAddressText(value); }
 
 QDateTime ParseSince(const QString& text)
 {
@@ -139,9 +140,11 @@ QString RecordUsage()
         "                      reached), or another SQLite file\n"
         "  --no-record         no row for this run\n"
         "  --unit-address-from 0001|next|FILE   program-config: each port its own unit\n"
-        "                      address, in the order of the ports, from 0001 (hex), from\n"
-        "                      the record's highest plus one, or from a FILE of\n"
-        "                      \"BY-ID-NAME ADDRESS\" lines\n"
+        "                      address, in the order of the ports: the free ones from\n"
+        "                      0001 (hex) up, the record's highest plus one, or those of\n"
+        "                      a FILE of \"BY-ID-NAME ADDRESS\" lines. Each is reserved in\n"
+        "                      the record before anything is sent and never given to\n"
+        "                      another module, even when the run fails or is killed\n"
         "  history [--since DATE] [--failed] [--port P] [--pair ID] [--csv | --json]\n"
         "                      the record's rows, oldest first\n");
 }
@@ -189,8 +192,8 @@ bool ExtractRecordOptions(QStringList* args, TCliRecordOptions* out, QString* er
         if (!o.unitFrom.isEmpty()) return Fail(error, QStringLiteral("history takes no --unit-address-from"));
         if (!ParseHistory(rest, &o, error)) return false;
         rest.clear();
-    } else if (!o.unitFrom.isEmpty() && command != QLatin1String("program-config")) {
-        return Fail(error, QStringLiteral("--unit-address-from goes with program-config"));
+    } else if (!o.unitFrom.isEmpty() && command != QLatin1String("program-config") && command != QLatin1String("station")) {
+        return Fail(error, QStringLiteral("--unit-address-from goes with program-config and station"));
     }
     *args = rest;
     *out = o;
@@ -217,44 +220,69 @@ int RunHistory(const TCliRecordOptions& options, QByteArray* out, QByteArray* er
 bool PrepareUnitAddresses(const TCliPlan& plan, QString* error)
 {
     g_unitAddresses.clear();
+    g_redoOf.clear();
     const QString from = g_options.unitFrom;
     if (from.isEmpty()) return true;
     const QStringList& ports = plan.options.ports;
-    if (from == QLatin1String("next") || IsHexAddress(from)) {
-        int first = 0;
-        if (from == QLatin1String("next")) {
-            if (!g_options.enabled) return Fail(error, QStringLiteral("--unit-address-from next reads the record: not with --no-record"));
-            TProductionRecord record(g_options.location);
-            QString next;
-            if (!record.NextUnitAddress(&next, error)) return false;
-            first = next.toInt(nullptr, 16);
-        } else {
-            first = from.toInt(nullptr, 16);
-        }
+    std::vector<TUnitRequest> requests;
+    for (const QString& port : ports) {
+        TUnitRequest r;
+        r.port = port;
+        r.portById = PortByIdName(port);
+        requests.push_back(r);
+    }
+    if (from == QLatin1String("next")) {
+        if (!g_options.enabled) return Fail(error, QStringLiteral("--unit-address-from next reads the record: not with --no-record"));
+    } else if (IsHexAddress(from)) {
+        const int first = from.toInt(nullptr, 16);
         if (first + ports.size() - 1 > 0xFFFF)
             return Fail(error, QStringLiteral("%1 ports from unit address %2 go past FFFF").arg(ports.size()).arg(Address(first)));
-        for (int i = 0; i < ports.size(); ++i) g_unitAddresses.insert(ports[i], Address(first + i));
-        return true;
+        for (size_t i = 0; i < requests.size(); ++i) {
+            requests[i].from = TUnitFrom::Start;
+            requests[i].address = first + int(i);
+        }
+        // Without the record, in order from the address given.
+        if (!g_options.enabled) {
+            for (const TUnitRequest& r : requests) g_unitAddresses.insert(r.port, Address(r.address));
+            return true;
+        }
+    } else {
+        // A file: one "BY-ID-NAME ADDRESS" per line, # for comments.
+        QFile f(from);
+        if (!f.open(QIODevice::ReadOnly)) return Fail(error, QStringLiteral("cannot read %1: %2").arg(from, f.errorString()));
+        QHash<QString, QString> map;
+        int lineNo = 0;
+        for (const QByteArray& raw : f.readAll().split('\n')) {
+            ++lineNo;
+            const QString line = QString::fromUtf8(raw).trimmed();
+            if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
+            const QStringList parts = line.split(QRegularExpression(QStringLiteral("\\s+")));
+            if (parts.size() != 2 || !IsHexAddress(parts[1]))
+                return Fail(error, QStringLiteral("%1 line %2: needs a device name and a unit address (4 hex digits)").arg(from).arg(lineNo));
+            map.insert(parts[0], Address(parts[1].toInt(nullptr, 16)));
+        }
+        for (TUnitRequest& r : requests) {
+            QString address = map.value(r.port);
+            if (address.isEmpty()) address = map.value(StablePortName(r.port));
+            if (address.isEmpty()) return Fail(error, QStringLiteral("%1 gives no unit address for %2").arg(from, r.port));
+            r.from = TUnitFrom::Exact;
+            r.address = address.toInt(nullptr, 16);
+        }
+        if (!g_options.enabled) {
+            for (const TUnitRequest& r : requests) g_unitAddresses.insert(r.port, Address(r.address));
+            return true;
+        }
     }
-    // A file: one "BY-ID-NAME ADDRESS" per line, # for comments.
-    QFile f(from);
-    if (!f.open(QIODevice::ReadOnly)) return Fail(error, QStringLiteral("cannot read %1: %2").arg(from, f.errorString()));
-    QHash<QString, QString> map;
-    int lineNo = 0;
-    for (const QByteArray& raw : f.readAll().split('\n')) {
-        ++lineNo;
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
-        const QStringList parts = line.split(QRegularExpression(QStringLiteral("\\s+")));
-        if (parts.size() != 2 || !IsHexAddress(parts[1]))
-            return Fail(error, QStringLiteral("%1 line %2: needs a device name and a unit address (4 hex digits)").arg(from).arg(lineNo));
-        map.insert(parts[0], Address(parts[1].toInt(nullptr, 16)));
+    // Reserved in the record, all in one transaction, before anything is sent.
+    TProductionRecord record(g_options.location);
+    std::vector<TUnitReservation> reserved;
+    if (!record.ReserveUnitAddresses(requests, &reserved, error)) {
+        *error = QStringLiteral("no unit addresses: %1").arg(*error);
+        return false;
     }
-    for (const QString& port : ports) {
-        QString address = map.value(port);
-        if (address.isEmpty()) address = map.value(StablePortName(port));
-        if (address.isEmpty()) return Fail(error, QStringLiteral("%1 gives no unit address for %2").arg(from, port));
-        g_unitAddresses.insert(port, address);
+    for (size_t i = 0; i < requests.size(); ++i) {
+        g_unitAddresses.insert(requests[i].port, reserved[i].address);
+        if (!reserved[i].redoOf.isEmpty()) g_redoOf.insert(requests[i].port, reserved[i].redoOf);
     }
     return true;
 }
@@ -293,6 +321,7 @@ QByteArray RecordResults(const TCliPlan& plan, const std::vector<TPortResult>& r
                                    : ImageHash(image.data(), int(image.size()));
             if (config) e.keyFingerprint = ConfigKeyFingerprint(image.data(), int(image.size()));
             e.unitAddress = g_unitAddresses.value(r.port);
+            e.redoOf = g_redoOf.value(r.port);
             e.verified = !plan.options.verify ? QStringLiteral("skipped")
                          : r.data.value(QStringLiteral("verified")).toBool() ? QStringLiteral("yes")
                                                                               : QStringLiteral("no");
