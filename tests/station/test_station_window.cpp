@@ -23,8 +23,13 @@
 
 class TestStationWindow : public QObject {
     Q_OBJECT
+    QTemporaryDir data_;
 
 private slots:
+    // A record of its own each run: unit addresses once reserved are never
+    // given again.
+    void initTestCase() { qputenv("XDG_DATA_HOME", QFile::encodeName(data_.path())); }
+
     void passAndFailTiles()
     {
         TScriptedDialogs dialogs;
