@@ -10,7 +10,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -71,6 +73,17 @@ private slots:
         QCOMPARE(pass->Detail->text(), QStringLiteral("Unit 0100"));
         QCOMPARE(pass->accessibleName(), QStringLiteral("Socket 1 (usb-Tarnwick_A1-if00): PASS, unit 0100"));
         QCOMPARE(pass->focusPolicy(), Qt::StrongFocus);
+        // Its label's QR code finds its row.
+        const TStationModuleResult passed = pass->View().last;
+        QVERIFY(!passed.rowId.isEmpty());
+        QVERIFY2(QFileInfo(passed.label).isFile(), qPrintable(passed.label));
+        if (!QStandardPaths::findExecutable(QStringLiteral("zbarimg")).isEmpty()) {
+            QProcess zbar;
+            zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--raw"), QStringLiteral("-q"), passed.label});
+            QVERIFY(zbar.waitForFinished(60000));
+            QCOMPARE(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(),
+                     QStringLiteral("TARNWICK UNIT 0100 ROW ") + passed.rowId);
+        }
 
         QVERIFY(QFile::link(silent.Path(), sockets + QStringLiteral("/usb-Tarnwick_B2-if00")));
         QTRY_VERIFY_WITH_TIMEOUT(w.Tiles().size() == 2 && w.Tiles()[1]->View().state == TSocketState::Failed, 90000);
