@@ -18,6 +18,7 @@
 #include "app/file_menu.h"
 #include "app/history_window.h"
 #include "app/panel_record.h"
+#include "station/ui/station_window.h"
 #include "commands/ui/command_page.h"
 #include "commands/ui/link_test_window.h"
 #include "commands/ui/program_pair_dialog.h"
@@ -143,6 +144,15 @@ TTarnwickForm::TTarnwickForm(QWidget* parent) : QMainWindow(parent)
         historyWindow_->show();
         historyWindow_->raise();
         historyWindow_->activateWindow();
+    });
+    // The station programs with the Com Port page's line settings.
+    Station1 = ViewMenu->addAction(QStringLiteral("&Station"));
+    Station1->setObjectName(QStringLiteral("Station1"));
+    connect(Station1, &QAction::triggered, this, [this] {
+        if (!stationWindow_) stationWindow_ = new TStationWindow([this] { return ComPortSheet->Choices(); }, this);
+        stationWindow_->show();
+        stationWindow_->raise();
+        stationWindow_->activateWindow();
     });
     // The Link Test opens its own ports with the Com Port page's settings.
     auto linkTest = [this] {

@@ -19,6 +19,7 @@ class TTerminalPage;
 class TAboutBox;
 class TTrafficWindow;
 class THistoryWindow;
+class TStationWindow;
 
 class TTarnwickForm : public QMainWindow {
     Q_OBJECT
@@ -32,6 +33,7 @@ public:
     QMenu* ViewMenu;
     QAction* Traffic1;
     QAction* History1;  // the production record
+    QAction* Station1;  // the production station
     QMenu* HelpMenu;
     QAction* TarnwickHelp1;
     QAction* About1;
@@ -76,6 +78,7 @@ private:
     TAboutBox* aboutBox_ = nullptr;
     TTrafficWindow* trafficWindow_ = nullptr;
     THistoryWindow* historyWindow_ = nullptr;
+    TStationWindow* stationWindow_ = nullptr;
     bool shownOnce_ = false;
     bool quitWhenEnded_ = false;  // closed during an operation: the program ends with it
 };

@@ -61,7 +61,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The production record's drivers are plugins, which no library dependency names.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6sql6-sqlite")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql")
+# libqrencode4 (the labels' QR codes) comes from the binaries themselves;
+# printing labels runs lp.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libqt6sql6-psql, cups-client")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://tarnwick.net/")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

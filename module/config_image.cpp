@@ -149,3 +149,17 @@ TConfigImage ConfigImage(const TConfigValues& v, int* rejected)
     if (rejected) *rejected = beeps;
     return img;
 }
+
+void SetImageUnitAddress(TConfigImage& image, int address)
+{
+    using namespace config_layout;
+    image[kOffAddress] = image[kOffAddressAgain] = uint8_t(address & 0xFF);
+    image[kOffAddress + 1] = image[kOffAddressAgain + 1] = uint8_t((address >> 8) & 0xFF);
+}
+
+int ImageUnitAddress(const TConfigImage& image)
+{
+    using namespace config_layout;
+    if (image[kOffAddress] != image[kOffAddressAgain] || image[kOffAddress + 1] != image[kOffAddressAgain + 1]) return -1;
+    return image[kOffAddress] | (image[kOffAddress + 1] << 8);
+}

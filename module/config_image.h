@@ -21,3 +21,9 @@ TConfigImage ConfigImage(const TConfigValues& values, int* rejected = nullptr);
 uint8_t PowerUpRateRoleByte(int mode, int rfDataRateItem, int masterSlaveItem);  // 0x56
 uint8_t PowerUpUARTByte(int mode, int baudItem, int bitsItem, int uartEnableItem);  // 0x57
 uint8_t PowerUpModeCode(int mode);                                                // 0x66
+
+// The unit address in an image: as the Config Memory page writes it, low
+// byte then high byte, at 0x5E and again at 0x60.
+void SetImageUnitAddress(TConfigImage& image, int address);
+// The address an image holds at 0x5E; -1 when its second copy differs.
+int ImageUnitAddress(const TConfigImage& image);

@@ -4,6 +4,9 @@ set -euo pipefail
 pkgs=(cmake ninja-build g++ qt6-base-dev qt6-base-dev-tools libgl-dev xvfb xauth fonts-dejavu-core)
 # The production record: QtSql's drivers; the server for its PostgreSQL test.
 pkgs+=(libqt6sql6-sqlite libqt6sql6-psql libsqlite3-dev postgresql)
+# Module labels: the QR code library, pkg-config to find it, zbarimg to read
+# labels back; printing: the CUPS client (lp) and a scheduler the test starts.
+pkgs+=(pkg-config libqrencode-dev zbar-tools cups-client cups-daemon)
 # The package check of the test suite: dpkg-shlibdeps, validators, man.
 pkgs+=(dpkg-dev file desktop-file-utils appstream man-db)
 # The driver tests: a QEMU machine booting Debian's kernel with busybox.

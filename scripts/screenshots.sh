@@ -94,3 +94,10 @@ xdotool mousemove --window "$wid" 461 333 click 1   # Read Config
 xdotool mousemove 1200 880
 sleep 2.5  # the read takes about 0.3 s; a screenshot, not a test
 shoot config-memory-read
+
+# The Station window: made by its test (a virtual module passed, a silent
+# line failed), with a record folder of its own.
+cmake --build "$build" --target station_test_station_window >/dev/null
+TW_SHOT="$PWD/$out/station.png" QT_QPA_PLATFORM=offscreen XDG_DATA_HOME=$(mktemp -d) \
+  "$build/tests/station_test_station_window" passAndFailTiles >/dev/null
+echo "$out/station.png"

@@ -15,7 +15,7 @@ jobs=${JOBS:-2}
 generator=()
 if [ ! -f "$build/CMakeCache.txt" ] && command -v ninja >/dev/null; then generator=(-G Ninja); fi
 cmake -S "$repo" -B "$build" "${generator[@]}" -DTW_BENCH=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
-benches=(bench_idle_port bench_port_list bench_terminal bench_operations bench_find_module bench_startup bench_traffic_terminal bench_cli bench_record bench_link_test)
+benches=(bench_idle_port bench_port_list bench_terminal bench_operations bench_find_module bench_startup bench_traffic_terminal bench_cli bench_record bench_link_test bench_station)
 cmake --build "$build" -j "$jobs" --target "${benches[@]}" tarnwick-panel tarnwick-vmodule tarnwick-cli >&2 || exit 1
 
 logs=$build/bench-logs

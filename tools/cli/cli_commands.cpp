@@ -114,6 +114,8 @@ TBaudRate BaudRateFor(int baud)
     return brCustom;
 }
 
+}  // namespace
+
 // The line settings the Com Port page would apply for the same choices.
 void SetUpPort(TCustomComPort& port, const TCliOptions& o, const QString& path)
 {
@@ -132,6 +134,7 @@ void SetUpPort(TCustomComPort& port, const TCliOptions& o, const QString& path)
     port.SetBaudRate(rate);
 }
 
+namespace {
 // What failed, in a technician's words: the component's own texts name the
 // system calls of its Win32 heritage, which mean nothing at a bench.
 QString PortFailureText(int portError)
@@ -513,11 +516,12 @@ bool PrepareRun(const TCliOptions& options, TCliPlan* plan, QString* error)
     switch (options.command) {
     case TCliCommand::ProgramFlash:
         return LoadRawImage(options.args[0], &plan->flash, error);
-    case TCliCommand::ProgramConfig: {
+    case TCliCommand::ProgramConfig:
+    case TCliCommand::Station: {
         const QString path = options.args[0];
         TConfigValues values;
         const bool loaded =
-            LoadConfigInput(QStringLiteral("program-config"), path, &values, &plan->config, error, &plan->warnings);
+            LoadConfigInput(options.commandName, path, &values, &plan->config, error, &plan->warnings);
         if (loaded && !KeyWarning(values.key).isEmpty())
             plan->warnings << QStringLiteral("%1 holds %2; pair --new-key programs two modules with a private one")
                                   .arg(path, KeyWarning(values.key));

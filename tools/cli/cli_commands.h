@@ -31,6 +31,11 @@ struct TCliOutcome {
 // showProgress.
 TCliOutcome RunPlan(const TCliPlan& plan, bool showProgress);
 
+// The line settings the Com Port page would apply for the same choices,
+// path included. May throw EComPort.
+class TCustomComPort;
+void SetUpPort(TCustomComPort& port, const TCliOptions& o, const QString& path);
+
 // Ctrl-C asks every running operation to stop where it safely can; a
 // second one ends the program at once.
 void InstallAbortOnInterrupt();

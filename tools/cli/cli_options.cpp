@@ -28,6 +28,7 @@ const TCommandName kCommands[] = {
     {"program-config", TCliCommand::ProgramConfig, 1, 1, false, true},
     {"send", TCliCommand::Send, 1, -1, false, false},
     {"pair", TCliCommand::Pair, 1, 1, true, false},
+    {"station", TCliCommand::Station, 1, 1, false, false},
 };
 
 bool Fail(QString* error, const QString& text)
@@ -192,6 +193,11 @@ bool ParseCliOptions(const QStringList& args, TCliOptions* out, QString* error)
             return Fail(error, QStringLiteral("pair needs exactly two --port: Point A first, then Point B"));
         // -o is where the new key goes; without one it would write nothing new.
         if (outputGiven && !o.newKey) return Fail(error, QStringLiteral("pair takes -o only with --new-key"));
+        *out = o;
+        return true;
+    }
+    if (o.command == TCliCommand::Station) {
+        // Without --port (and --watch) it watches /dev/serial/by-id.
         *out = o;
         return true;
     }

@@ -16,7 +16,7 @@ constexpr int Stopped = 5;       // stopped before its end (Ctrl-C, SIGTERM): no
 constexpr int PortLost = 6;      // a port went away during the run: not judged
 }  // namespace cli_exit
 
-enum class TCliCommand { None, Ports, Probe, ReadFlash, ProgramFlash, ReadConfig, ProgramConfig, Send, Pair };
+enum class TCliCommand { None, Ports, Probe, ReadFlash, ProgramFlash, ReadConfig, ProgramConfig, Send, Pair, Station };
 
 struct TCliOptions {
     QStringList ports;      // --port, in the order given

@@ -8,7 +8,7 @@
 
 #include "common/atomic_file.h"
 #include "commands/pair_programming.h"
-#include "module/config_layout.h"
+#include "module/config_image.h"
 #include "record/image_hash.h"
 #include "record/record_export.h"
 #include "serial/port_list.h"
@@ -221,8 +221,8 @@ bool ExtractRecordOptions(QStringList* args, TCliRecordOptions* out, QString* er
         if (!o.unitFrom.isEmpty()) return Fail(error, QStringLiteral("history takes no --unit-address-from"));
         if (!ParseHistory(rest, &o, error)) return false;
         rest.clear();
-    } else if (!o.unitFrom.isEmpty() && command != QLatin1String("program-config")) {
-        return Fail(error, QStringLiteral("--unit-address-from goes with program-config"));
+    } else if (!o.unitFrom.isEmpty() && command != QLatin1String("program-config") && command != QLatin1String("station")) {
+        return Fail(error, QStringLiteral("--unit-address-from goes with program-config and station"));
     }
     *args = rest;
     *out = o;
@@ -323,10 +323,7 @@ TMemoryBlock ImageForPort(const TMemoryBlock& image, const QString& port)
     const QString address = g_unitAddresses.value(port);
     if (address.isEmpty()) return image;
     TMemoryBlock out = image;
-    // As the Config Memory page writes its address: low byte, high byte, twice.
-    const int value = address.toInt(nullptr, 16);
-    out[config_layout::kOffAddress] = out[config_layout::kOffAddressAgain] = uint8_t(value & 0xFF);
-    out[config_layout::kOffAddress + 1] = out[config_layout::kOffAddressAgain + 1] = uint8_t(value >> 8);
+    SetImageUnitAddress(out, address.toInt(nullptr, 16));
     return out;
 }
 
