@@ -11,6 +11,7 @@
 #include "record/image_hash.h"
 #include "record/record_export.h"
 #include "serial/port_list.h"
+#include "station/station_record.h"
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/cli_options.h"
 
@@ -247,20 +248,9 @@ bool PrepareUnitAddresses(const TCliPlan& plan, QString* error)
             return true;
         }
     } else {
-        // A file: one "BY-ID-NAME ADDRESS" per line, # for comments.
-        QFile f(from);
-        if (!f.open(QIODevice::ReadOnly)) return Fail(error, QStringLiteral("cannot read %1: %2").arg(from, f.errorString()));
-        QHash<QString, QString> map;
-        int lineNo = 0;
-        for (const QByteArray& raw : f.readAll().split('\n')) {
-            ++lineNo;
-            const QString line = QString::fromUtf8(raw).trimmed();
-            if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
-            const QStringList parts = line.split(QRegularExpression(QStringLiteral("\\s+")));
-            if (parts.size() != 2 || !IsHexAddress(parts[1]))
-                return Fail(error, QStringLiteral("%1 line %2: needs a device name and a unit address (4 hex digits)").arg(from).arg(lineNo));
-            map.insert(parts[0], Address(parts[1].toInt(nullptr, 16)));
-        }
+        TUnitAddressPlan file;
+        if (!ParseUnitAddressPlan(from, &file, error)) return false;
+        const QHash<QString, QString>& map = file.byName;
         for (TUnitRequest& r : requests) {
             QString address = map.value(r.port);
             if (address.isEmpty()) address = map.value(StablePortName(r.port));
