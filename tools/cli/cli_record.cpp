@@ -155,37 +155,25 @@ bool ExtractRecordOptions(QStringList* args, TCliRecordOptions* out, QString* er
     TCliRecordOptions o;
     QStringList rest;
     bool recordGiven = false;
-    QString command;
-    for (int i = 0; i < args->size(); ++i) {
-        QString a = (*args)[i];
-        QString inlineValue;
-        const bool hasInline = a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='));
-        if (hasInline) {
-            inlineValue = a.mid(a.indexOf(QLatin1Char('=')) + 1);
-            a = a.left(a.indexOf(QLatin1Char('=')));
-        }
-        auto value = [&](QString* v) {
-            if (hasInline) *v = inlineValue;
-            else if (i + 1 < args->size()) *v = (*args)[++i];
-            else return false;
-            return !v->isEmpty();
-        };
-        if (a == QLatin1String("--")) {
-            rest << args->mid(i);
-            break;
-        }
+    const bool walked = TakeOptions(*args, [&](const QString& a, bool, const TOptionValue& value, bool* failed) {
         if (a == QLatin1String("--record")) {
-            if (!value(&o.location)) return Fail(error, QStringLiteral("--record needs postgresql://… or a SQLite file"));
+            if (!value(&o.location)) *failed = !Fail(error, QStringLiteral("--record needs postgresql://… or a SQLite file"));
             recordGiven = true;
         } else if (a == QLatin1String("--no-record")) {
             o.enabled = false;
         } else if (a == QLatin1String("--unit-address-from")) {
-            if (!value(&o.unitFrom)) return Fail(error, QStringLiteral("--unit-address-from needs 0001, next or a FILE"));
+            if (!value(&o.unitFrom)) *failed = !Fail(error, QStringLiteral("--unit-address-from needs 0001, next or a FILE"));
         } else {
-            if (command.isEmpty() && !a.startsWith(QLatin1Char('-')) && (i == 0 || !TakesValue((*args)[i - 1])))
-                command = a;
-            rest << (*args)[i];
+            return false;
         }
+        return true;
+    }, &rest);
+    if (!walked) return false;
+    // The command: the first word that is no option's value.
+    QString command;
+    for (int i = 0; i < rest.size() && command.isEmpty(); ++i) {
+        if (rest[i] == QLatin1String("--")) break;
+        if (!rest[i].startsWith(QLatin1Char('-')) && (i == 0 || !TakesValue(rest[i - 1]))) command = rest[i];
     }
     if (recordGiven && !o.enabled) return Fail(error, QStringLiteral("--record and --no-record exclude each other"));
     if (command == QLatin1String("history")) {
