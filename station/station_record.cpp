@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 
+#include "common/atomic_file.h"
 #include "record/production_record.h"
 #include "record/unit_reservation.h"
 #include "serial/port_list.h"
@@ -38,12 +39,13 @@ bool ParseUnitAddressPlan(const QString& value, TUnitAddressPlan* plan, QString*
         return true;
     }
     // A file: one "BY-ID-NAME ADDRESS" per line, # for comments.
-    QFile f(value);
-    if (!f.open(QIODevice::ReadOnly))
-        return Fail(error, QStringLiteral("cannot read %1: %2").arg(value, f.errorString()));
+    // A line a device: a megabyte is far more than any bench has.
+    QByteArray text;
+    QString why;
+    if (!ReadSmallFile(value, 1 << 20, &text, &why)) return Fail(error, QStringLiteral("cannot read %1: %2").arg(value, why));
     plan->kind = TUnitAddressPlan::File;
     int lineNo = 0;
-    for (const QByteArray& raw : f.read(1 << 20).split('\n')) {
+    for (const QByteArray& raw : text.split('\n')) {
         ++lineNo;
         const QString line = QString::fromUtf8(raw).trimmed();
         if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;

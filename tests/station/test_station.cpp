@@ -83,7 +83,7 @@ class TestStation : public QObject {
     TMemoryBytes image_{};
     QString watched_, db_;
 
-    void StartStation(const QString& from)
+    void StartStation(const QString& from, const QStringList& ports = {})
     {
         TUnitAddressPlan plan;
         QString error;
@@ -93,7 +93,9 @@ class TestStation : public QObject {
         TStationSetup setup;
         setup.profileName = QStringLiteral("line.json");
         setup.image = image_;
-        setup.watchDirs = {watched_};
+        setup.watchDirs = ports.isEmpty() ? QStringList{watched_} : QStringList{};
+        setup.ports = ports;
+        setup.pollMs = 200;
         station_ = std::make_unique<TStation>(setup, *record_, events_);
         QVERIFY2(station_->Start(&error), qPrintable(error));
     }
@@ -239,6 +241,35 @@ private slots:
         QCOMPARE(again.unitAddress, QStringLiteral("0100"));
         QVERIFY(!HasWrite(m.Received()));
         QVERIFY(ConfigOf(m) == programmed);
+    }
+
+    // A fixed adapter: the module is there while it answers the check. A
+    // module that stops answering is taken out; the next one is programmed.
+    void fixedPortTakesModulesInTurn()
+    {
+        TVirtualModule m;
+        QVERIFY(m.Start());
+        StartStation(QStringLiteral("0200"), {QString::fromStdString(m.PortPath())});
+        auto results = events_.Results(1);
+        QCOMPARE(int(results.size()), 1);
+        QVERIFY2(results[0].ok, qPrintable(results[0].error));
+        QCOMPARE(results[0].unitAddress, QStringLiteral("0200"));
+        QVERIFY(results[0].byId.isEmpty());
+
+        TVirtualModuleFaults gone;
+        gone.silent = true;
+        m.SetFaults(gone);
+        QVERIFY(events_.WaitFor(TStationEvent::Unplugged, 1));
+        // Another module on the adapter: a fresh memory.
+        std::array<uint8_t, 256> erased;
+        erased.fill(0xFF);
+        m.SetMemory(erased);
+        m.SetFaults({});
+        results = events_.Results(2);
+        QCOMPARE(int(results.size()), 2);
+        QVERIFY2(results[1].ok, qPrintable(results[1].error));
+        QCOMPARE(results[1].unitAddress, QStringLiteral("0201"));
+        QCOMPARE(int(station_->Sockets().size()), 1);
     }
 };
 

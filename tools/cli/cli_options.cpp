@@ -224,6 +224,35 @@ bool ParseCliOptions(const QStringList& args, TCliOptions* out, QString* error)
     return true;
 }
 
+bool TakeOptions(const QStringList& args, const TOptionTaker& take, QStringList* rest)
+{
+    rest->clear();
+    for (int i = 0; i < args.size(); ++i) {
+        QString name = args[i];
+        if (name == QLatin1String("--")) {
+            *rest << args.mid(i);
+            break;
+        }
+        QString inlineValue;
+        const bool hasInline = name.startsWith(QLatin1String("--")) && name.contains(QLatin1Char('='));
+        if (hasInline) {
+            inlineValue = name.mid(name.indexOf(QLatin1Char('=')) + 1);
+            name = name.left(name.indexOf(QLatin1Char('=')));
+        }
+        const TOptionValue value = [&](QString* v) {
+            if (hasInline) *v = inlineValue;
+            else if (i + 1 < args.size()) *v = args[++i];
+            else return false;
+            return !v->isEmpty();
+        };
+        bool failed = false;
+        const int at = i;
+        if (!take(name, hasInline, value, &failed)) *rest << args[at];
+        if (failed) return false;
+    }
+    return true;
+}
+
 QString OutputPathFor(const QString& pattern, const QString& port)
 {
     QString name = QFileInfo(port).fileName();

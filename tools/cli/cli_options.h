@@ -3,6 +3,7 @@
 // main so that every rule (and every usage error) is tested directly.
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // Exit statuses: the worst of all ports wins.
 namespace cli_exit {
@@ -42,6 +43,16 @@ struct TCliOptions {
 
 // args without the program name. False with *error set on a usage error.
 bool ParseCliOptions(const QStringList& args, TCliOptions* out, QString* error);
+
+// Takes some options out of a command line before the common parse. Each
+// argument before "--" is offered to take: its name (without "=VALUE"),
+// whether a value came with '=', and value(&v), which gives that value or
+// else takes the next argument (false when there is none or it is empty).
+// take returns true when the option was its own. False (the walk stopped)
+// when take set *failed. *rest: what no take took, in order.
+using TOptionValue = std::function<bool(QString*)>;
+using TOptionTaker = std::function<bool(const QString& name, bool hasInline, const TOptionValue& value, bool* failed)>;
+bool TakeOptions(const QStringList& args, const TOptionTaker& take, QStringList* rest);
 
 QString CliUsage();
 QString CliVersionText();

@@ -12,6 +12,7 @@
 #include "record/image_hash.h"
 #include "record/record_export.h"
 #include "serial/port_list.h"
+#include "station/station_record.h"
 #include "tools/cli/cli_commands.h"
 #include "tools/cli/cli_options.h"
 
@@ -183,37 +184,25 @@ bool ExtractRecordOptions(QStringList* args, TCliRecordOptions* out, QString* er
     TCliRecordOptions o;
     QStringList rest;
     bool recordGiven = false;
-    QString command;
-    for (int i = 0; i < args->size(); ++i) {
-        QString a = (*args)[i];
-        QString inlineValue;
-        const bool hasInline = a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='));
-        if (hasInline) {
-            inlineValue = a.mid(a.indexOf(QLatin1Char('=')) + 1);
-            a = a.left(a.indexOf(QLatin1Char('=')));
-        }
-        auto value = [&](QString* v) {
-            if (hasInline) *v = inlineValue;
-            else if (i + 1 < args->size()) *v = (*args)[++i];
-            else return false;
-            return !v->isEmpty();
-        };
-        if (a == QLatin1String("--")) {
-            rest << args->mid(i);
-            break;
-        }
+    const bool walked = TakeOptions(*args, [&](const QString& a, bool, const TOptionValue& value, bool* failed) {
         if (a == QLatin1String("--record")) {
-            if (!value(&o.location)) return Fail(error, QStringLiteral("--record needs postgresql://… or a SQLite file"));
+            if (!value(&o.location)) *failed = !Fail(error, QStringLiteral("--record needs postgresql://… or a SQLite file"));
             recordGiven = true;
         } else if (a == QLatin1String("--no-record")) {
             o.enabled = false;
         } else if (a == QLatin1String("--unit-address-from")) {
-            if (!value(&o.unitFrom)) return Fail(error, QStringLiteral("--unit-address-from needs 0001, next or a FILE"));
+            if (!value(&o.unitFrom)) *failed = !Fail(error, QStringLiteral("--unit-address-from needs 0001, next or a FILE"));
         } else {
-            if (command.isEmpty() && !a.startsWith(QLatin1Char('-')) && (i == 0 || !TakesValue((*args)[i - 1])))
-                command = a;
-            rest << (*args)[i];
+            return false;
         }
+        return true;
+    }, &rest);
+    if (!walked) return false;
+    // The command: the first word that is no option's value.
+    QString command;
+    for (int i = 0; i < rest.size() && command.isEmpty(); ++i) {
+        if (rest[i] == QLatin1String("--")) break;
+        if (!rest[i].startsWith(QLatin1Char('-')) && (i == 0 || !TakesValue(rest[i - 1]))) command = rest[i];
     }
     if (recordGiven && !o.enabled) return Fail(error, QStringLiteral("--record and --no-record exclude each other"));
     if (command == QLatin1String("history")) {
@@ -276,22 +265,9 @@ bool PrepareUnitAddresses(const TCliPlan& plan, QString* error)
             return true;
         }
     } else {
-        // A file: one "BY-ID-NAME ADDRESS" per line, # for comments.
-        // A line a device: a megabyte is far more than any bench has.
-        QByteArray text;
-        QString why;
-        if (!ReadSmallFile(from, 1 << 20, &text, &why)) return Fail(error, QStringLiteral("cannot read %1: %2").arg(from, why));
-        QHash<QString, QString> map;
-        int lineNo = 0;
-        for (const QByteArray& raw : text.split('\n')) {
-            ++lineNo;
-            const QString line = QString::fromUtf8(raw).trimmed();
-            if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
-            const QStringList parts = line.split(QRegularExpression(QStringLiteral("\\s+")));
-            if (parts.size() != 2 || !IsHexAddress(parts[1]))
-                return Fail(error, QStringLiteral("%1 line %2: needs a device name and a unit address (4 hex digits)").arg(from).arg(lineNo));
-            map.insert(parts[0], Address(parts[1].toInt(nullptr, 16)));
-        }
+        TUnitAddressPlan file;
+        if (!ParseUnitAddressPlan(from, &file, error)) return false;
+        const QHash<QString, QString>& map = file.byName;
         for (TUnitRequest& r : requests) {
             QString address = map.value(r.port);
             if (address.isEmpty()) address = map.value(StablePortName(r.port));

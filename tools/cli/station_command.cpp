@@ -145,44 +145,29 @@ bool ExtractStationOptions(QStringList* args, TStationCliOptions* out, QString* 
 {
     TStationCliOptions o;
     QStringList rest;
-    for (int i = 0; i < args->size(); ++i) {
-        QString a = (*args)[i];
-        QString inlineValue;
-        const bool hasInline = a.startsWith(QLatin1String("--")) && a.contains(QLatin1Char('='));
-        if (hasInline) {
-            inlineValue = a.mid(a.indexOf(QLatin1Char('=')) + 1);
-            a = a.left(a.indexOf(QLatin1Char('=')));
-        }
-        auto value = [&](QString* v) {
-            if (hasInline) *v = inlineValue;
-            else if (i + 1 < args->size()) *v = (*args)[++i];
-            else return false;
-            return !v->isEmpty();
-        };
-        if (a == QLatin1String("--")) {
-            rest << args->mid(i);
-            break;
-        }
+    const bool walked = TakeOptions(*args, [&](const QString& a, bool hasInline, const TOptionValue& value, bool* failed) {
         QString v;
         if (a == QLatin1String("--watch")) {
-            if (!value(&v)) return Fail(error, QStringLiteral("--watch needs a folder"));
-            if (o.watch.contains(v)) return Fail(error, QStringLiteral("--watch %1 is given twice").arg(v));
-            o.watch << v;
+            if (!value(&v)) *failed = !Fail(error, QStringLiteral("--watch needs a folder"));
+            else if (o.watch.contains(v)) *failed = !Fail(error, QStringLiteral("--watch %1 is given twice").arg(v));
+            else o.watch << v;
         } else if (a == QLatin1String("--labels")) {
-            if (!value(&o.labels)) return Fail(error, QStringLiteral("--labels needs a folder"));
+            if (!value(&o.labels)) *failed = !Fail(error, QStringLiteral("--labels needs a folder"));
         } else if (a == QLatin1String("--print")) {
-            if (!value(&o.printer)) return Fail(error, QStringLiteral("--print needs a printer's name"));
+            if (!value(&o.printer)) *failed = !Fail(error, QStringLiteral("--print needs a printer's name"));
         } else if (a == QLatin1String("--label-size")) {
-            if (!value(&o.labelSize)) return Fail(error, QStringLiteral("--label-size needs WIDTHxHEIGHT in mm (62x29)"));
             TLabelSize size;
-            if (!TLabelSize::Parse(o.labelSize, &size, error)) return false;
+            if (!value(&o.labelSize)) *failed = !Fail(error, QStringLiteral("--label-size needs WIDTHxHEIGHT in mm (62x29)"));
+            else *failed = !TLabelSize::Parse(o.labelSize, &size, error);
         } else if (a == QLatin1String("--reprogram")) {
-            if (hasInline) return Fail(error, QStringLiteral("--reprogram takes no value"));
+            if (hasInline) *failed = !Fail(error, QStringLiteral("--reprogram takes no value"));
             o.reprogram = true;
         } else {
-            rest << (*args)[i];
+            return false;
         }
-    }
+        return true;
+    }, &rest);
+    if (!walked) return false;
     *args = rest;
     *out = o;
     return true;
