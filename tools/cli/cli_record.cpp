@@ -9,6 +9,7 @@
 #include "common/atomic_file.h"
 #include "commands/pair_programming.h"
 #include "module/config_image.h"
+#include "module/config_layout.h"
 #include "record/image_hash.h"
 #include "record/record_export.h"
 #include "serial/port_list.h"
