@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QtTest>
 #include <algorithm>
+#include <vector>
 
 #include "common/ui/port_controls.h"
 #include "module/config_image.h"
@@ -141,20 +142,30 @@ private slots:
         page->PowerUpAddressEdit->setText(QStringLiteral("1234"));
         Open(2);
         // While the run pauses, the line has no handshaking and no XON/XOFF.
-        int seen = 0, handshaking = 0;
+        // Judged between the module's first and last received byte: before
+        // and after those the window may show the run while its worker has
+        // not yet prepared, or has already restored, the line.
+        const long before = vm->ReceivedCount();
+        std::vector<std::pair<long, bool>> samples;  // bytes received so far, handshaking on
         QTimer poll;
         poll.setInterval(5);
         QObject::connect(&poll, &QTimer::timeout, this, [&] {
             if (!StatusForm()->isVisible()) return;
             const TComFlowControl& fc = port->FlowControl();
-            ++seen;
-            if (fc.XonXoffIn() || fc.XonXoffOut() || fc.OutCTSFlow() || fc.OutDSRFlow() ||
-                fc.ControlDTR() != dtrEnable || fc.ControlRTS() != rtsEnable)
-                ++handshaking;
+            samples.emplace_back(vm->ReceivedCount(), fc.XonXoffIn() || fc.XonXoffOut() || fc.OutCTSFlow() ||
+                                                          fc.OutDSRFlow() || fc.ControlDTR() != dtrEnable ||
+                                                          fc.ControlRTS() != rtsEnable);
         });
         poll.start();
         Run(2);
         poll.stop();
+        const long after = vm->ReceivedCount();
+        int seen = 0, handshaking = 0;
+        for (const auto& [received, on] : samples) {
+            if (received <= before || received >= after) continue;
+            ++seen;
+            if (on) ++handshaking;
+        }
         QVERIFY(seen > 0);
         QCOMPARE(handshaking, 0);
         QVERIFY(dialogs->messages.empty());
