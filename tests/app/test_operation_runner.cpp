@@ -12,6 +12,7 @@
 #include <QMenu>
 #include <QEventLoop>
 #include <QFile>
+#include <QThread>
 #include <QtTest>
 
 #include "app/application.h"
@@ -46,6 +47,9 @@ public:
     }
     bool notify(QObject* receiver, QEvent* event) override
     {
+        // Only the window thread's handlers: other threads (the record's
+        // writer) deliver events of their own.
+        if (QThread::currentThread() != thread()) return TApplication::notify(receiver, event);
         ++depth_;
         const bool r = TApplication::notify(receiver, event);
         --depth_;
