@@ -13,9 +13,9 @@ Cases:
   serial  probe, configuration and flash with verify, Xon/Xoff, a custom rate
           through BOTHER, two ports at once, the port list, the modem lines
   pull    an adapter pulled mid-program-config, then plugged again
-The station (adapters plugged and pulled while it runs) gets a case of its
-own here once it exists: a case_station beside case_pull, using
-Machine.monitor's device_del / device_add, in CASES and in CMakeLists.txt.
+  station the station watching /dev/serial/by-id while adapters are plugged
+          and pulled through the monitor: two at once, one pulled mid-way
+          and plugged again, the record's unit addresses, Ctrl-C's summary
 
 A QEMU that cannot start, a guest that does not boot, a check that fails:
 each ends the test with status 1 and the reason. Nothing is skipped.
@@ -23,6 +23,7 @@ each ends the test with status 1 and the reason. Nothing is skipped.
 import argparse
 import ctypes
 import glob
+import json
 import os
 import re
 import shutil
@@ -110,11 +111,15 @@ class VModule:
 class Machine:
     """QEMU with the guest's console on pipes and the monitor on a socket."""
 
-    def __init__(self, args, work, serials, uarts):
+    def __init__(self, args, work, serials, uarts, plugged=None, out_console=None):
+        """serials: (id, VModule) of the FTDI adapters, of which those in
+        plugged (default all) are there at boot and the others only wired for
+        a device_add. out_console: a host file fed by the guest's /dev/hvc1."""
         self.work = work
         kernel, release = find_kernel(args.kernel)
         initrd = self.initrd = os.path.join(work, "guest.cpio")
-        progs = [args.cli, args.modem_lines]
+        # The record's SQLite driver is a Qt plugin the tool loads by name.
+        progs = [args.cli, args.modem_lines, *glob.glob("/usr/lib/*/qt6/plugins/sqldrivers/libqsqlite.so")]
         r = subprocess.run(["bash", os.path.join(HERE, "make_initramfs.sh"), initrd, release, *progs],
                            capture_output=True, text=True)
         if r.returncode != 0:
@@ -135,10 +140,13 @@ class Machine:
                "-trace", "serial_update_parameters", "-D", self.trace,
                "-device", "qemu-xhci,id=xhci"]
         self.usb_ids = {}
+        if out_console:
+            cmd += ["-chardev", f"file,id=out,path={out_console}", "-device", "virtconsole,chardev=out"]
         for port, (dev_id, vm) in enumerate(serials, start=1):
             cmd += ["-chardev", f"serial,id=c_{dev_id},path={vm.path}"]
-            cmd += ["-device", self.usb_device_args(dev_id, port)]
             self.usb_ids[dev_id] = port
+            if plugged is None or dev_id in plugged:
+                cmd += ["-device", self.usb_device_args(dev_id, port)]
         for index, vm in enumerate(uarts):
             cmd += ["-chardev", f"serial,id=c_uart{index},path={vm.path}",
                     "-device", f"isa-serial,chardev=c_uart{index},index={index}"]
@@ -160,7 +168,20 @@ class Machine:
 
     @staticmethod
     def usb_device_args(dev_id, port):
-        return f"usb-serial,bus=xhci.0,port={port},chardev=c_{dev_id},id={dev_id}"
+        # The USB serial number names the adapter in /dev/serial/by-id.
+        return f"usb-serial,bus=xhci.0,port={port},chardev=c_{dev_id},id={dev_id},serial=TW{port:04d}"
+
+    @staticmethod
+    def by_id_name(port):
+        return f"usb-QEMU_QEMU_USB_SERIAL_TW{port:04d}-if00-port0"
+
+    def plug(self, dev_id):
+        reply = self.monitor("device_add " + self.usb_device_args(dev_id, self.usb_ids[dev_id]))
+        check(reply == "", f"adapter {dev_id} plugged (device_add)", reply)
+
+    def pull(self, dev_id):
+        reply = self.monitor("device_del " + dev_id)
+        check(reply == "", f"adapter {dev_id} pulled (device_del)", reply)
 
     def _reader(self):
         while True:
@@ -392,6 +413,20 @@ def case_serial(args, work):
             v.stop()
 
 
+def image_mtime(module):
+    return os.stat(module.image).st_mtime_ns if os.path.exists(module.image) else 0
+
+
+def wait_for_write(module, since, what, seconds=60):
+    """Until the host module saved its memory after a write (its image file
+    changes with every block written)."""
+    deadline = Deadline(seconds)
+    while image_mtime(module) == since:
+        if deadline.left() == 0:
+            raise Failure(f"the module saw no write of {what} within {seconds} s")
+        time.sleep(0.02)
+
+
 def case_pull(args, work):
     # Each reply waits a little: the programming lasts seconds, long enough
     # to pull the adapter in the middle of it.
@@ -401,19 +436,14 @@ def case_pull(args, work):
         vm = Machine(args, work, [("ftdi_pull", module)], [])
         dev = vm.usb_tty("ftdi_pull")
         put_file(vm, host_file(work, "config.bin", test_image(4)), "/tmp/c.bin")
-        mtime = os.stat(module.image).st_mtime_ns if os.path.exists(module.image) else 0
+        since = image_mtime(module)
         # The tool in the background; the shell notes when the device node
         # goes away and when the tool ended (uptime, 10 ms steps).
         marker = vm.send(f"rm -f /tmp/rc; (tarnwick-cli --no-record --port {dev} program-config /tmp/c.bin "
                          f"> /tmp/out 2>&1; echo $? > /tmp/rc; cut -d' ' -f1 /proc/uptime > /tmp/end) & "
                          f"while [ -e {dev} ]; do sleep 0.01; done; cut -d' ' -f1 /proc/uptime > /tmp/gone")
-        deadline = Deadline(60)
-        while (os.stat(module.image).st_mtime_ns if os.path.exists(module.image) else 0) == mtime:
-            if deadline.left() == 0:
-                raise Failure("the module saw no write of program-config within 60 s")
-            time.sleep(0.02)
-        reply = vm.monitor("device_del ftdi_pull")
-        check(reply == "", "adapter pulled (device_del) in the middle of program-config", reply)
+        wait_for_write(module, since, "program-config")
+        vm.pull("ftdi_pull")
         vm.result(marker, 60)
         rc, out = vm.run("i=0; while [ ! -s /tmp/end ] && [ $i -lt 500 ]; do sleep 0.01; i=$((i+1)); done; "
                          "echo gone=$(cat /tmp/gone) end=$(cat /tmp/end) rc=$(cat /tmp/rc); cat /tmp/out")
@@ -428,8 +458,7 @@ def case_pull(args, work):
         print(message.strip())
 
         # Plugged again: the search finds the module.
-        reply = vm.monitor("device_add " + Machine.usb_device_args("ftdi_pull", vm.usb_ids["ftdi_pull"]))
-        check(reply == "", "adapter plugged again (device_add)", reply)
+        vm.plug("ftdi_pull")
         dev2 = vm.usb_tty("ftdi_pull")
         out = vm.ok("tarnwick-cli --no-record -q probe --scan", "probe --scan after the adapter came back", 120)
         check(f"on {dev2} at 57600 baud" in out, f"probe --scan finds the module on {dev2}", out)
@@ -439,8 +468,143 @@ def case_pull(args, work):
         module.stop()
 
 
-# The station's case joins these once the station exists.
-CASES = {"serial": case_serial, "pull": case_pull}
+class JsonLines:
+    """The lines a guest program writes to /dev/hvc1, as they arrive in the
+    host file behind it, each with the host time it was first seen."""
+
+    def __init__(self, path, errors):
+        self.path = path
+        self.errors = errors  # what the program said on stderr, for a failure
+        self.seen = []  # (time, object)
+        self.used = set()
+
+    def wait(self, what, pred, seconds=90):
+        deadline = Deadline(seconds)
+        while True:
+            data = open(self.path, "rb").read() if os.path.exists(self.path) else b""
+            lines = data.split(b"\n")[:-1]
+            for line in lines[len(self.seen):]:
+                text = line.decode(errors="replace").strip()
+                try:
+                    obj = json.loads(text)
+                except ValueError:
+                    obj = {"text": text}
+                self.seen.append((time.monotonic(), obj))
+            for i, (at, obj) in enumerate(self.seen):
+                if i not in self.used and pred(obj):
+                    self.used.add(i)
+                    return at, obj, i
+            if deadline.left() == 0:
+                raise Failure(f"no line for {what} within {seconds} s; the lines so far:\n"
+                              + "\n".join(json.dumps(o) for _, o in self.seen) + "\nstderr:\n" + self.errors())
+            time.sleep(0.02)
+
+
+def image_unit_address(module):
+    # The configuration memory starts at 0x80; the unit address is at 0x5E
+    # in it and again at 0x60, low byte first.
+    image = open(module.image, "rb").read()
+    first, again = image[0x80 + 0x5E:0x80 + 0x60], image[0x80 + 0x60:0x80 + 0x62]
+    return "%04X" % (first[0] | first[1] << 8) if first == again else None
+
+
+def case_station(args, work):
+    # Adapters a and b are there when the station starts; c comes later and
+    # answers slowly, so that it can be pulled in the middle of its write.
+    mods = {"ftdi_a": VModule(args.vmodule, work, "st-a", 57600),
+            "ftdi_b": VModule(args.vmodule, work, "st-b", 57600),
+            "ftdi_c": VModule(args.vmodule, work, "st-c", 57600, ["--delay", "40"])}
+    out = os.path.join(work, "station.out")
+    if os.path.exists(out):
+        os.unlink(out)
+    vm = None
+    try:
+        vm = Machine(args, work, list(mods.items()), [], plugged={"ftdi_a", "ftdi_b"}, out_console=out)
+        names = {dev_id: Machine.by_id_name(port) for dev_id, port in vm.usb_ids.items()}
+        for dev_id in ("ftdi_a", "ftdi_b"):
+            vm.ok(f"i=0; while [ ! -e /dev/serial/by-id/{names[dev_id]} ] && [ $i -lt 600 ]; do sleep 0.05; "
+                  f"i=$((i+1)); done; readlink /dev/serial/by-id/{names[dev_id]}",
+                  f"{dev_id}: /dev/serial/by-id/{names[dev_id]}, named as udev names it")
+        freqs = ["915.064"] * 3
+        profile = {"format": "tarnwick-config-profile", "version": 1,
+                   "encryptionKey": "9A3C5E7F11D2B4A6C8E0F2143658709B",
+                   "channel12Frequencies": freqs, "channel13Frequencies": freqs, "channel14Frequencies": freqs,
+                   "channel15Frequencies": freqs, "temperatureCalibration": "0", "customSerialBaudRate": "300",
+                   "powerUpMode": "Cable Link", "rfDataRate": "76800 bps", "rfChannel": "Channel 3",
+                   "pointToPoint": "Point A", "uartEnable": "UART Enable", "uartBaudRate": "115200 baud",
+                   "uartBitSettings": "8,n,1", "uartFlowControl": "Hardware", "outputPins": [1],
+                   "unitAddress": "FFFE"}
+        put_file(vm, host_file(work, "line.json", json.dumps(profile).encode()), "/tmp/line.json")
+        vm.ok("tarnwick-cli station /tmp/line.json --unit-address-from 0100 --json >/dev/hvc1 2>/tmp/station.err & "
+              "echo $! >/tmp/station.pid", "station started, watching /dev/serial/by-id")
+        lines = JsonLines(out, lambda: vm.run("cat /tmp/station.err")[1])
+
+        def finished(dev_id):
+            return lambda o: "ok" in o and o.get("by_id", "").endswith("/" + names[dev_id])
+
+        # Two at once: both plugged before either finished, each its own address.
+        results, plugged, ended = {}, [], []
+        for dev_id in ("ftdi_a", "ftdi_b"):
+            plugged.append(lines.wait(f"{dev_id} plugged", lambda o, d=dev_id: o.get("event") == "plugged"
+                                      and o.get("name") == names[d])[2])
+        for dev_id in ("ftdi_a", "ftdi_b"):
+            _, r, index = lines.wait(f"{dev_id} finished", finished(dev_id))
+            check(r["ok"], f"{dev_id}: passed (programmed and verified through ftdi_sio)", json.dumps(r))
+            results[dev_id] = r
+            ended.append(index)
+        check(max(plugged) < min(ended), "the two modules ran at once (both plugged before either finished)")
+        given = sorted(r["unit_address"] for r in results.values())
+        check(given == ["0100", "0101"], f"the two modules at once got 0100 and 0101 ({given})")
+        for dev_id, r in results.items():
+            check(image_unit_address(mods[dev_id]) == r["unit_address"],
+                  f"{dev_id}: the module holds unit address {r['unit_address']}")
+
+        # Taken out after it passed: unplugged, no failure.
+        vm.pull("ftdi_a")
+        lines.wait("ftdi_a unplugged", lambda o: o.get("event") == "unplugged" and o.get("name") == names["ftdi_a"])
+        check(True, "ftdi_a: the station saw it taken out")
+
+        # Plugged, then pulled in the middle of its Program Config.
+        since = image_mtime(mods["ftdi_c"])
+        vm.plug("ftdi_c")
+        wait_for_write(mods["ftdi_c"], since, "the station's Program Config")
+        vm.pull("ftdi_c")
+        pulled_at = time.monotonic()
+        at, failed, _ = lines.wait("ftdi_c failed", finished("ftdi_c"), 30)
+        check(not failed["ok"] and failed.get("step") in ("Program Config", "Verify"),
+              f"ftdi_c: failed in {failed.get('step')}", json.dumps(failed))
+        check(at - pulled_at <= 1.0, f"ftdi_c: failed {at - pulled_at:.2f} s after it was pulled (at most 1 s)",
+              json.dumps(failed))
+        check(failed["error"].startswith("pulled during ") and not WINDOWS_WORDS.search(failed["error"]),
+              f"ftdi_c: the reason in words: {failed['error']}")
+
+        # Plugged again: programmed again, linked to the failed try, with the
+        # address reserved for it.
+        vm.plug("ftdi_c")
+        redo = lines.wait("ftdi_c finished again", finished("ftdi_c"))[1]
+        check(redo["ok"] and redo.get("redo_of") == failed["row_id"],
+              "ftdi_c: passed when plugged again, its row linked to the failed one", json.dumps(redo))
+        check(redo["unit_address"] not in given and image_unit_address(mods["ftdi_c"]) == redo["unit_address"],
+              f"ftdi_c: unit address {redo['unit_address']}, given to no other module")
+
+        # Ctrl-C: the summary and the exit status of a run with a failure.
+        rc, text = vm.run("kill -INT $(cat /tmp/station.pid); wait $(cat /tmp/station.pid); echo status=$?")
+        summary = lines.wait("summary", lambda o: o.get("event") == "summary", 30)[1]
+        check("status=1" in text and summary["passed"] == 3 and summary["failed"] == 1,
+              "Ctrl-C: passed 3, failed 1, exit status 1", text + json.dumps(summary))
+        text = vm.ok("tarnwick-cli history --json", "the record's rows")
+        rows = [json.loads(line) for line in text.splitlines() if line.startswith("{")]
+        kept = sorted((row.get("unit_address"), row.get("outcome")) for row in rows)
+        want = sorted([(a, "ok") for a in given] + [(failed["unit_address"], "failed"), (redo["unit_address"], "ok")])
+        check(kept == want, f"the record holds a row for every try, the failed one too: {kept}", text)
+    finally:
+        if vm:
+            vm.stop()
+        for m in mods.values():
+            m.stop()
+
+
+CASES = {"serial": case_serial, "pull": case_pull, "station": case_station}
 
 
 def main():
