@@ -39,8 +39,8 @@ STARTED = time.monotonic()
 # QEMU's host serial backend sets the pty to a standard termios rate: the
 # lowest one at or above 10/11 of the rate the emulated chip runs at. A
 # custom rate therefore reaches the host pty as this standard rate; the exact
-# rate is checked where it exists: the 8250's divisor in QEMU's trace, the
-# FTDI divisor in ftdi_sio's own debug line.
+# rate is checked where it exists: the divisors the emulated chips were
+# given, in QEMU's trace, and the FTDI divisor in ftdi_sio's own debug line.
 STANDARD_RATES = [50, 75, 110, 134, 150, 200, 300, 600, 1200, 1800, 2400, 4800, 9600, 19200, 38400, 57600,
                   115200, 230400, 460800, 500000, 576000, 921600, 1000000, 1152000, 1500000, 2000000, 2500000,
                   3000000, 3500000, 4000000]
@@ -137,7 +137,7 @@ class Machine:
                "-device", "virtio-serial-pci", "-chardev", "stdio,id=con,signal=off",
                "-device", "virtconsole,chardev=con",
                "-monitor", f"unix:{self.monitor_path},server=on,wait=off",
-               "-trace", "serial_update_parameters", "-D", self.trace,
+               "-trace", "serial_update_parameters", "-trace", "usb_serial_set_baud", "-D", self.trace,
                "-device", "qemu-xhci,id=xhci"]
         self.usb_ids = {}
         if out_console:
@@ -368,6 +368,9 @@ def case_serial(args, work):
         vm.ok(f"{cli} --port {usb_c} --baud 250000 probe", "ftdi_sio: probe at 250000 baud (BOTHER)")
         out = vm.ok("dmesg | grep 'Baud rate set to'", "ftdi_sio logged its divisor")
         check("Baud rate set to 250000" in out, "ftdi_sio programmed exactly 250000 baud", out)
+        trace = open(vm.trace, errors="replace").read()
+        check(re.search(r"usb_serial_set_baud.*\b250000\b", trace) is not None,
+              "the emulated FTDI chip runs at exactly 250000 baud (QEMU's trace)", trace[-2000:])
         rc, out = vm.run(f"{cli} --port {usb_c} --baud 57600 probe")
         check(rc == 1, f"ftdi_sio: the {host_rate(250000)}-baud module does not answer at 57600", out)
         vm.ok(f"{cli} --port /dev/ttyS1 --flow none --baud 14400 probe", "8250: probe at 14400 baud (BOTHER)")
