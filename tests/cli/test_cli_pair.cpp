@@ -13,24 +13,14 @@
 
 #include "commands/pair_programming.h"
 #include "module/config_decoder.h"
-#include "process_run.h"
+#include "cli_run.h"
 #include "module/config_image.h"
-#include "settings/config_profile.h"
 #include "settings/key_generator.h"
 #include "tools/vmodule/virtual_module.h"
 
 namespace {
 
 using TRun = TProcessRun;
-
-TRun RunCli(const QStringList& args)
-{
-    QProcess p;
-    p.start(qEnvironmentVariable("TW_CLI"), args);
-    if (!p.waitForStarted(20000)) return {};
-    p.closeWriteChannel();
-    return FinishProcess(p);
-}
 
 TMemoryBytes ConfigOf(const TVirtualModule& vm)
 {
@@ -60,11 +50,9 @@ private slots:
     {
         QVERIFY(dir_.isValid());
         profile_ = dir_.filePath(QStringLiteral("link.json"));
-        QFile f(profile_);
-        QVERIFY(f.open(QIODevice::WriteOnly));
         TConfigValues v;
         v.channel = 5;
-        f.write(WriteConfigProfile(v));
+        QVERIFY(WriteProfileFile(profile_, v));
     }
     void init()
     {
