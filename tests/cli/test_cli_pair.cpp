@@ -16,26 +16,13 @@
 #include "cli_run.h"
 #include "module/config_image.h"
 #include "settings/key_generator.h"
-#include "tools/vmodule/virtual_module.h"
-
-namespace {
+#include "support/module_pair.h"
 
 using TRun = TProcessRun;
 
-TMemoryBytes ConfigOf(const TVirtualModule& vm)
-{
-    const std::array<uint8_t, 256> m = vm.Memory();
-    TMemoryBytes bytes;
-    std::copy(m.begin() + 128, m.end(), bytes.begin());
-    return bytes;
-}
-
-}  // namespace
-
-class TestCliPair : public QObject {
+class TestCliPair : public QObject, TModulePair {
     Q_OBJECT
 
-    std::unique_ptr<TVirtualModule> a_, b_;
     QTemporaryDir dir_;
     QString profile_;
 
@@ -56,17 +43,10 @@ private slots:
     }
     void init()
     {
-        a_ = std::make_unique<TVirtualModule>();
-        b_ = std::make_unique<TVirtualModule>();
         std::string error;
-        QVERIFY2(a_->Start(&error), error.c_str());
-        QVERIFY2(b_->Start(&error), error.c_str());
+        QVERIFY2(StartPair(&error), error.c_str());
     }
-    void cleanup()
-    {
-        a_.reset();
-        b_.reset();
-    }
+    void cleanup() { StopPair(); }
 
     void usageErrorsExitTwo()
     {
