@@ -12,6 +12,7 @@ struct TCommandParam {
     QString text;
     int item = -1;
     bool checked = false;
+    bool operator==(const TCommandParam&) const = default;
 };
 
 // A row's values: the command combo's item (-1: none selected) and its
@@ -19,6 +20,7 @@ struct TCommandParam {
 struct TCommandRowValues {
     int command = -1;
     std::vector<TCommandParam> params;
+    bool operator==(const TCommandRowValues&) const = default;
 };
 
 // 16-bit entries ended by the first 0xFFFF; only the low byte is sent.

@@ -242,15 +242,18 @@ int NormalizeChannelFrequency(QString& text, bool* beep)
     return static_cast<int>(n);
 }
 
+// The number the text holds; a text that holds none becomes "0" and reads as 0.
+static long double DecimalOrZero(QString& text)
+{
+    if (const auto v = ReadDecimal(text)) return *v;
+    text = QStringLiteral("0");
+    return 0;
+}
+
 int ParseTemperatureOffset(QString& text, bool* beep)
 {
     SetBeep(beep, false);
-    long double x = 0;
-    if (const auto v = ReadDecimal(text)) {
-        x = *v;
-    } else {
-        text = QStringLiteral("0");
-    }
+    const long double x = DecimalOrZero(text);
     if (x < -32768.0L || x > 32767.0L) {
         SetBeep(beep, true);
         text = QStringLiteral("0");
@@ -262,12 +265,7 @@ int ParseTemperatureOffset(QString& text, bool* beep)
 int ParseCustomBaud(QString& text, bool* beep)
 {
     SetBeep(beep, false);
-    long double x = 0;
-    if (const auto v = ReadDecimal(text)) {
-        x = *v;
-    } else {
-        text = QStringLiteral("0");
-    }
+    const long double x = DecimalOrZero(text);
     if (x < kMinCustomBaud || x > kMaxCustomBaud) {
         SetBeep(beep, true);
         text = QStringLiteral("300");

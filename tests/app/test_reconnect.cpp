@@ -28,9 +28,21 @@ class TestReconnect : public QObject {
     QTemporaryDir tmp_;
     std::string Link() const { return (tmp_.path() + QStringLiteral("/line")).toStdString(); }
 
-    // Opens the port on the link at 38400 baud and gives the terminal the focus.
-    bool OpenWithTerminal(TTarnwickForm& form, bool reconnect)
+    // Starts vm on the link (again, after a stop).
+    bool StartOnLink(TVirtualModule& vm) const
     {
+        vm.SetLinkPath(Link());
+        std::string err;
+        if (vm.Start(&err)) return true;
+        qWarning("virtual module: %s", err.c_str());
+        return false;
+    }
+
+    // Starts vm, opens the port on its link at 38400 baud and gives the
+    // terminal the focus.
+    bool OpenWithTerminal(TTarnwickForm& form, TVirtualModule& vm, bool reconnect)
+    {
+        if (!StartOnLink(vm)) return false;
         form.AddPort(QString::fromStdString(Link()));
         form.show();
         if (!QTest::qWaitForWindowActive(&form)) return false;
@@ -52,11 +64,8 @@ private slots:
         TScriptedDialogs d;
         TDialogsScope scope(&d);
         TVirtualModule first;
-        first.SetLinkPath(Link());
-        std::string err;
-        QVERIFY2(first.Start(&err), err.c_str());
         TTarnwickForm form;
-        QVERIFY(OpenWithTerminal(form, true));
+        QVERIFY(OpenWithTerminal(form, first, true));
         first.Inject({'a', 'b'});
         QTRY_COMPARE(Cell(form, 2), uint8_t('b'));
 
@@ -70,8 +79,7 @@ private slots:
         QVERIFY2(d.errors.isEmpty(), qPrintable(d.errors.join(';')));
 
         TVirtualModule second;
-        second.SetLinkPath(Link());
-        QVERIFY2(second.Start(&err), err.c_str());
+        QVERIFY(StartOnLink(second));
         QTRY_VERIFY_WITH_TIMEOUT(form.ComPort1->Connected(), 10000);
         QCOMPARE(r.State(), TPortReconnector::rsReopened);
         QTRY_COMPARE(form.ComPortSheet->ComLed1->State(), lsOn);
@@ -98,11 +106,8 @@ private slots:
         TScriptedDialogs d;
         TDialogsScope scope(&d);
         TVirtualModule vm;
-        vm.SetLinkPath(Link());
-        std::string err;
-        QVERIFY2(vm.Start(&err), err.c_str());
         TTarnwickForm form;
-        QVERIFY(OpenWithTerminal(form, true));
+        QVERIFY(OpenWithTerminal(form, vm, true));
         // The line goes in the middle of Read Flash.
         TVirtualModuleFaults f;
         f.hangUpAfterBytes = 11;
@@ -118,7 +123,7 @@ private slots:
         QTRY_VERIFY(!vm.Running());
         vm.SetFaults(TVirtualModuleFaults{});
         vm.ClearReceived();
-        QVERIFY2(vm.Start(&err), err.c_str());
+        QVERIFY(StartOnLink(vm));
         QTRY_VERIFY_WITH_TIMEOUT(form.ComPort1->Connected(), 10000);
         QCoreApplication::processEvents();
         QCOMPARE(vm.ReceivedCount(), 0L);
@@ -132,19 +137,15 @@ private slots:
         TScriptedDialogs d;
         TDialogsScope scope(&d);
         TVirtualModule first;
-        first.SetLinkPath(Link());
-        std::string err;
-        QVERIFY2(first.Start(&err), err.c_str());
         TTarnwickForm form;
-        QVERIFY(OpenWithTerminal(form, false));
+        QVERIFY(OpenWithTerminal(form, first, false));
         first.Stop();
         // As before: the terminal reports the lost line once.
         QTRY_COMPARE(d.messages.size() + size_t(d.errors.size()), size_t(1));
         QFileSystemWatcher w({tmp_.path()});
         QSignalSpy changed(&w, &QFileSystemWatcher::directoryChanged);
         TVirtualModule second;
-        second.SetLinkPath(Link());
-        QVERIFY2(second.Start(&err), err.c_str());
+        QVERIFY(StartOnLink(second));
         // The notice that would reopen the port has come and gone.
         QTRY_VERIFY(changed.count() > 0);
         QCoreApplication::processEvents();

@@ -26,23 +26,6 @@
 #include "support/scripted_dialogs.h"
 #include "terminal/ui/terminal_page.h"
 
-namespace {
-
-bool SameRows(const std::vector<TCommandRowValues>& a, const std::vector<TCommandRowValues>& b)
-{
-    if (a.size() != b.size()) return false;
-    for (size_t n = 0; n < a.size(); ++n) {
-        if (a[n].command != b[n].command || a[n].params.size() != b[n].params.size()) return false;
-        for (size_t i = 0; i < a[n].params.size(); ++i)
-            if (a[n].params[i].text != b[n].params[i].text || a[n].params[i].item != b[n].params[i].item ||
-                a[n].params[i].checked != b[n].params[i].checked)
-                return false;
-    }
-    return true;
-}
-
-}  // namespace
-
 class TestRememberedSettings : public QObject {
     Q_OBJECT
 
@@ -77,7 +60,7 @@ class TestRememberedSettings : public QObject {
         QCOMPARE(a.checks, b.checks);
         QCOMPARE(a.folders, b.folders);
         QCOMPARE(*a.config, *b.config);
-        QVERIFY(SameRows(*a.rows, *b.rows));
+        QVERIFY(*a.rows == *b.rows);
     }
 
 private slots:

@@ -9,23 +9,9 @@
 #include <QtTest>
 
 #include "cable_link_rig.h"
-#include "process_run.h"
-#include "settings/config_profile.h"
-
-namespace {
+#include "cli_run.h"
 
 using TRun = TProcessRun;
-
-TRun RunCli(const QStringList& args)
-{
-    QProcess p;
-    p.start(qEnvironmentVariable("TW_CLI"), args);
-    if (!p.waitForStarted(20000)) return {};
-    p.closeWriteChannel();
-    return FinishProcess(p);
-}
-
-}  // namespace
 
 class TestCliLinkTest : public QObject {
     Q_OBJECT
@@ -35,12 +21,9 @@ private slots:
     {
         QTemporaryDir dir;
         const QString profile = dir.filePath(QStringLiteral("link.json"));
-        QFile f(profile);
-        QVERIFY(f.open(QIODevice::WriteOnly));
         TConfigValues v;  // "Cable Link", 76800 bps
         v.channel = 5;
-        f.write(WriteConfigProfile(v));
-        f.close();
+        QVERIFY(WriteProfileFile(profile, v));
 
         std::array<uint8_t, 256> memA{}, memB{};
         {

@@ -13,39 +13,16 @@
 
 #include "commands/pair_programming.h"
 #include "module/config_decoder.h"
-#include "process_run.h"
+#include "cli_run.h"
 #include "module/config_image.h"
-#include "settings/config_profile.h"
 #include "settings/key_generator.h"
-#include "tools/vmodule/virtual_module.h"
-
-namespace {
+#include "support/module_pair.h"
 
 using TRun = TProcessRun;
 
-TRun RunCli(const QStringList& args)
-{
-    QProcess p;
-    p.start(qEnvironmentVariable("TW_CLI"), args);
-    if (!p.waitForStarted(20000)) return {};
-    p.closeWriteChannel();
-    return FinishProcess(p);
-}
-
-TMemoryBytes ConfigOf(const TVirtualModule& vm)
-{
-    const std::array<uint8_t, 256> m = vm.Memory();
-    TMemoryBytes bytes;
-    std::copy(m.begin() + 128, m.end(), bytes.begin());
-    return bytes;
-}
-
-}  // namespace
-
-class TestCliPair : public QObject {
+class TestCliPair : public QObject, TModulePair {
     Q_OBJECT
 
-    std::unique_ptr<TVirtualModule> a_, b_;
     QTemporaryDir dir_;
     QString profile_;
 
@@ -60,25 +37,16 @@ private slots:
     {
         QVERIFY(dir_.isValid());
         profile_ = dir_.filePath(QStringLiteral("link.json"));
-        QFile f(profile_);
-        QVERIFY(f.open(QIODevice::WriteOnly));
         TConfigValues v;
         v.channel = 5;
-        f.write(WriteConfigProfile(v));
+        QVERIFY(WriteProfileFile(profile_, v));
     }
     void init()
     {
-        a_ = std::make_unique<TVirtualModule>();
-        b_ = std::make_unique<TVirtualModule>();
         std::string error;
-        QVERIFY2(a_->Start(&error), error.c_str());
-        QVERIFY2(b_->Start(&error), error.c_str());
+        QVERIFY2(StartPair(&error), error.c_str());
     }
-    void cleanup()
-    {
-        a_.reset();
-        b_.reset();
-    }
+    void cleanup() { StopPair(); }
 
     void usageErrorsExitTwo()
     {

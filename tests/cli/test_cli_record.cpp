@@ -16,18 +16,11 @@
 #include <memory>
 #include <vector>
 
-#include "settings/config_profile.h"
+#include "cli_run.h"
 #include "record/production_record.h"
 #include "tools/vmodule/virtual_module.h"
 
-namespace {
-
-struct TRun {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-}  // namespace
+using TRun = TProcessRun;
 
 class TestCliRecord : public QObject {
     Q_OBJECT
@@ -45,28 +38,8 @@ class TestCliRecord : public QObject {
         }
         return QString::fromStdString(modules_[size_t(i)]->PortPath());
     }
-    QProcessEnvironment Env() const
-    {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), data_);
-        return env;
-    }
-    TRun Cli(const QStringList& args)
-    {
-        QProcess p;
-        p.setProcessEnvironment(Env());
-        p.start(qEnvironmentVariable("TW_CLI"), args);
-        TRun r;
-        if (!p.waitForFinished(120000)) {
-            p.kill();
-            p.waitForFinished();
-            return r;
-        }
-        r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-        r.out = p.readAllStandardOutput();
-        r.err = p.readAllStandardError();
-        return r;
-    }
+    QProcessEnvironment Env() const { return CliEnvironment(data_); }
+    TRun Cli(const QStringList& args) { return RunCli(args, Env()); }
     QString NoPort(int i) const { return dir_.filePath(QStringLiteral("ttyNONE%1").arg(i)); }
     QString DbPath() const { return data_ + QStringLiteral("/tarnwick/record.sqlite"); }
     QVariant Scalar(const QString& sql)
@@ -89,18 +62,7 @@ class TestCliRecord : public QObject {
         if (!record.Select(q, &rows, &error)) qWarning("%s", qPrintable(error));
         return rows;
     }
-    QString Profile()
-    {
-        const QString path = dir_.filePath(QStringLiteral("line.json"));
-        if (!QFile::exists(path)) {
-            QFile f(path);
-            if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
-            TConfigValues v;
-            v.key = QStringLiteral("0123456789ABCDEF0123456789ABCDEF");
-            f.write(WriteConfigProfile(v));
-        }
-        return path;
-    }
+    QString Profile() { return KeyedProfile(dir_); }
 
 private slots:
     void initTestCase()

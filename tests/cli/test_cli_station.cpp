@@ -13,29 +13,18 @@
 #include <memory>
 #include <vector>
 
+#include "cli_run.h"
 #include "record/production_record.h"
-#include "settings/config_profile.h"
 #include "tools/vmodule/virtual_module.h"
 
 class TestCliStation : public QObject {
     Q_OBJECT
     QTemporaryDir dir_;
 
-    QString Profile()
-    {
-        const QString path = dir_.filePath(QStringLiteral("line.json"));
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly)) qFatal("cannot write %s", qPrintable(path));
-        TConfigValues v;
-        v.key = QStringLiteral("0123456789ABCDEF0123456789ABCDEF");
-        f.write(WriteConfigProfile(v));
-        return path;
-    }
+    QString Profile() { return KeyedProfile(dir_); }
     void Start(QProcess& p, const QStringList& args)
     {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("XDG_DATA_HOME"), dir_.filePath(QStringLiteral("data")));
-        p.setProcessEnvironment(env);
+        p.setProcessEnvironment(CliEnvironment(dir_.filePath(QStringLiteral("data"))));
         p.start(qEnvironmentVariable("TW_CLI"), args);
         QVERIFY(p.waitForStarted());
     }

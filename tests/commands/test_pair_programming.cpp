@@ -10,17 +10,9 @@
 #include "module/port_setup.h"
 #include "module/stop_flag.h"
 #include "serial/com_port.h"
-#include "tools/vmodule/virtual_module.h"
+#include "support/module_pair.h"
 
 namespace {
-
-TMemoryBytes ConfigOf(const TVirtualModule& vm)
-{
-    const std::array<uint8_t, 256> m = vm.Memory();
-    TMemoryBytes bytes;
-    std::copy(m.begin() + 128, m.end(), bytes.begin());
-    return bytes;
-}
 
 std::vector<int> Differing(const TMemoryBytes& a, const TMemoryBytes& b)
 {
@@ -32,10 +24,9 @@ std::vector<int> Differing(const TMemoryBytes& a, const TMemoryBytes& b)
 
 }  // namespace
 
-class TestPairProgramming : public QObject {
+class TestPairProgramming : public QObject, TModulePair {
     Q_OBJECT
 
-    std::unique_ptr<TVirtualModule> a_, b_;
 
     TPairRequest Request(const TConfigValues& values)
     {
@@ -49,17 +40,10 @@ class TestPairProgramming : public QObject {
 private slots:
     void init()
     {
-        a_ = std::make_unique<TVirtualModule>();
-        b_ = std::make_unique<TVirtualModule>();
         std::string error;
-        QVERIFY2(a_->Start(&error), error.c_str());
-        QVERIFY2(b_->Start(&error), error.c_str());
+        QVERIFY2(StartPair(&error), error.c_str());
     }
-    void cleanup()
-    {
-        a_.reset();
-        b_.reset();
-    }
+    void cleanup() { StopPair(); }
 
     // With Xon/Xoff on the line the binary image (a key holding 0x11 and
     // 0x13) still goes out and comes back whole: the verify runs on the

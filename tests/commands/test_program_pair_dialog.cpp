@@ -18,12 +18,11 @@
 #include "settings/config_profile.h"
 #include "settings/key_generator.h"
 #include "support/scripted_dialogs.h"
-#include "tools/vmodule/virtual_module.h"
+#include "support/module_pair.h"
 
-class TestProgramPairDialog : public QObject {
+class TestProgramPairDialog : public QObject, TModulePair {
     Q_OBJECT
 
-    std::unique_ptr<TVirtualModule> a_, b_;
     TScriptedDialogs* dialogs_ = nullptr;
 
 private slots:
@@ -31,16 +30,12 @@ private slots:
     {
         dialogs_ = new TScriptedDialogs;
         SetDialogs(dialogs_);
-        a_ = std::make_unique<TVirtualModule>();
-        b_ = std::make_unique<TVirtualModule>();
         std::string error;
-        QVERIFY2(a_->Start(&error), error.c_str());
-        QVERIFY2(b_->Start(&error), error.c_str());
+        QVERIFY2(StartPair(&error), error.c_str());
     }
     void cleanup()
     {
-        a_.reset();
-        b_.reset();
+        StopPair();
         SetDialogs(nullptr);
         delete dialogs_;
     }

@@ -9,6 +9,7 @@
 
 #include "module/operation_runner.h"
 #include "common/ui/port_controls.h"
+#include "finder_module.h"
 #include "common/ui/radio_group.h"
 #include "module/ui/com_port_page.h"
 #include "module/ui/status_form.h"
@@ -16,25 +17,6 @@
 #include "serial/ui/com_combo_box.h"
 #include "serial/com_port.h"
 #include "serial/port_list.h"
-#include "tools/vmodule/virtual_module.h"
-
-namespace {
-
-std::unique_ptr<TVirtualModule> Module(long onlyAtBaud, bool silent = false)
-{
-    auto vm = std::make_unique<TVirtualModule>();
-    TVirtualModuleFaults f;
-    f.onlyAtBaud = onlyAtBaud;
-    f.silent = silent;
-    vm->SetFaults(f);
-    std::string error;
-    if (!vm->Start(&error)) return nullptr;
-    return vm;
-}
-
-QString PathOf(const TVirtualModule& vm) { return QString::fromStdString(vm.PortPath()); }
-
-}  // namespace
 
 class TestFindModule : public QObject {
     Q_OBJECT

@@ -4,24 +4,10 @@
 #include <QtTest>
 #include <memory>
 
+#include "finder_module.h"
 #include "module/module_finder.h"
-#include "tools/vmodule/virtual_module.h"
 
 namespace {
-
-std::unique_ptr<TVirtualModule> Module(long onlyAtBaud, bool silent = false)
-{
-    auto vm = std::make_unique<TVirtualModule>();
-    TVirtualModuleFaults f;
-    f.onlyAtBaud = onlyAtBaud;
-    f.silent = silent;
-    vm->SetFaults(f);
-    std::string error;
-    if (!vm->Start(&error)) return nullptr;
-    return vm;
-}
-
-QString PathOf(const TVirtualModule& vm) { return QString::fromStdString(vm.PortPath()); }
 
 const QList<int> kAllFrom57600{1, 0, 2, 3, 4, 5, 6, 7};
 

@@ -60,6 +60,25 @@ struct TRecorder {
     int Count(const QString& entry) const { return int(log.count(entry)); }
 };
 
+// A port on a scripted line, every report recorded.
+struct TScriptedPort {
+    TScriptedLine line;
+    TComPort port;
+    TRecorder rec;
+    TScriptedPort() { port.SetDeviceFactory(line.Factory()); rec.Watch(port); }
+    // Opens the port and forgets the reports of the open.
+    void Open() { port.OpenPort(); rec.log.clear(); }
+};
+
+// A port on a pty, every report recorded (with takesRx, a link takes the data).
+struct TPtyPort {
+    TPtyPair pty;
+    TComPort port;
+    TRecorder rec;
+    explicit TPtyPort(bool takesRx = false) : rec(takesRx) { port.SetPort(pty.Path()); rec.Watch(port); }
+    void Open() { port.OpenPort(); rec.log.clear(); }
+};
+
 const QStringList kCloseReports = {"cts:0",      "dsr:0",       "rlsd:0", "CTSChange:0", "DSRChange:0",
                                    "RLSDChange:0", "BeforeClose", "open:0", "AfterClose"};
 
@@ -100,74 +119,60 @@ void TestComEvents::openAndCloseReportInOrder_data()
 void TestComEvents::openAndCloseReportInOrder()
 {
     QFETCH(int, events);
-    TScriptedLine line;
-    line.SetModem(ms::Cts | ms::Rlsd);
-    TComPort port;
-    port.SetDeviceFactory(line.Factory());
-    port.SetEvents(TComEvents(events));
-    TRecorder rec;
-    rec.Watch(port);
-    port.OpenPort();
-    QCOMPARE(port.EventThreadRunning(), events != 0);
-    QCOMPARE(rec.log, QStringList({"BeforeOpen", "open:1", "AfterOpen", "cts:1", "CTSChange:1", "dsr:0",
+    TScriptedPort s;
+    s.line.SetModem(ms::Cts | ms::Rlsd);
+    s.port.SetEvents(TComEvents(events));
+    s.port.OpenPort();
+    QCOMPARE(s.port.EventThreadRunning(), events != 0);
+    QCOMPARE(s.rec.log, QStringList({"BeforeOpen", "open:1", "AfterOpen", "cts:1", "CTSChange:1", "dsr:0",
                                    "DSRChange:0", "rlsd:1", "RLSDChange:1"}));
-    rec.log.clear();
-    port.ClosePort();
-    QCOMPARE(rec.log, kCloseReports);
-    port.UnregisterLink(&rec.link);
+    s.rec.log.clear();
+    s.port.ClosePort();
+    QCOMPARE(s.rec.log, kCloseReports);
+    s.port.UnregisterLink(&s.rec.link);
 }
 
 void TestComEvents::fiveBytesWithoutReceivingLink()
 {
-    TPtyPair pty;
-    TComPort port;
-    port.SetPort(pty.Path());
-    TRecorder rec;
-    rec.Watch(port);
-    port.OpenPort();
-    rec.log.clear();
+    TPtyPort s;
+    s.Open();
 
-    pty.Write(QByteArray("12345"));
-    QTRY_COMPARE_WITH_TIMEOUT(rec.Count("RxChar:5") + rec.Count("RxChar:4") + rec.Count("RxChar:3") +
-                                  rec.Count("RxChar:2") + rec.Count("RxChar:1") > 0 && port.InQueueCount() == 5,
+    s.pty.Write(QByteArray("12345"));
+    QTRY_COMPARE_WITH_TIMEOUT(s.rec.Count("RxChar:5") + s.rec.Count("RxChar:4") + s.rec.Count("RxChar:3") +
+                                  s.rec.Count("RxChar:2") + s.rec.Count("RxChar:1") > 0 && s.port.InQueueCount() == 5,
                               true, 5000);
-    QTRY_VERIFY_WITH_TIMEOUT(rec.log.contains("RxChar:5"), 5000);
-    QVERIFY(rec.log.contains("rxactive:1"));
-    QVERIFY(!rec.log.contains("RxBuf:5"));
+    QTRY_VERIFY_WITH_TIMEOUT(s.rec.log.contains("RxChar:5"), 5000);
+    QVERIFY(s.rec.log.contains("rxactive:1"));
+    QVERIFY(!s.rec.log.contains("RxBuf:5"));
     // Bytes that stay queued are reported once, not again and again.
-    const int reports = int(rec.log.filter("RxChar").size());
+    const int reports = int(s.rec.log.filter("RxChar").size());
     QTest::qWait(150);
-    QCOMPARE(int(rec.log.filter("RxChar").size()), reports);
-    QCOMPARE(port.InQueueCount(), 5);
+    QCOMPARE(int(s.rec.log.filter("RxChar").size()), reports);
+    QCOMPARE(s.port.InQueueCount(), 5);
 
     char buf[5];
-    rec.log.clear();
-    QCOMPARE(port.ReadBytes(buf, 5), 5);
-    QCOMPARE(rec.log, QStringList({"rxactive:0"}));
-    port.ClosePort();
-    port.UnregisterLink(&rec.link);
+    s.rec.log.clear();
+    QCOMPARE(s.port.ReadBytes(buf, 5), 5);
+    QCOMPARE(s.rec.log, QStringList({"rxactive:0"}));
+    s.port.ClosePort();
+    s.port.UnregisterLink(&s.rec.link);
 }
 
 void TestComEvents::fiveBytesWithReceivingLink()
 {
-    TPtyPair pty;
-    TComPort port;
-    port.SetPort(pty.Path());
-    TRecorder rec(true);
-    rec.Watch(port);
-    port.OpenPort();
-    rec.log.clear();
+    TPtyPort s(true);
+    s.Open();
 
-    pty.Write(QByteArray("abcde"));
-    QTRY_COMPARE_WITH_TIMEOUT(rec.rxData, QByteArray("abcde"), 5000);
-    QCOMPARE(rec.log.filter("RxChar").size(), 0);
-    QCOMPARE(port.InQueueCount(), 0);
+    s.pty.Write(QByteArray("abcde"));
+    QTRY_COMPARE_WITH_TIMEOUT(s.rec.rxData, QByteArray("abcde"), 5000);
+    QCOMPARE(s.rec.log.filter("RxChar").size(), 0);
+    QCOMPARE(s.port.InQueueCount(), 0);
     // Whatever the chunking, activity went on before the data and off after the read.
-    QCOMPARE(rec.log.first(), QStringLiteral("rxactive:1"));
-    QVERIFY(rec.log.contains("rxactive:0"));
-    if (rec.log.size() == 4) QCOMPARE(rec.log, QStringList({"rxactive:1", "rxactive:0", "RxBuf:5", "rxdata:5"}));
-    port.ClosePort();
-    port.UnregisterLink(&rec.link);
+    QCOMPARE(s.rec.log.first(), QStringLiteral("rxactive:1"));
+    QVERIFY(s.rec.log.contains("rxactive:0"));
+    if (s.rec.log.size() == 4) QCOMPARE(s.rec.log, QStringList({"rxactive:1", "rxactive:0", "RxBuf:5", "rxdata:5"}));
+    s.port.ClosePort();
+    s.port.UnregisterLink(&s.rec.link);
 }
 
 void TestComEvents::receivingLinkGetsEveryByteInOrder()
@@ -195,79 +200,66 @@ void TestComEvents::receivingLinkGetsEveryByteInOrder()
 
 void TestComEvents::writeReportsActivityDataAndEmpty()
 {
-    TPtyPair pty;
-    TComPort port;
-    port.SetPort(pty.Path());
-    TRecorder rec;
-    rec.Watch(port);
-    port.OpenPort();
+    TPtyPort s;
+    s.port.OpenPort();
     QTest::qWait(20);
-    rec.log.clear();
-    QCOMPARE(port.WriteText(QByteArray(1, '\x55')), 1);
-    QCOMPARE(rec.log, QStringList({"txactive:1", "txdata:1"}));
-    QCOMPARE(rec.txData, QByteArray(1, '\x55'));
-    QTRY_COMPARE_WITH_TIMEOUT(rec.log.size(), 5, 5000);
-    QCOMPARE(rec.log.mid(2), QStringList({"txactive:0", "txemptied", "TxEmpty"}));
-    QCOMPARE(pty.Read(1, 2000), QByteArray(1, '\x55'));
-    port.ClosePort();
+    s.rec.log.clear();
+    QCOMPARE(s.port.WriteText(QByteArray(1, '\x55')), 1);
+    QCOMPARE(s.rec.log, QStringList({"txactive:1", "txdata:1"}));
+    QCOMPARE(s.rec.txData, QByteArray(1, '\x55'));
+    QTRY_COMPARE_WITH_TIMEOUT(s.rec.log.size(), 5, 5000);
+    QCOMPARE(s.rec.log.mid(2), QStringList({"txactive:0", "txemptied", "TxEmpty"}));
+    QCOMPARE(s.pty.Read(1, 2000), QByteArray(1, '\x55'));
+    s.port.ClosePort();
 }
 
 void TestComEvents::heldTransmitQueue()
 {
-    TScriptedLine line;
-    TComPort port;
-    port.SetDeviceFactory(line.Factory());
-    port.FlowControl().SetFlowControl(fcHardware);
-    port.Timeouts().SetWriteTotalMultiplier(0);
-    port.Timeouts().SetWriteTotalConstant(100);
-    TRecorder rec;
-    rec.Watch(port);
-    port.OpenPort();
+    TScriptedPort s;
+    s.port.FlowControl().SetFlowControl(fcHardware);
+    s.port.Timeouts().SetWriteTotalMultiplier(0);
+    s.port.Timeouts().SetWriteTotalConstant(100);
+    s.port.OpenPort();
     // CTS low with CTS flow: transmission is held.
-    QCOMPARE(port.CommStatusFlags(), uint8_t(cs::CtsHold));
-    line.SetModem(ms::Cts);
-    QCOMPARE(port.CommStatusFlags(), uint8_t(0));
+    QCOMPARE(s.port.CommStatusFlags(), uint8_t(cs::CtsHold));
+    s.line.SetModem(ms::Cts);
+    QCOMPARE(s.port.CommStatusFlags(), uint8_t(0));
 
-    line.SetTxHeld(true, 4);
-    rec.log.clear();
+    s.line.SetTxHeld(true, 4);
+    s.rec.log.clear();
     // Only four bytes fit: the write gives up at its deadline and says so.
-    QCOMPARE(port.WriteText(QByteArray("0123456789")), 4);
-    QCOMPARE(rec.txData, QByteArray("0123456789"));  // the links get what was asked for
-    QCOMPARE(port.OutQueueCount(), 4);
-    QVERIFY(!port.WaitForOutputEmpty(30));
+    QCOMPARE(s.port.WriteText(QByteArray("0123456789")), 4);
+    QCOMPARE(s.rec.txData, QByteArray("0123456789"));  // the links get what was asked for
+    QCOMPARE(s.port.OutQueueCount(), 4);
+    QVERIFY(!s.port.WaitForOutputEmpty(30));
     QTest::qWait(50);
-    QVERIFY(!rec.log.contains("TxEmpty"));
+    QVERIFY(!s.rec.log.contains("TxEmpty"));
 
-    line.ReleaseTx();
-    QVERIFY(port.WaitForOutputEmpty(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(rec.log.contains("TxEmpty"), 5000);
-    QCOMPARE(line.Sent(), QByteArray("0123"));
-    port.ClosePort();
+    s.line.ReleaseTx();
+    QVERIFY(s.port.WaitForOutputEmpty(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(s.rec.log.contains("TxEmpty"), 5000);
+    QCOMPARE(s.line.Sent(), QByteArray("0123"));
+    s.port.ClosePort();
 }
 
 void TestComEvents::modemLineChanges()
 {
-    TScriptedLine line;
-    TComPort port;
-    port.SetDeviceFactory(line.Factory());
-    TRecorder rec;
-    rec.Watch(port);
-    port.OpenPort();
-    rec.log.clear();
+    TScriptedPort s;
+    s.Open();
 
-    line.SetModem(ms::Cts);
-    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({"cts:1", "CTSChange:1"}), 5000);
-    rec.log.clear();
-    line.SetModem(ms::Cts | ms::Dsr);
-    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({"dsr:1", "DSRChange:1"}), 5000);
-    rec.log.clear();
-    line.SetModem(ms::Dsr | ms::Rlsd);
-    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({"cts:0", "CTSChange:0", "rlsd:1", "RLSDChange:1"}), 5000);
-    QCOMPARE(port.ModemSignals(), uint8_t(ms::Dsr | ms::Rlsd));
-    rec.log.clear();
-    line.Change(ms::Dsr | ms::Rlsd, 1);
-    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({"ring", "Ring"}), 5000);
-    port.ClosePort();
+    s.line.SetModem(ms::Cts);
+    QTRY_COMPARE_WITH_TIMEOUT(s.rec.log, QStringList({"cts:1", "CTSChange:1"}), 5000);
+    s.rec.log.clear();
+    s.line.SetModem(ms::Cts | ms::Dsr);
+    QTRY_COMPARE_WITH_TIMEOUT(s.rec.log, QStringList({"dsr:1", "DSRChange:1"}), 5000);
+    s.rec.log.clear();
+    s.line.SetModem(ms::Dsr | ms::Rlsd);
+    QTRY_COMPARE_WITH_TIMEOUT(s.rec.log, QStringList({"cts:0", "CTSChange:0", "rlsd:1", "RLSDChange:1"}), 5000);
+    QCOMPARE(s.port.ModemSignals(), uint8_t(ms::Dsr | ms::Rlsd));
+    s.rec.log.clear();
+    s.line.Change(ms::Dsr | ms::Rlsd, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(s.rec.log, QStringList({"ring", "Ring"}), 5000);
+    s.port.ClosePort();
 }
 
 void TestComEvents::ringAndCarrierInOneBatch_data()
@@ -280,51 +272,41 @@ void TestComEvents::ringAndCarrierInOneBatch_data()
 void TestComEvents::ringAndCarrierInOneBatch()
 {
     QFETCH(int, sync);
-    TScriptedLine line;
-    TComPort port;
-    port.SetDeviceFactory(line.Factory());
-    port.SetSyncMethod(TSyncMethod(sync));
-    TRecorder rec;
-    rec.Watch(port);
-    port.OpenPort();
-    rec.log.clear();
-    line.Change(ms::Rlsd, 1);
-    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({"ring", "Ring", "rlsd:1", "RLSDChange:1"}), 5000);
+    TScriptedPort s;
+    s.port.SetSyncMethod(TSyncMethod(sync));
+    s.Open();
+    s.line.Change(ms::Rlsd, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(s.rec.log, QStringList({"ring", "Ring", "rlsd:1", "RLSDChange:1"}), 5000);
     QTest::qWait(60);
-    QCOMPARE(rec.log.size(), 4);
-    port.ClosePort();
+    QCOMPARE(s.rec.log.size(), 4);
+    s.port.ClosePort();
 }
 
 void TestComEvents::lineErrorsAndBreak()
 {
-    TScriptedLine line;
-    TComPort port;
-    port.SetDeviceFactory(line.Factory());
-    TRecorder rec;
-    rec.Watch(port);
-    port.OpenPort();
-    rec.log.clear();
-    line.AddErrors(1, 0, 1, 0);
-    QTRY_COMPARE_WITH_TIMEOUT(rec.log, QStringList({QStringLiteral("Error:%1").arg((1 << errFrame) | (1 << errOverrun))}),
-                              5000);
-    rec.log.clear();
-    line.AddErrors(0, 0, 0, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(rec.log.contains("Break"), 5000);
-    port.ClosePort();
+    TScriptedPort s;
+    s.Open();
+    s.line.AddErrors(1, 0, 1, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(s.rec.log,
+                              QStringList({QStringLiteral("Error:%1").arg((1 << errFrame) | (1 << errOverrun))}), 5000);
+    s.rec.log.clear();
+    s.line.AddErrors(0, 0, 0, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(s.rec.log.contains("Break"), 5000);
+    s.port.ClosePort();
 
     // Collected directly: parity counts only with checking on; any query clears.
-    port.SetEvents(0);
-    port.OpenPort();
-    line.AddErrors(0, 1, 0, 0);
-    QCOMPARE(port.LineErrors(), TComErrors(0));
-    port.Parity().SetCheck(true);
-    line.AddErrors(0, 1, 0, 0);
-    QCOMPARE(port.LineErrors(), TComErrors(1 << errRxParity));
-    QCOMPARE(port.LineErrors(), TComErrors(0));
-    line.AddErrors(1, 0, 0, 0);
-    port.InQueueCount();
-    QCOMPARE(port.LineErrors(), TComErrors(0));
-    port.ClosePort();
+    s.port.SetEvents(0);
+    s.port.OpenPort();
+    s.line.AddErrors(0, 1, 0, 0);
+    QCOMPARE(s.port.LineErrors(), TComErrors(0));
+    s.port.Parity().SetCheck(true);
+    s.line.AddErrors(0, 1, 0, 0);
+    QCOMPARE(s.port.LineErrors(), TComErrors(1 << errRxParity));
+    QCOMPARE(s.port.LineErrors(), TComErrors(0));
+    s.line.AddErrors(1, 0, 0, 0);
+    s.port.InQueueCount();
+    QCOMPARE(s.port.LineErrors(), TComErrors(0));
+    s.port.ClosePort();
 }
 
 void TestComEvents::linkRegistrationMisuse()
@@ -463,23 +445,19 @@ void TestComEvents::writeDuringTheDrainCheckKeepsItsTxEmpty()
     // The event thread has found the queue empty after one write; a second
     // write lands before it reports. That report must not be taken for the
     // second write, whose bytes are still queued.
-    TScriptedLine line;
-    TComPort port;
-    port.SetDeviceFactory(line.Factory());
-    TRecorder rec;
-    rec.Watch(port);
+    TScriptedPort s;
     int queuedAtTxEmpty = -1;
-    port.OnTxEmpty = [&](TCustomComPort*) {
-        rec.log << QStringLiteral("TxEmpty");
-        queuedAtTxEmpty = line.TxQueued();
+    s.port.OnTxEmpty = [&](TCustomComPort*) {
+        s.rec.log << QStringLiteral("TxEmpty");
+        queuedAtTxEmpty = s.line.TxQueued();
     };
-    port.OpenPort();
+    s.port.OpenPort();
 
     std::mutex m;
     std::condition_variable cv;
     int stage = 0;  // 1: the thread holds in its look at the queue; 2: go on
     std::atomic<int> looks{0};
-    line.SetOutQueueHook([&] {
+    s.line.SetOutQueueHook([&] {
         ++looks;
         std::unique_lock<std::mutex> l(m);
         if (stage != 0) return;
@@ -487,13 +465,13 @@ void TestComEvents::writeDuringTheDrainCheckKeepsItsTxEmpty()
         cv.notify_all();
         cv.wait_for(l, std::chrono::seconds(10), [&] { return stage == 2; });
     });
-    QCOMPARE(port.WriteText(QByteArray("a")), 1);
+    QCOMPARE(s.port.WriteText(QByteArray("a")), 1);
     {
         std::unique_lock<std::mutex> l(m);
         QVERIFY(cv.wait_for(l, std::chrono::seconds(10), [&] { return stage == 1; }));
     }
-    line.SetTxHeld(true);
-    QCOMPARE(port.WriteText(QByteArray("b")), 1);
+    s.line.SetTxHeld(true);
+    QCOMPARE(s.port.WriteText(QByteArray("b")), 1);
     const int looksBefore = looks;
     {
         std::lock_guard<std::mutex> l(m);
@@ -501,71 +479,62 @@ void TestComEvents::writeDuringTheDrainCheckKeepsItsTxEmpty()
     }
     cv.notify_all();
     // Either the (wrong) report comes, or the thread goes on looking.
-    QTRY_VERIFY_WITH_TIMEOUT(rec.Count("TxEmpty") > 0 || looks > looksBefore + 3, 5000);
-    QCOMPARE(rec.Count("TxEmpty"), 0);
-    line.ReleaseTx();
-    QTRY_COMPARE_WITH_TIMEOUT(rec.Count("TxEmpty"), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(s.rec.Count("TxEmpty") > 0 || looks > looksBefore + 3, 5000);
+    QCOMPARE(s.rec.Count("TxEmpty"), 0);
+    s.line.ReleaseTx();
+    QTRY_COMPARE_WITH_TIMEOUT(s.rec.Count("TxEmpty"), 1, 5000);
     QCOMPARE(queuedAtTxEmpty, 0);
-    QCOMPARE(line.Sent(), QByteArray("ab"));
-    line.SetOutQueueHook(nullptr);
-    port.ClosePort();
-    port.UnregisterLink(&rec.link);
+    QCOMPARE(s.line.Sent(), QByteArray("ab"));
+    s.line.SetOutQueueHook(nullptr);
+    s.port.ClosePort();
+    s.port.UnregisterLink(&s.rec.link);
 }
 
 void TestComEvents::closeDropsAWaitingBatch()
 {
     // DSR rises and its batch waits for the user-interface thread when the
     // user closes the port: the lamps reported off stay off.
-    TScriptedLine line;
-    TComPort port;
-    port.SetDeviceFactory(line.Factory());
-    TRecorder rec;
-    rec.Watch(port);
-    port.OpenPort();
-    rec.log.clear();
-    line.SetModem(ms::Dsr);
+    TScriptedPort s;
+    s.Open();
+    s.line.SetModem(ms::Dsr);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!port.HandOverWaiting() && std::chrono::steady_clock::now() < deadline)
+    while (!s.port.HandOverWaiting() && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));  // no event processing here
-    QVERIFY(port.HandOverWaiting());
-    port.ClosePort();
-    QCOMPARE(rec.log, kCloseReports);
+    QVERIFY(s.port.HandOverWaiting());
+    s.port.ClosePort();
+    QCOMPARE(s.rec.log, kCloseReports);
     QCoreApplication::processEvents();
-    QCOMPARE(rec.log, kCloseReports);
-    port.UnregisterLink(&rec.link);
+    QCOMPARE(s.rec.log, kCloseReports);
+    s.port.UnregisterLink(&s.rec.link);
 }
 
 void TestComEvents::wakeUpFailureFailsTheOpen()
 {
     // Without its wake-up the thread could not be stopped on a line without
     // modem lines; the open must fail instead of a later close hanging.
-    TScriptedLine line;
-    line.SetHasModemLines(false);
-    TComPort port;
-    port.SetDeviceFactory(line.Factory());
-    port.SetWakeFdFactory([] {
+    TScriptedPort s;
+    s.line.SetHasModemLines(false);
+    s.port.SetWakeFdFactory([] {
         errno = EMFILE;
         return -1;
     });
-    TRecorder rec;
-    rec.Watch(port);
     try {
-        port.OpenPort();
+        s.port.OpenPort();
         QFAIL("the open must fail");
     } catch (const EComPort& e) {
         QCOMPARE(e.PortError(), int(CError_OpenFailed));
         QCOMPARE(e.SystemError(), EMFILE);
     }
-    QVERIFY(!port.Connected());
-    QCOMPARE(line.Opens(), 1);
-    QCOMPARE(line.Closes(), 1);
-    QVERIFY(!rec.log.contains("open:1"));
-    port.SetWakeFdFactory(nullptr);
-    port.OpenPort();
-    QVERIFY(port.EventThreadRunning());
-    port.ClosePort();
-    QVERIFY(!port.Connected());
-    port.UnregisterLink(&rec.link);
+    QVERIFY(!s.port.Connected());
+    QCOMPARE(s.line.Opens(), 1);
+    QCOMPARE(s.line.Closes(), 1);
+    QVERIFY(!s.rec.log.contains("open:1"));
+    s.port.SetWakeFdFactory(nullptr);
+    s.port.OpenPort();
+    QVERIFY(s.port.EventThreadRunning());
+    s.port.ClosePort();
+    QVERIFY(!s.port.Connected());
+    s.port.UnregisterLink(&s.rec.link);
 }
 
 QTEST_GUILESS_MAIN(TestComEvents)

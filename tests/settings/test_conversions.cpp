@@ -19,13 +19,32 @@ class TestConversions : public QObject {
         return c;
     }
 
-private slots:
-    void channelStepsRoundInExtendedPrecision_data()
+    // A field's text rule: the text as the field keeps it, its value, and
+    // whether it beeped, for each text typed.
+    static void TextRuleColumns()
     {
         QTest::addColumn<QString>("in");
         QTest::addColumn<QString>("out");
-        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("value");
         QTest::addColumn<bool>("beep");
+    }
+    static void CheckTextRule(int (*rule)(QString&, bool*))
+    {
+        QFETCH(QString, in);
+        QFETCH(QString, out);
+        QFETCH(int, value);
+        QFETCH(bool, beep);
+        QString text = in;
+        bool beeped = false;
+        QCOMPARE(rule(text, &beeped), value);
+        QCOMPARE(text, out);
+        QCOMPARE(beeped, beep);
+    }
+
+private slots:
+    void channelStepsRoundInExtendedPrecision_data()
+    {
+        TextRuleColumns();
         QTest::newRow("915 just under -0.5") << "915" << "914.936" << -1 << false;
         QTest::newRow("903 lowest advertised") << "903" << "903.032" << -94 << false;
         QTest::newRow("927 highest advertised") << "927" << "926.968" << 93 << false;
@@ -41,17 +60,7 @@ private slots:
         QTest::newRow("letters") << "abc" << "915.064" << 0 << false;
         QTest::newRow("trailing point") << "920." << "920.056" << 39 << false;
     }
-    void channelStepsRoundInExtendedPrecision()
-    {
-        QFETCH(QString, in);
-        QFETCH(QString, out);
-        QFETCH(int, step);
-        QFETCH(bool, beep);
-        const Channel c = Normalize(in);
-        QCOMPARE(c.text, out);
-        QCOMPARE(c.step, step);
-        QCOMPARE(c.beep, beep);
-    }
+    void channelStepsRoundInExtendedPrecision() { CheckTextRule(NormalizeChannelFrequency); }
 
     void everyAcceptedStepFormatsBackToItself()
     {
@@ -67,10 +76,7 @@ private slots:
 
     void temperatureOffset_data()
     {
-        QTest::addColumn<QString>("in");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<bool>("beep");
+        TextRuleColumns();
         QTest::newRow("zero") << "0" << "0" << 0 << false;
         QTest::newRow("lowest") << "-32768" << "-32768" << -32768 << false;
         QTest::newRow("highest") << "32767" << "32767" << 32767 << false;
@@ -82,25 +88,11 @@ private slots:
         QTest::newRow("positive fraction kept") << "12.7" << "12.7" << 12 << false;
         QTest::newRow("minus inside") << "1-2" << "0" << 0 << false;
     }
-    void temperatureOffset()
-    {
-        QFETCH(QString, in);
-        QFETCH(QString, out);
-        QFETCH(int, value);
-        QFETCH(bool, beep);
-        QString text = in;
-        bool beeped = false;
-        QCOMPARE(ParseTemperatureOffset(text, &beeped), value);
-        QCOMPARE(text, out);
-        QCOMPARE(beeped, beep);
-    }
+    void temperatureOffset() { CheckTextRule(ParseTemperatureOffset); }
 
     void customBaud_data()
     {
-        QTest::addColumn<QString>("in");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<bool>("beep");
+        TextRuleColumns();
         QTest::newRow("default") << "300" << "300" << 300 << false;
         QTest::newRow("lowest") << "74" << "74" << 74 << false;
         QTest::newRow("highest") << "128290" << "128290" << 128290 << false;
@@ -109,18 +101,7 @@ private slots:
         QTest::newRow("empty beeps") << "" << "300" << 300 << true;
         QTest::newRow("not a number") << "9x" << "300" << 300 << true;
     }
-    void customBaud()
-    {
-        QFETCH(QString, in);
-        QFETCH(QString, out);
-        QFETCH(int, value);
-        QFETCH(bool, beep);
-        QString text = in;
-        bool beeped = false;
-        QCOMPARE(ParseCustomBaud(text, &beeped), value);
-        QCOMPARE(text, out);
-        QCOMPARE(beeped, beep);
-    }
+    void customBaud() { CheckTextRule(ParseCustomBaud); }
 
     void baudDivisorAndLabel_data()
     {

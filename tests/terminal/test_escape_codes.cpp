@@ -32,6 +32,17 @@ Fed Feed(TEscapeCodes& p, const std::string& bytes)
 
 std::string E(const std::string& tail) { return "\x1B" + tail; }
 
+// A code and its parameters, and what a generator sends for it (nullptr: nothing).
+struct TGenerated {
+    TEscapeCode code;
+    const TParamList* params;
+    const char* tail;
+};
+void CheckGenerated(const TEscapeCodes& p, std::initializer_list<TGenerated> cases)
+{
+    for (const TGenerated& c : cases) QCOMPARE(p.SequenceFor(c.code, c.params), c.tail ? E(c.tail) : std::string());
+}
+
 }  // namespace
 
 Q_DECLARE_METATYPE(TEscapeCode)
@@ -341,43 +352,21 @@ void TestEscapeCodes::vt100Generator()
     TEscapeCodesVT100 p;
     const TParamList pos{"5", "12"};
     const TParamList two{"2"};
-    QCOMPARE(p.SequenceFor(ecCursorUp, nullptr), E("[A"));
-    QCOMPARE(p.SequenceFor(ecCursorDown, nullptr), E("[B"));
-    QCOMPARE(p.SequenceFor(ecCursorLeft, nullptr), E("[D"));
-    QCOMPARE(p.SequenceFor(ecCursorRight, nullptr), E("[C"));
-    QCOMPARE(p.SequenceFor(ecCursorHome, &pos), E("[H"));
-    QCOMPARE(p.SequenceFor(ecCursorMove, &pos), E("[5;12f"));
-    QCOMPARE(p.SequenceFor(ecCursorMove, nullptr), E("[1;1f"));
-    QCOMPARE(p.SequenceFor(ecReverseLineFeed, nullptr), std::string());
-    QCOMPARE(p.SequenceFor(ecAppCursorLeft, nullptr), E("OD"));
-    QCOMPARE(p.SequenceFor(ecAppCursorRight, nullptr), E("OC"));
-    QCOMPARE(p.SequenceFor(ecAppCursorUp, nullptr), E("OA"));
-    QCOMPARE(p.SequenceFor(ecAppCursorDown, nullptr), E("OB"));
-    QCOMPARE(p.SequenceFor(ecEraseLineToEnd, nullptr), E("[K"));
-    QCOMPARE(p.SequenceFor(ecEraseScreenToEnd, nullptr), E("[J"));
-    QCOMPARE(p.SequenceFor(ecEraseLine, nullptr), E("[2K"));
-    QCOMPARE(p.SequenceFor(ecEraseScreen, nullptr), E("[2J"));
-    QCOMPARE(p.SequenceFor(ecSetTab, nullptr), E("H"));
-    QCOMPARE(p.SequenceFor(ecClearTab, nullptr), E("[g"));
-    QCOMPARE(p.SequenceFor(ecClearAllTabs, nullptr), E("[3g"));
-    QCOMPARE(p.SequenceFor(ecIdentify, nullptr), E("[c"));
-    QCOMPARE(p.SequenceFor(ecIdentifyResponse, &two), E("[?1;2c"));
-    QCOMPARE(p.SequenceFor(ecQueryDevice, nullptr), E("[5n"));
-    QCOMPARE(p.SequenceFor(ecReportDeviceOk, nullptr), E("[0n"));
-    QCOMPARE(p.SequenceFor(ecReportDeviceFailure, nullptr), E("[3n"));
-    QCOMPARE(p.SequenceFor(ecQueryCursorPos, nullptr), E("[6n"));
-    QCOMPARE(p.SequenceFor(ecReportCursorPos, &pos), E("[5;12R"));
-    QCOMPARE(p.SequenceFor(ecAttributes, &pos), E("[m"));
-    QCOMPARE(p.SequenceFor(ecSetMode, &pos), E("[h"));
-    QCOMPARE(p.SequenceFor(ecResetMode, &pos), E("[l"));
-    QCOMPARE(p.SequenceFor(ecResetDevice, nullptr), E("c"));
-    QCOMPARE(p.SequenceFor(ecSaveCaretAndAttr, nullptr), E("7"));
-    QCOMPARE(p.SequenceFor(ecRestoreCaretAndAttr, nullptr), E("8"));
-    QCOMPARE(p.SequenceFor(ecSaveCaret, nullptr), E("[s"));
-    QCOMPARE(p.SequenceFor(ecRestoreCaret, nullptr), E("[u"));
-    QCOMPARE(p.SequenceFor(ecScreenTest, nullptr), E("#8"));
-    QCOMPARE(p.SequenceFor(ecUnknown, nullptr), std::string());
-    QCOMPARE(p.SequenceFor(ecNotCompleted, nullptr), std::string());
+    CheckGenerated(p, {
+        {ecCursorUp, nullptr, "[A"}, {ecCursorDown, nullptr, "[B"}, {ecCursorLeft, nullptr, "[D"},
+        {ecCursorRight, nullptr, "[C"}, {ecCursorHome, &pos, "[H"}, {ecCursorMove, &pos, "[5;12f"},
+        {ecCursorMove, nullptr, "[1;1f"}, {ecReverseLineFeed, nullptr, nullptr}, {ecAppCursorLeft, nullptr, "OD"},
+        {ecAppCursorRight, nullptr, "OC"}, {ecAppCursorUp, nullptr, "OA"}, {ecAppCursorDown, nullptr, "OB"},
+        {ecEraseLineToEnd, nullptr, "[K"}, {ecEraseScreenToEnd, nullptr, "[J"}, {ecEraseLine, nullptr, "[2K"},
+        {ecEraseScreen, nullptr, "[2J"}, {ecSetTab, nullptr, "H"}, {ecClearTab, nullptr, "[g"},
+        {ecClearAllTabs, nullptr, "[3g"}, {ecIdentify, nullptr, "[c"}, {ecIdentifyResponse, &two, "[?1;2c"},
+        {ecQueryDevice, nullptr, "[5n"}, {ecReportDeviceOk, nullptr, "[0n"}, {ecReportDeviceFailure, nullptr, "[3n"},
+        {ecQueryCursorPos, nullptr, "[6n"}, {ecReportCursorPos, &pos, "[5;12R"}, {ecAttributes, &pos, "[m"},
+        {ecSetMode, &pos, "[h"}, {ecResetMode, &pos, "[l"}, {ecResetDevice, nullptr, "c"},
+        {ecSaveCaretAndAttr, nullptr, "7"}, {ecRestoreCaretAndAttr, nullptr, "8"}, {ecSaveCaret, nullptr, "[s"},
+        {ecRestoreCaret, nullptr, "[u"}, {ecScreenTest, nullptr, "#8"}, {ecUnknown, nullptr, nullptr},
+        {ecNotCompleted, nullptr, nullptr}
+    });
 
     // Every generated key or reply is recognised again as the same code.
     for (TEscapeCode c : {ecCursorUp, ecCursorDown, ecCursorLeft, ecCursorRight, ecCursorHome, ecCursorMove,
@@ -393,17 +382,12 @@ void TestEscapeCodes::vt52Generator()
 {
     TEscapeCodesVT52 p;
     const TParamList pos{"6", "17"};
-    QCOMPARE(p.SequenceFor(ecCursorUp, nullptr), E("A"));
-    QCOMPARE(p.SequenceFor(ecCursorDown, nullptr), E("B"));
-    QCOMPARE(p.SequenceFor(ecCursorLeft, nullptr), E("D"));
-    QCOMPARE(p.SequenceFor(ecCursorRight, nullptr), E("C"));
-    QCOMPARE(p.SequenceFor(ecCursorHome, nullptr), E("H"));
-    QCOMPARE(p.SequenceFor(ecCursorMove, &pos), E("Y\x25\x30"));
-    QCOMPARE(p.SequenceFor(ecReverseLineFeed, nullptr), E("I"));
-    QCOMPARE(p.SequenceFor(ecEraseLineToEnd, nullptr), E("K"));
-    QCOMPARE(p.SequenceFor(ecEraseScreenToEnd, nullptr), E("J"));
-    QCOMPARE(p.SequenceFor(ecIdentify, nullptr), E("Z"));
-    QCOMPARE(p.SequenceFor(ecIdentifyResponse, &pos), E("/Z"));
+    CheckGenerated(p, {
+        {ecCursorUp, nullptr, "A"}, {ecCursorDown, nullptr, "B"}, {ecCursorLeft, nullptr, "D"},
+        {ecCursorRight, nullptr, "C"}, {ecCursorHome, nullptr, "H"}, {ecCursorMove, &pos, "Y\x25\x30"},
+        {ecReverseLineFeed, nullptr, "I"}, {ecEraseLineToEnd, nullptr, "K"}, {ecEraseScreenToEnd, nullptr, "J"},
+        {ecIdentify, nullptr, "Z"}, {ecIdentifyResponse, &pos, "/Z"}
+    });
     // No VT52 form: the terminal sends nothing for these.
     for (TEscapeCode c : {ecAppCursorUp, ecEraseLine, ecEraseScreen, ecSetTab, ecClearTab, ecClearAllTabs,
                           ecQueryDevice, ecReportDeviceOk, ecReportCursorPos, ecQueryCursorPos, ecAttributes,

@@ -156,17 +156,11 @@ void TestTermEngine::repliesToTheHost()
 {
     Rig r;
     r.t.MoveCaret(12, 5);
-    r.Rx(E("[6n"));
-    QCOMPARE(r.sent, E("[5;12R"));
-    r.sent.clear();
-    r.Rx(E("[c"));
-    QCOMPARE(r.sent, E("[?1;2c"));
-    r.sent.clear();
-    r.Rx(E("[0c"));
-    QCOMPARE(r.sent, E("[?1;2c"));
-    r.sent.clear();
-    r.Rx(E("[5n"));
-    QCOMPARE(r.sent, E("[0n"));
+    for (const auto& [query, reply] : {std::pair{"[6n", "[5;12R"}, {"[c", "[?1;2c"}, {"[0c", "[?1;2c"}, {"[5n", "[0n"}}) {
+        r.sent.clear();
+        r.Rx(E(query));
+        QCOMPARE(r.sent, E(reply));
+    }
     QVERIFY(r.unhandled.empty());
     QCOMPARE(r.Caret(), (TTermPoint{12, 5}));
 
@@ -282,26 +276,23 @@ void TestTermEngine::modes()
 void TestTermEngine::cursorCodesClampAndHugeParameters()
 {
     Rig r;
-    r.Rx(E("[12;40H"));
-    QCOMPARE(r.Caret(), (TTermPoint{40, 12}));
-    r.Rx(E("[H"));
-    QCOMPARE(r.Caret(), (TTermPoint{1, 1}));
-    r.Rx(E("[3B") + E("[5C"));
-    QCOMPARE(r.Caret(), (TTermPoint{6, 4}));
-    r.Rx(E("[A") + E("[2D"));
-    QCOMPARE(r.Caret(), (TTermPoint{4, 3}));
-    r.Rx(E("[99;999f"));
-    QCOMPARE(r.Caret(), (TTermPoint{80, 27}));
-    r.Rx(E("[2147483647A"));
-    QCOMPARE(r.Caret(), (TTermPoint{80, 1}));
-    r.Rx(E("[2147483647B") + E("[2147483647C"));
-    QCOMPARE(r.Caret(), (TTermPoint{80, 27}));
-    r.Rx(E("[-2147483648B") + E("[-2147483648C"));
-    QCOMPARE(r.Caret(), (TTermPoint{1, 1}));
-    r.Rx(E("[0;0H"));
-    QCOMPARE(r.Caret(), (TTermPoint{1, 1}));
-    r.Rx(E("[5;5H") + E("[99999999999999999999A"));  // not an integer: one step
-    QCOMPARE(r.Caret(), (TTermPoint{5, 4}));
+    // One after the other: the bytes received, where the caret is then.
+    const std::pair<std::string, TTermPoint> steps[] = {
+        {E("[12;40H"), {40, 12}},
+        {E("[H"), {1, 1}},
+        {E("[3B") + E("[5C"), {6, 4}},
+        {E("[A") + E("[2D"), {4, 3}},
+        {E("[99;999f"), {80, 27}},
+        {E("[2147483647A"), {80, 1}},
+        {E("[2147483647B") + E("[2147483647C"), {80, 27}},
+        {E("[-2147483648B") + E("[-2147483648C"), {1, 1}},
+        {E("[0;0H"), {1, 1}},
+        {E("[5;5H") + E("[99999999999999999999A"), {5, 4}},  // not an integer: one step
+    };
+    for (const auto& [bytes, caret] : steps) {
+        r.Rx(bytes);
+        QCOMPARE(r.Caret(), caret);
+    }
 
     // A runaway sequence ends, and what follows is shown again.
     r.Rx(E("[") + std::string(5000, '7') + "\r\nok");

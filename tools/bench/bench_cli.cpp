@@ -6,12 +6,8 @@
 // Usage: bench_cli [--cli PATH] [--vmodule PATH] [--ports N] [--runs N]
 // Exit status: 0 goals met, 1 a run failed, 2 a goal missed.
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -26,62 +22,11 @@
 
 #include "module/config_image.h"
 #include "settings/config_values.h"
+#include "tools/bench/bench_support.h"
 
 extern char** environ;
 
 namespace {
-
-double Now()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-double CpuSeconds(const rusage& u)
-{
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// The virtual module as a child process; its first output line is the pty.
-class TModuleProcess {
-public:
-    bool Start(const std::string& exe, std::string* portPath)
-    {
-        int fds[2];
-        if (pipe(fds) != 0) return false;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&fa, fds[0]);
-        posix_spawn_file_actions_addclose(&fa, fds[1]);
-        std::vector<char*> argv{const_cast<char*>(exe.c_str()), nullptr};
-        const int rc = posix_spawn(&pid_, exe.c_str(), &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        close(fds[1]);
-        if (rc != 0) {
-            close(fds[0]);
-            pid_ = -1;
-            return false;
-        }
-        std::string line;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-        close(fds[0]);
-        *portPath = line;
-        return !line.empty();
-    }
-    ~TModuleProcess()
-    {
-        if (pid_ <= 0) return;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-    }
-
-private:
-    pid_t pid_ = -1;
-};
 
 struct TRun {
     double wall = 0;
@@ -114,13 +59,6 @@ TRun RunTool(const std::string& cli, const std::vector<std::string>& args)
     r.cpu = CpuSeconds(u);
     r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 }  // namespace
@@ -160,7 +98,7 @@ int main(int argc, char** argv)
     for (int i = 0; i < many; ++i) {
         modules.push_back(std::make_unique<TModuleProcess>());
         std::string path;
-        if (!modules.back()->Start(vmodule, &path)) {
+        if (!modules.back()->Start(vmodule, {}, &path)) {
             std::fprintf(stderr, "the virtual module did not start (%s)\n", vmodule.c_str());
             return 1;
         }

@@ -3,12 +3,12 @@
 // attempt), and four silent ports searched at once.
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <vector>
 
 #include "module/module_finder.h"
+#include "tools/bench/bench_support.h"
 #include "tools/vmodule/virtual_module.h"
 
 namespace {
@@ -40,8 +40,7 @@ double TimeSearch(const QStringList& ports, const QList<int>& items, int runs, b
         t.push_back(double(w.nsecsElapsed()) / 1e6);
         *found = r.found;
     }
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
+    return Median(t);
 }
 
 }  // namespace

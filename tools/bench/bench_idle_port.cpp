@@ -4,7 +4,6 @@
 // process CPU time as a share of one core; the goal is well under 1 %.
 #include <pty.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -15,15 +14,9 @@
 #include <cstdlib>
 
 #include "serial/com_port.h"
+#include "tools/bench/bench_support.h"
 
 namespace {
-
-double CpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 double IdleShare(int ms)
 {

@@ -9,8 +9,6 @@
 //     (goal < 10 % of a core).
 // Prints "BENCH<TAB>measure<TAB>figure<TAB>goal" lines; exit 2 when a goal is missed.
 //   bench_link_test [SECONDS_PER_RATE] [CPU_SECONDS]
-#include <sys/resource.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -19,36 +17,18 @@
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <QEventLoop>
 #include <cstdio>
-#include <memory>
 
 #include "commands/ui/link_test_window.h"
 #include "module/link_test.h"
+#include "tools/bench/bench_support.h"
 #include "tools/vmodule/air_link.h"
 
 namespace {
-
-std::unique_ptr<QProcess> StartModule(const QStringList& args, QString* path)
-{
-    auto p = std::make_unique<QProcess>();
-    p->start(QStringLiteral(TW_VMODULE_EXE), args);
-    if (!p->waitForStarted(10000) || !p->waitForReadyRead(10000)) return nullptr;
-    *path = QString::fromLocal8Bit(p->readLine()).trimmed();
-    return p;
-}
-
-void StopModule(std::unique_ptr<QProcess>& p)
-{
-    if (!p) return;
-    p->terminate();
-    if (!p->waitForFinished(5000)) p->kill();
-    p->waitForFinished();
-}
 
 QString ConfigFile(const QTemporaryDir& dir, const QString& name, int rateCode, bool pointA)
 {
@@ -99,13 +79,6 @@ double PollCostUs(long frames)
     return sink >= 0 ? best : 0;
 }
 
-double CpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -135,30 +108,28 @@ int main(int argc, char** argv)
         int latencyMs;
     } rates[] = {{4, 76800, 0}, {4, 76800, 50}, {4, 76800, 200}, {2, 19200, 0}, {0, 4800, 0}};
     for (const auto& r : rates) {
-        QString pa, pb;
-        const QString name = air + QString::number(r.bps) + QLatin1Char('-') + QString::number(r.latencyMs);
-        const QStringList latency{QStringLiteral("--air-latency"), QString::number(r.latencyMs)};
-        auto a = StartModule(QStringList{QStringLiteral("--mode"), QStringLiteral("cable-link"), QStringLiteral("--air"), name,
-                                         QStringLiteral("--config-image"), ConfigFile(dir, QStringLiteral("a.bin"), r.code, true)} + latency,
-                             &pa);
-        auto b = StartModule(QStringList{QStringLiteral("--mode"), QStringLiteral("cable-link"), QStringLiteral("--air"), name,
-                                         QStringLiteral("--config-image"), ConfigFile(dir, QStringLiteral("b.bin"), r.code, false)} + latency,
-                             &pb);
-        if (!a || !b) {
+        const std::string name = (air + QString::number(r.bps) + QLatin1Char('-') + QString::number(r.latencyMs)).toStdString();
+        const auto args = [&](const char* image, bool pointA) {
+            return std::vector<std::string>{"--mode", "cable-link", "--air", name, "--air-latency", std::to_string(r.latencyMs),
+                                            "--config-image", ConfigFile(dir, QString::fromLatin1(image), r.code, pointA).toStdString()};
+        };
+        TModuleProcess a, b;
+        std::string pa, pb;
+        if (!a.Start(TW_VMODULE_EXE, args("a.bin", true), &pa) || !b.Start(TW_VMODULE_EXE, args("b.bin", false), &pb)) {
             std::fprintf(stderr, "bench_link_test: tarnwick-vmodule did not start\n");
             return 1;
         }
         QThread::msleep(300);  // the second module finds the first's air
         TLinkTestRequest q;
-        q.portA.port = pa;
+        q.portA.port = QString::fromStdString(pa);
         q.portA.flowItem = 3;
-        q.portB = pb;
+        q.portB = QString::fromStdString(pb);
         q.direction = TLinkDirection::AToB;
         q.seconds = perRate;
         q.rfBps = r.bps;
         const TLinkTestResult res = TLinkTest(q).Run();
-        StopModule(a);
-        StopModule(b);
+        a.Stop();
+        b.Stop();
         const double capacity = AirCapacityBytesPerSecond(r.bps);
         const double got = res.directions.empty() ? 0 : res.directions[0].throughput;
         const double share = 100 * got / capacity;
@@ -170,20 +141,13 @@ int main(int argc, char** argv)
 
     // The panel's share of a core while the test and its charts run.
     {
-        // Started detached: a QProcess in this process would watch the child
-        // from the event loop, and its cost is not the panel's.
+        // A process of its own, not a QProcess: one in this process would
+        // watch the child from the event loop, and its cost is not the panel's.
         const QString pl = dir.filePath(QStringLiteral("looped"));
-        qint64 pid = 0;
-        QProcess detached;
-        detached.setProgram(QStringLiteral(TW_VMODULE_EXE));
-        detached.setArguments({QStringLiteral("--mode"), QStringLiteral("cable-link"), QStringLiteral("--loopback"),
-                               QStringLiteral("--air-loss"), QStringLiteral("0.05"), QStringLiteral("--link"), pl,
-                               QStringLiteral("--config-image"), ConfigFile(dir, QStringLiteral("l.bin"), 4, true)});
-        detached.setStandardOutputFile(QProcess::nullDevice());
-        if (!detached.startDetached(&pid)) return 1;
-        QElapsedTimer startWait;
-        startWait.start();
-        while (!QFile::exists(pl) && startWait.elapsed() < 10000) QThread::msleep(20);
+        TModuleProcess looped;
+        if (!looped.Start(TW_VMODULE_EXE, {"--mode", "cable-link", "--loopback", "--air-loss", "0.05", "--link", pl.toStdString(),
+                                          "--config-image", ConfigFile(dir, QStringLiteral("l.bin"), 4, true).toStdString()}))
+            return 1;
         TLinkTestWindow w([] {
             TPairPortSetup s;
             s.line.flowItem = 3;
@@ -207,7 +171,7 @@ int main(int argc, char** argv)
         loop.exec();
         const double cpu = CpuSeconds() - cpu0;
         const double share = 100 * cpu / (double(wall.elapsed()) / 1000);
-        ::kill(pid_t(pid), SIGTERM);
+        looped.Stop();
         missed = missed || share >= 10;
         std::printf("BENCH\tLink Test window, looped back flat out at 76800 bps, 5 %% loss (CPU of a core; %.0f s, %.0f B/s)\t%.2f %%\t< 10 %%\n",
                     double(wall.elapsed()) / 1000, w.LastResult().directions.empty() ? 0 : w.LastResult().directions[0].throughput, share);

@@ -12,13 +12,6 @@
 //
 // Usage: bench_operations [--vmodule PATH] [--delay MS] [--reads N] [--writes N]
 // Exit status: 0 goals met, 1 a run failed, 2 a goal missed.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QTimer>
@@ -40,8 +33,7 @@
 #include "module/ui/status_form.h"
 #include "serial/com_port.h"
 #include "settings/ui/config_page.h"
-
-extern char** environ;
+#include "tools/bench/bench_support.h"
 
 namespace {
 
@@ -74,77 +66,12 @@ void QuietMessages(QtMsgType type, const QMessageLogContext&, const QString& msg
     if (type != QtDebugMsg) std::fprintf(stderr, "%s\n", qPrintable(msg));
 }
 
-double Now(clockid_t clock)
-{
-    timespec t{};
-    clock_gettime(clock, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-// The virtual module as a child process; its first output line is the pty.
-class TModuleProcess {
-public:
-    bool Start(const std::string& exe, int delayMs, std::string* portPath)
-    {
-        int fds[2];
-        if (pipe(fds) != 0) return false;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&fa, fds[0]);
-        posix_spawn_file_actions_addclose(&fa, fds[1]);
-        const std::string delay = std::to_string(delayMs);
-        std::vector<char*> argv{const_cast<char*>(exe.c_str()), const_cast<char*>("--delay"),
-                                const_cast<char*>(delay.c_str()), nullptr};
-        const int rc = posix_spawn(&pid_, exe.c_str(), &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        close(fds[1]);
-        if (rc != 0) {
-            close(fds[0]);
-            pid_ = -1;
-            std::fprintf(stderr, "cannot start %s: %s\n", exe.c_str(), std::strerror(rc));
-            return false;
-        }
-        // Blocks until the module has printed its path (or died).
-        std::string line;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-        close(fds[0]);
-        *portPath = line;
-        return !line.empty();
-    }
-
-    // Stops the module; its CPU seconds, for the record.
-    double Stop()
-    {
-        if (pid_ <= 0) return 0;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        rusage u{};
-        wait4(pid_, &status, 0, &u);
-        pid_ = -1;
-        return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-    }
-    ~TModuleProcess() { Stop(); }
-
-private:
-    pid_t pid_ = -1;
-};
-
 struct TRuns {
     std::vector<double> wall;  // seconds per run
     double cpu = 0;            // seconds over all runs
     int failed = 0;
     std::vector<double> lateMs;  // how late the window thread's 5 ms ticks came during the runs
 };
-
-double Median(std::vector<double> v)
-{
-    if (v.empty()) return 0;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 double Sum(const std::vector<double>& v)
 {
@@ -164,20 +91,20 @@ TRuns Measure(int count, TCountingDialogs& dialogs, F&& op)
     tick.setInterval(5);
     double last = 0;
     QObject::connect(&tick, &QTimer::timeout, [&] {
-        const double now = Now(CLOCK_MONOTONIC);
+        const double now = Now();
         if (last > 0) r.lateMs.push_back(std::max(0.0, 1000.0 * (now - last) - 5.0));
         last = now;
     });
     for (int i = 0; i < count; ++i) {
         const int before = dialogs.shown;
-        const double w0 = Now(CLOCK_MONOTONIC), c0 = Now(CLOCK_PROCESS_CPUTIME_ID);
+        const double w0 = Now(), c0 = CpuSeconds();
         last = 0;
         tick.start();
         op();
         TOperationRunner::Panel().WaitIdle(60000);
         tick.stop();
-        r.wall.push_back(Now(CLOCK_MONOTONIC) - w0);
-        r.cpu += Now(CLOCK_PROCESS_CPUTIME_ID) - c0;
+        r.wall.push_back(Now() - w0);
+        r.cpu += CpuSeconds() - c0;
         if (dialogs.shown != before) {
             ++r.failed;
             std::fprintf(stderr, "  run %d failed: %s\n", i + 1, qPrintable(dialogs.last));
@@ -252,7 +179,7 @@ int main(int argc, char** argv)
 
     TModuleProcess module;
     std::string path;
-    if (!module.Start(vmodule, delayMs, &path)) {
+    if (!module.Start(vmodule, {"--delay", std::to_string(delayMs)}, &path)) {
         std::fprintf(stderr, "the virtual module did not start (%s)\n", vmodule.c_str());
         return 1;
     }

@@ -1,8 +1,6 @@
 // The live port list at rest: CPU time of a process whose only work is the
 // port watcher on the machine's /sys and /dev, over a few seconds (goal:
 // under 0.1 % of a core), and the time one reading of the list takes.
-#include <sys/resource.h>
-
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -11,17 +9,7 @@
 #include <cstdlib>
 
 #include "serial/port_watcher.h"
-
-namespace {
-
-double CpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-}  // namespace
+#include "tools/bench/bench_support.h"
 
 int main(int argc, char** argv)
 {

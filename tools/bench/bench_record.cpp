@@ -23,6 +23,7 @@
 #include "app/history_window.h"
 #include "record/history_model.h"
 #include "record/production_record.h"
+#include "tools/bench/bench_support.h"
 
 namespace {
 
@@ -33,12 +34,6 @@ long PeakRssKb()
     for (const QByteArray& line : status.readAll().split('\n'))
         if (line.startsWith("VmHWM:")) return line.mid(6).trimmed().split(' ').first().toLong();
     return 0;
-}
-
-double Median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
 }
 
 TRecordEntry Row(int i)

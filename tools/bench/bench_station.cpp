@@ -13,13 +13,6 @@
 //
 // Usage: bench_station [--vmodule PATH] [--delay MS] [--sockets 1,8,32]
 // Exit status: 0 goals met, 1 a module failed, 2 a goal missed.
-#include <signal.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -35,69 +28,13 @@
 #include "settings/config_values.h"
 #include "station/station.h"
 #include "station/station_record.h"
-
-extern char** environ;
+#include "tools/bench/bench_support.h"
 
 namespace {
-
-double Now()
-{
-    timespec t{};
-    clock_gettime(CLOCK_MONOTONIC, &t);
-    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
-}
-
-double CpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 double ReadMinimumMs(int d) { return (300 + d) + 3 * d + 4 * d; }
 double ProgramConfigMinimumMs(int d) { return (300 + d) + 100 + 3 * d + 330 + 4 * ((300 + d) + 2 * d + 660) + 100; }
 double ModuleMinimumMs(int d) { return (300 + d) + ReadMinimumMs(d) + ProgramConfigMinimumMs(d) + ReadMinimumMs(d); }
-
-// A virtual module process that makes its link in staging; plugged by
-// renaming the link into the watched folder.
-struct TModuleProcess {
-    pid_t pid = -1;
-    bool Start(const std::string& exe, const std::string& link, int delayMs)
-    {
-        int fds[2];
-        if (pipe(fds) != 0) return false;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, fds[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&fa, fds[0]);
-        posix_spawn_file_actions_addclose(&fa, fds[1]);
-        const std::string delay = std::to_string(delayMs);
-        std::vector<char*> argv{const_cast<char*>(exe.c_str()), const_cast<char*>("--link"),
-                                const_cast<char*>(link.c_str()), const_cast<char*>("--delay"),
-                                const_cast<char*>(delay.c_str()), nullptr};
-        const int rc = posix_spawn(&pid, exe.c_str(), &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        close(fds[1]);
-        if (rc != 0) {
-            close(fds[0]);
-            pid = -1;
-            return false;
-        }
-        // Blocks until the module has printed its path (its link is made).
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') {
-        }
-        close(fds[0]);
-        return true;
-    }
-    ~TModuleProcess()
-    {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            waitpid(pid, nullptr, 0);
-        }
-    }
-};
 
 class TCount : public TStationObserver {
 public:
@@ -143,10 +80,11 @@ TRound RunRound(const std::string& exe, int sockets, int delayMs, const QTempora
     const QString staging = base + QStringLiteral("/staging"), watched = base + QStringLiteral("/by-id");
     QDir().mkpath(staging);
     QDir().mkpath(watched);
+    // Each makes its link in staging; plugged by renaming the link into the watched folder.
     std::vector<TModuleProcess> modules(static_cast<size_t>(sockets));
     for (int i = 0; i < sockets; ++i) {
         const std::string link = (staging + QStringLiteral("/usb-Tarnwick_%1-if00").arg(i)).toStdString();
-        if (!modules[size_t(i)].Start(exe, link, delayMs)) {
+        if (!modules[size_t(i)].Start(exe, {"--link", link, "--delay", std::to_string(delayMs)})) {
             round.failed = sockets;
             return round;
         }

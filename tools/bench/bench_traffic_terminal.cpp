@@ -8,7 +8,6 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -33,15 +32,9 @@
 #include "serial/ui/traffic_window.h"
 #include "terminal/ui/com_terminal.h"
 #include "terminal/ui/terminal_page.h"
+#include "tools/bench/bench_support.h"
 
 namespace {
-
-double CpuSeconds()
-{
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 // The far end: waits for a byte on `go`, then writes rate bytes a second in
 // 10 ms steps on a fixed schedule for `seconds`.
