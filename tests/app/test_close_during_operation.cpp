@@ -18,8 +18,6 @@
 #include "app/application.h"
 #include "common/signal_notifier.h"
 #include "module/ui/status_form.h"
-#include "record/production_record.h"
-#include "record/record_writer.h"
 #include "window_rig.h"
 
 namespace {
@@ -68,6 +66,20 @@ TQuitRun RunUntilQuit(TWindowRig& r, const QString& op, std::function<void()> ac
     return q;
 }
 
+// The operation stopped at once, without another byte or a box, and the
+// program ended with the port closed and no window left.
+void CheckQuietEnd(TWindowRig& r, const TQuitRun& q)
+{
+    QVERIFY(r.Acted());
+    QVERIFY2(!q.limit, "the program did not quit");
+    QVERIFY(q.returned);
+    QCOMPARE(r.Written(), q.written);
+    QVERIFY(!r.form->ComPort1->Connected());
+    QCOMPARE(r.Messages(), 0);
+    QVERIFY(!r.form->isVisible());
+    QVERIFY(!StatusForm() || !StatusForm()->isVisible());
+}
+
 // The signal mask the process at pid catches, from /proc.
 quint64 CaughtSignals(qint64 pid)
 {
@@ -96,15 +108,9 @@ private slots:
             QCoreApplication::sendEvent(r.form->windowHandle(), &close);
         });
 
-        QVERIFY(r.Acted());
-        QVERIFY2(!q.limit, "the program did not quit");
+        CheckQuietEnd(r, q);
+        if (QTest::currentTestFailed()) return;
         QCOMPARE(q.rc, 0);
-        QVERIFY(q.returned);
-        QCOMPARE(r.Written(), q.written);
-        QVERIFY(!r.form->ComPort1->Connected());
-        QCOMPARE(r.Messages(), 0);
-        QVERIFY(!r.form->isVisible());
-        QVERIFY(!StatusForm() || !StatusForm()->isVisible());
     }
 
     // The program's own notifier, wired as the program wires it, and the
@@ -127,27 +133,15 @@ private slots:
         const QDateTime since = QDateTime::currentDateTimeUtc();
         const TQuitRun q = RunUntilQuit(r, op, [] { ::kill(::getpid(), SIGTERM); });
 
-        QVERIFY(r.Acted());
-        QVERIFY2(!q.limit, "the program did not quit");
+        CheckQuietEnd(r, q);
+        if (QTest::currentTestFailed()) return;
         QVERIFY(!r.form->RunLeftBehind());
         QCOMPARE(r.form->ExitStatus(q.rc), 128 + SIGTERM);
-        QVERIFY(q.returned);
-        QCOMPARE(r.Written(), q.written);
-        QVERIFY(!r.form->ComPort1->Connected());
-        QCOMPARE(r.Messages(), 0);
-        QVERIFY(!r.form->isVisible());
-        QVERIFY(!StatusForm() || !StatusForm()->isVisible());
 
         // Its row says it was stopped, not done.
-        QVERIFY(TRecordWriter::Flush(10000));
-        TProductionRecord record;
-        TRecordEntries rows;
         QString error;
-        QVERIFY2(record.Select(TRecordQuery{}, &rows, &error), qPrintable(error));
-        QStringList seen;
-        for (const TRecordEntry& e : rows)
-            if (e.port == QString::fromStdString(r.vm.PortPath()) && e.timeUtc >= since)
-                seen << e.operation + QLatin1Char(':') + e.outcome;
+        const QStringList seen = r.RecordedOperations(since, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(seen, QStringList{operation + QStringLiteral(":stopped")});
     }
 
