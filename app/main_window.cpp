@@ -297,7 +297,10 @@ void TTarnwickForm::EndBySignal(int signalNumber)
     if (endSignal_) return;
     endSignal_ = signalNumber;
     // What the window's close does: a running operation stops, the loop
-    // ends once it has ended.
+    // ends once it has ended. Not before: with no window left (the Link
+    // Test's, the station's) the loop would end at once and the program's
+    // end would wait for the run without a deadline.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     close();
     TOperationRunner& runner = TOperationRunner::Panel();
     // Said where a service's or session's log keeps it.

@@ -12,11 +12,13 @@
 #include <QWindow>
 #include <QtTest>
 #include <csignal>
+#include <future>
 #include <sys/types.h>
 #include <unistd.h>
 
 #include "app/application.h"
 #include "common/signal_notifier.h"
+#include "module/operation_runner.h"
 #include "module/ui/status_form.h"
 #include "window_rig.h"
 
@@ -96,6 +98,10 @@ class TestCloseDuringOperation : public QObject {
     Q_OBJECT
 
 private slots:
+    // The signal's end keeps the loop past the last window; the next case
+    // starts as the program does.
+    void cleanup() { QGuiApplication::setQuitOnLastWindowClosed(true); }
+
     void closeStopsAndQuits_data() { AddOperationRows(); }
     void closeStopsAndQuits()
     {
@@ -143,6 +149,40 @@ private slots:
         const QStringList seen = r.RecordedOperations(since, &error);
         QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(seen, QStringList{operation + QStringLiteral(":stopped")});
+    }
+
+    // A run that does not stop (a wait that cannot be woken) holds the end
+    // only until the deadline; the program then ends without it.
+    void signalLeavesAStuckRunAtItsDeadline()
+    {
+        TScriptedDialogs dialogs;
+        TDialogsScope scope{&dialogs};
+        TTarnwickForm form;
+        form.show();
+        TSignalNotifier endSignals({SIGTERM, SIGHUP, SIGINT});
+        QObject::connect(&endSignals, &TSignalNotifier::Received, &form, &TTarnwickForm::EndBySignal);
+        std::promise<void> release;
+        std::shared_future<void> released = release.get_future().share();
+        QVERIFY(TOperationRunner::Panel().Start(QStringLiteral("Stuck"), [released](TStopFlag&) { released.wait(); }, [] {}));
+        QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        bool limit = false;
+        QObject::connect(&watchdog, &QTimer::timeout, [&] {
+            limit = true;
+            QCoreApplication::exit(1);
+        });
+        watchdog.start(TTarnwickForm::kSignalStopMs + kQuitLimitMs);
+        const int rc = QCoreApplication::exec();
+        watchdog.stop();
+        const bool leftBehind = form.RunLeftBehind();
+        release.set_value();
+        QVERIFY(TOperationRunner::Panel().WaitIdle());
+        TOperationState::Reset();
+        QVERIFY2(!limit, "the program did not quit");
+        QVERIFY(leftBehind);
+        QCOMPARE(form.ExitStatus(rc), 128 + SIGTERM);
+        QCOMPARE(int(dialogs.messages.size() + dialogs.errors.size()), 0);
     }
 
     // The real program: each signal ends it with 128 + its number, its
