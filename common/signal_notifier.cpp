@@ -12,16 +12,14 @@ namespace {
 // Lock-free atomics: the only state a handler may touch.
 std::atomic<int> g_writeFd{-1};
 std::atomic<int> g_caught{0};
-std::atomic<int> g_first{0};
 
 void OnSignal(int signo)
 {
     if (g_caught.fetch_add(1) > 0) ::_exit(128 + signo);
     const int saved = errno;
-    g_first.store(signo);
     const unsigned char byte = static_cast<unsigned char>(signo);
     const int fd = g_writeFd.load();
-    // Nothing to do when it fails: First() still tells.
+    // Nothing to do when it fails.
     if (fd >= 0 && ::write(fd, &byte, 1) < 0) {
     }
     errno = saved;
@@ -33,15 +31,16 @@ TSignalNotifier::TSignalNotifier(std::initializer_list<int> signalNumbers, QObje
     : QObject(parent), signals_(signalNumbers)
 {
     g_caught = 0;
-    g_first = 0;
     // Non-blocking: the handler never waits on a full socket.
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds_) == 0) {
-        g_writeFd = fds_[1];
-        notifier_ = new QSocketNotifier(fds_[0], QSocketNotifier::Read, this);
-        connect(notifier_, &QSocketNotifier::activated, this, [this] { Read(); });
-    } else {
-        fds_[0] = fds_[1] = -1;  // First() still tells; no event comes
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0, fds_) != 0) {
+        // No way to tell the loop: the signals keep ending the program.
+        fds_[0] = fds_[1] = -1;
+        signals_.clear();
+        return;
     }
+    g_writeFd = fds_[1];
+    notifier_ = new QSocketNotifier(fds_[0], QSocketNotifier::Read, this);
+    connect(notifier_, &QSocketNotifier::activated, this, [this] { Read(); });
     former_.resize(signals_.size());
     for (size_t i = 0; i < signals_.size(); ++i) {
         struct sigaction sa {};
@@ -62,8 +61,6 @@ TSignalNotifier::~TSignalNotifier()
     for (int fd : fds_)
         if (fd >= 0) ::close(fd);
 }
-
-int TSignalNotifier::First() { return g_first.load(); }
 
 void TSignalNotifier::Read()
 {

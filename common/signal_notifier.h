@@ -23,10 +23,6 @@ public:
     explicit TSignalNotifier(std::initializer_list<int> signalNumbers, QObject* parent = nullptr);
     ~TSignalNotifier() override;
 
-    // The first signal caught (0: none yet); set in the handler, so it is
-    // known before the event loop has read it.
-    static int First();
-
 signals:
     void Received(int signalNumber);
 
