@@ -1,7 +1,9 @@
 // tarnwick-panel: program entry.
 #include <QStringList>
 #include <QTimer>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -10,8 +12,10 @@
 #include "app/command_line.h"
 #include "app/application.h"
 #include "app/main_window.h"
+#include "app/panel_record.h"
 #include "app/startup_probe.h"
 #include "app/window_settings.h"
+#include "common/signal_notifier.h"
 #include "common/ui/dialogs.h"
 #include "module/ui/config_files.h"
 #include "tools/vmodule/virtual_module.h"
@@ -58,6 +62,7 @@ int main(int argc, char** argv)
 
     TApplication app(argc, argv);
 
+    std::unique_ptr<TSignalNotifier> endSignals;  // outlives the window's end
     TTarnwickForm form;
     const QString settingsFile = SettingsFilePath();
     RestoreWindowSettings(form, settingsFile, options.resetSettings);
@@ -83,8 +88,19 @@ int main(int argc, char** argv)
     // After the window shows, so that a bad profile's message has its parent.
     if (!options.profile.isEmpty())
         QTimer::singleShot(0, &form, [&] { LoadProfileFile(*form.FlashConfigSheet, options.profile); });
+    // From here a signal ends the program as closing the window does (before
+    // it, nothing runs that could be left half done).
+    endSignals = std::make_unique<TSignalNotifier>(std::initializer_list<int>{SIGTERM, SIGHUP, SIGINT});
+    QObject::connect(endSignals.get(), &TSignalNotifier::Received, &form, &TTarnwickForm::EndBySignal);
     const int rc = app.exec();
     SaveWindowSettings(form, settingsFile);
+    if (form.RunLeftBehind()) {
+        // Its worker cannot be waited for: what was recorded is stored, and
+        // the program ends without the window's orderly end.
+        FlushPanelRecord(2000);
+        std::fflush(nullptr);
+        std::_Exit(form.ExitStatus(rc));
+    }
     if (vmodule) vmodule->Stop();
-    return rc;
+    return form.ExitStatus(rc);
 }

@@ -11,7 +11,10 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTimer>
 #include <QUrl>
+#include <cstdio>
+#include <cstring>
 
 #include "app/about_box.h"
 #include "app/app_icon.h"
@@ -287,6 +290,35 @@ void TTarnwickForm::closeEvent(QCloseEvent* e)
     // refuses).
     TOperationState::RequestQuit();
     quitWhenEnded_ = true;
+}
+
+void TTarnwickForm::EndBySignal(int signalNumber)
+{
+    if (endSignal_) return;
+    endSignal_ = signalNumber;
+    // What the window's close does: a running operation stops, the loop
+    // ends once it has ended. Not before: with no window left (the Link
+    // Test's, the station's) the loop would end at once and the program's
+    // end would wait for the run without a deadline.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
+    close();
+    TOperationRunner& runner = TOperationRunner::Panel();
+    // Said where a service's or session's log keeps it.
+    const QString running = runner.RunningName();
+    std::fprintf(stderr, "tarnwick-panel: %s: ending%s\n", strsignal(signalNumber),
+                 running.isEmpty() ? "" : qPrintable(QStringLiteral(" once \"%1\" has stopped").arg(running)));
+    if (!runner.Running()) {
+        QCoreApplication::exit(ExitStatus(0));
+        return;
+    }
+    QTimer::singleShot(kSignalStopMs, this, [this] {
+        TOperationRunner& runner = TOperationRunner::Panel();
+        if (!runner.Running()) return;
+        runLeftBehind_ = true;
+        std::fprintf(stderr, "tarnwick-panel: \"%s\" did not stop within %d s; ending without waiting for it\n",
+                     runner.RunningName().toLocal8Bit().constData(), kSignalStopMs / 1000);
+        QCoreApplication::exit(ExitStatus(0));
+    });
 }
 
 void TTarnwickForm::showEvent(QShowEvent* e)

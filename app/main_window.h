@@ -60,6 +60,17 @@ public:
     void Traffic1Click();
     TTrafficWindow* TrafficWindow() const { return trafficWindow_; }
 
+    // A signal (SIGTERM, a logout's SIGHUP, Ctrl-C) ends the program as
+    // closing the window does, without any box: a running operation stops
+    // at its next wait and writes its row, then the event loop ends; when
+    // it has not ended within kSignalStopMs, the loop ends without it.
+    void EndBySignal(int signalNumber);
+    static constexpr int kSignalStopMs = 5000;
+    // The program's exit status: 128 + the signal that ended it, else rc.
+    int ExitStatus(int rc) const { return endSignal_ ? 128 + endSignal_ : rc; }
+    // A run that did not stop in time: the window's end cannot wait for it.
+    bool RunLeftBehind() const { return runLeftBehind_; }
+
     // Where the help file is looked for: beside the program, then the data folders.
     static QStringList HelpFileCandidates();
 
@@ -81,4 +92,6 @@ private:
     TStationWindow* stationWindow_ = nullptr;
     bool shownOnce_ = false;
     bool quitWhenEnded_ = false;  // closed during an operation: the program ends with it
+    int endSignal_ = 0;           // the signal that ends the program
+    bool runLeftBehind_ = false;
 };

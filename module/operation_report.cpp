@@ -27,7 +27,8 @@ QString DifferenceAddresses(const std::vector<TByteDifference>& differences, int
 }
 
 TOperationReport ProgramReport(const QString& operation, const QString& port, const QDateTime& started,
-                               const std::array<uint8_t, 128>& image, bool configImage, const TProgramRun& run)
+                               const std::array<uint8_t, 128>& image, bool configImage, const TProgramRun& run,
+                               bool stopRequested)
 {
     TOperationReport r;
     r.operation = operation;
@@ -37,12 +38,16 @@ TOperationReport ProgramReport(const QString& operation, const QString& port, co
     r.image.assign(image.begin(), image.end());
     r.configImage = configImage;
     r.ok = run.Ok();
-    r.stopped = run.error == TOperationError::Aborted;
+    // A verify that read the whole memory judged it, stop or not.
+    const bool cutShort = !run.checked || run.error != TOperationError::None ||
+                          (run.verifyRan && run.verify.error != TOperationError::None);
+    r.stopped = run.error == TOperationError::Aborted || (stopRequested && cutShort);
     if (run.verifyRan) {
         r.verified = run.verify.Ok() ? QStringLiteral("yes") : QStringLiteral("no");
         r.differences = DifferenceAddresses(run.verify.differences);
     }
-    if (!run.checked) r.error = QString::fromLatin1(OperationErrorText(TOperationError::NoModule));
+    if (r.stopped) r.error = QString::fromLatin1(OperationErrorText(TOperationError::Aborted));
+    else if (!run.checked) r.error = QString::fromLatin1(OperationErrorText(TOperationError::NoModule));
     else if (run.error != TOperationError::None) r.error = QString::fromLatin1(OperationErrorText(run.error));
     else if (run.verifyRan && run.verify.error != TOperationError::None)
         r.error = QStringLiteral("the read-back failed: ") + QString::fromLatin1(OperationErrorText(run.verify.error));

@@ -36,7 +36,11 @@ struct TByteDifference;
 QString DifferenceAddresses(const std::vector<TByteDifference>& differences, int shown = 16);
 
 // The report of a programming run (module/program_runs) on port that began
-// at started; image is what was programmed.
+// at started; image is what was programmed. stopRequested: the run was asked
+// to stop (Close Port, closing the window, a signal); a run it cut short is
+// stopped, whatever its waits returned after the stop, never a module that
+// did not answer.
 struct TProgramRun;
 TOperationReport ProgramReport(const QString& operation, const QString& port, const QDateTime& started,
-                               const std::array<uint8_t, 128>& image, bool configImage, const TProgramRun& run);
+                               const std::array<uint8_t, 128>& image, bool configImage, const TProgramRun& run,
+                               bool stopRequested = false);

@@ -6,6 +6,7 @@
 #include "module/config_image.h"
 #include "module/ui/operation_guard.h"
 #include "module/operation_report.h"
+#include "module/operation_state.h"
 #include "module/ui/panel_observer.h"
 #include "module/program_runs.h"
 #include "module/ui/read_back.h"
@@ -30,7 +31,8 @@ void ProgramConfigButtonClick(TModuleSession& session, TConfigPage& page, int fl
             *run = ProgramConfigRun(session, observer, image, flowItem, verify, rejected);
         },
         [p, run, port, started, image] {
-            ReportOperation(ProgramReport(QStringLiteral("program-config"), port, started, image, true, *run));
+            ReportOperation(ProgramReport(QStringLiteral("program-config"), port, started, image, true, *run,
+                                            TOperationState::StopRequested()));
             if (!p) return;
             if (!run->checked)
                 ShowCommunicationError(p);

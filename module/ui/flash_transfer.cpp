@@ -7,6 +7,7 @@
 #include "module/ui/communication_error.h"
 #include "module/ui/operation_guard.h"
 #include "module/operation_report.h"
+#include "module/operation_state.h"
 #include "module/ui/panel_observer.h"
 #include "module/program_runs.h"
 #include "module/ui/read_back.h"
@@ -59,7 +60,8 @@ void ProgramFlashButtonClick(TModuleSession& session, TFlashPage& page)
             *run = ProgramFlashRun(session, observer, image, verify);
         },
         [p, run, port, begun, image] {
-            ReportOperation(ProgramReport(QStringLiteral("program-flash"), port, begun, image, false, *run));
+            ReportOperation(ProgramReport(QStringLiteral("program-flash"), port, begun, image, false, *run,
+                                            TOperationState::StopRequested()));
             if (!p) return;
             if (!run->checked) {
                 ShowCommunicationError(p);

@@ -9,6 +9,7 @@
 #include "module/config_decoder.h"
 #include "module/ui/operation_guard.h"
 #include "module/operation_report.h"
+#include "module/operation_state.h"
 #include "module/ui/panel_observer.h"
 #include "module/program_runs.h"
 #include "module/session.h"
@@ -23,6 +24,12 @@ std::vector<int> Addresses(const std::vector<TByteDifference>& differences)
     out.reserve(differences.size());
     for (const TByteDifference& d : differences) out.push_back(d.address);
     return out;
+}
+
+// A read that a stop cut short says so, not what its waits returned after it.
+QString StoppedOrErrorText(const TOperationReport& r, TOperationError error)
+{
+    return QString::fromLatin1(OperationErrorText(r.stopped ? TOperationError::Aborted : error));
 }
 
 }  // namespace
@@ -45,8 +52,9 @@ void ReadConfigButtonClick(TModuleSession& session, TConfigPage& page)
         [p, read, report]() mutable {
             report.durationMs = report.started.msecsTo(QDateTime::currentDateTimeUtc());
             report.ok = read->Ok();
+            report.stopped = !read->Ok() && TOperationState::StopRequested();
             if (read->Ok()) report.image.assign(read->bytes.begin(), read->bytes.end());
-            else report.error = QString::fromLatin1(OperationErrorText(read->error));
+            else report.error = StoppedOrErrorText(report, read->error);
             report.configImage = true;
             ReportOperation(report);
             if (!p) return;
@@ -87,7 +95,8 @@ void CompareFlashButtonClick(TModuleSession& session, TFlashPage& page)
             report.verified = read->Ok() ? (differences.empty() ? QStringLiteral("yes") : QStringLiteral("no"))
                                          : QStringLiteral("skipped");
             report.differences = DifferenceAddresses(differences);
-            if (!read->Ok()) report.error = QString::fromLatin1(OperationErrorText(read->error));
+            report.stopped = !read->Ok() && TOperationState::StopRequested();
+            if (!read->Ok()) report.error = StoppedOrErrorText(report, read->error);
             else if (!differences.empty()) report.error = DifferenceSummary(differences);
             ReportOperation(report);
             if (!p) return;

@@ -22,8 +22,6 @@
 #include "module/operation_runner.h"
 #include "module/ui/read_back.h"
 #include "module/ui/status_form.h"
-#include "record/production_record.h"
-#include "record/record_writer.h"
 #include "window_rig.h"
 
 namespace {
@@ -235,15 +233,9 @@ private slots:
         r.form->FlashConfigSheet->ProgramConfigButton->click();
         QVERIFY(TOperationRunner::Panel().WaitIdle());
         ProgramFlashWith(r, {});
-        QVERIFY(TRecordWriter::Flush(10000));
-        TProductionRecord record;
-        TRecordEntries rows;
         QString error;
-        QVERIFY2(record.Select(TRecordQuery{}, &rows, &error), qPrintable(error));
-        QStringList operations;
-        for (const TRecordEntry& e : rows)
-            if (e.port == QString::fromStdString(r.vm.PortPath()) && e.timeUtc >= since) operations << e.operation + QLatin1Char(':') + e.outcome;
-        operations.sort();
+        const QStringList operations = r.RecordedOperations(since, &error);
+        QVERIFY2(error.isEmpty(), qPrintable(error));
         QCOMPARE(operations, (QStringList{QStringLiteral("program-config:ok"), QStringLiteral("program-flash:ok")}));
         const QString dir = qEnvironmentVariable("XDG_DATA_HOME") + QStringLiteral("/tarnwick");
         for (const QString& name : QDir(dir).entryList(QDir::Files)) {

@@ -18,6 +18,8 @@
 #include "flash_editor/ui/flash_page.h"
 #include "module/ui/com_port_page.h"
 #include "module/operation_state.h"
+#include "record/production_record.h"
+#include "record/record_writer.h"
 #include "scripted_dialogs.h"
 #include "serial/com_port.h"
 #include "settings/ui/config_page.h"
@@ -79,6 +81,23 @@ public:
             action();
         });
         poll_.start();
+    }
+
+    // The rows the record holds for the virtual module's port since a time,
+    // "operation:outcome", sorted, once what was posted is stored; *error
+    // says why there are none when the record could not be read.
+    QStringList RecordedOperations(const QDateTime& since, QString* error)
+    {
+        QStringList operations;
+        TRecordEntries rows;
+        TProductionRecord record;
+        if (!TRecordWriter::Flush(10000)) *error = QStringLiteral("the record's writer did not finish");
+        else if (record.Select(TRecordQuery{}, &rows, error))
+            for (const TRecordEntry& e : rows)
+                if (e.port == QString::fromStdString(vm.PortPath()) && e.timeUtc >= since)
+                    operations << e.operation + QLatin1Char(':') + e.outcome;
+        operations.sort();
+        return operations;
     }
 
     // "Close Port" as the user presses it: on its page, with the mouse.

@@ -152,6 +152,45 @@ private slots:
         QVERIFY(!report.ok && report.stopped);
     }
 
+    // A run that a stop cut short is recorded as stopped, not as a module
+    // that did not answer; a verify that read everything keeps its verdict.
+    void stoppedRunIsNoFailure_data()
+    {
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("verifyError");  // -1: no verify ran
+        QTest::addColumn<bool>("stopRequested");
+        QTest::addColumn<QString>("outcome");
+        const int none = int(TOperationError::None), noModule = int(TOperationError::NoModule);
+        QTest::newRow("check cut short") << false << noModule << -1 << true << QStringLiteral("stopped");
+        QTest::newRow("blocks cut short") << true << int(TOperationError::NoReply) << -1 << true << QStringLiteral("stopped");
+        QTest::newRow("verify cut short") << true << none << noModule << true << QStringLiteral("stopped");
+        QTest::newRow("verify judged") << true << none << none << true << QStringLiteral("failed");
+        QTest::newRow("no module, no stop") << false << noModule << -1 << false << QStringLiteral("failed");
+        QTest::newRow("done before the stop") << true << none << -1 << true << QStringLiteral("ok");
+    }
+    void stoppedRunIsNoFailure()
+    {
+        QFETCH(bool, checked);
+        QFETCH(int, error);
+        QFETCH(int, verifyError);
+        QFETCH(bool, stopRequested);
+        QFETCH(QString, outcome);
+        TProgramRun run;
+        run.checked = checked;
+        run.error = TOperationError(error);
+        if (verifyError >= 0) {
+            run.verifyRan = true;
+            run.verify.error = TOperationError(verifyError);
+            if (run.verify.error == TOperationError::None) run.verify.differences.push_back({0x85, 1, 2});
+        }
+        const TOperationReport r = ProgramReport(QStringLiteral("program-config"), QStringLiteral("/dev/x"),
+                                                 QDateTime::currentDateTimeUtc(), TMemoryBytes{}, true, run, stopRequested);
+        QCOMPARE(r.ok ? QStringLiteral("ok") : r.stopped ? QStringLiteral("stopped") : QStringLiteral("failed"), outcome);
+        if (outcome == QLatin1String("stopped")) QCOMPARE(r.error, QStringLiteral("aborted"));
+        if (outcome == QLatin1String("failed")) QVERIFY(!r.error.isEmpty() && r.error != QLatin1String("aborted"));
+    }
+
     void differenceTexts()
     {
         TMemoryBytes a{}, b{};
