@@ -52,6 +52,7 @@ TSumsText StationSumsText(const TStationSums& sums)
     TSumsText t;
     t.passed = QStringLiteral("Passed %1").arg(sums.passed);
     t.failed = QStringLiteral("Failed %1").arg(sums.failed);
+    if (sums.stopped) t.failed += QStringLiteral(", stopped %1").arg(sums.stopped);
     t.yield = sums.passed + sums.failed ? QStringLiteral("Yield %1 %").arg(sums.Yield() * 100.0, 0, 'f', 1)
                                         : QStringLiteral("Yield -");
     t.perHour = QStringLiteral("%1 modules per hour").arg(qRound(sums.ModulesPerHour()));

@@ -64,6 +64,30 @@ private:
     std::vector<TStationEvent> events_;
 };
 
+// A record whose Store ends as the socket's name says: "stored", "spooled"
+// (the record could not take it) or "lost" (not even the spool could).
+class TScriptedRecord : public TStationRecord {
+public:
+    bool Reserve(const QString&, const QString&, const QString&, TReservation* out, QString*) override
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        out->address = QStringLiteral("%1").arg(next_++, 4, 16, QLatin1Char('0')).toUpper();
+        return true;
+    }
+    bool Given(const QString&) override { return false; }
+    TStored Store(const TRecordEntry& row) override
+    {
+        TStored out;
+        if (row.portById.contains(QLatin1String("spooled"))) out = {TStored::Spooled, QStringLiteral("kept in the spool")};
+        if (row.portById.contains(QLatin1String("lost"))) out = {TStored::Lost, QStringLiteral("not kept anywhere")};
+        return out;
+    }
+
+private:
+    std::mutex m_;
+    int next_ = 0x0300;
+};
+
 bool HasWrite(const std::vector<uint8_t>& bytes)
 {
     // Write Registers 0x40 0xAA opens every programming.
@@ -83,7 +107,8 @@ class TestStation : public QObject {
     TMemoryBytes image_{};
     QString watched_, db_;
 
-    void StartStation(const QString& from, const QStringList& ports = {})
+    void StartStation(const QString& from, const QStringList& ports = {}, TStationRecord* record = nullptr,
+                      std::function<TStationLabelOutcome(const TStationLabelRequest&)> label = {})
     {
         TUnitAddressPlan plan;
         QString error;
@@ -91,12 +116,13 @@ class TestStation : public QObject {
         record_ = std::make_unique<TProductionStationRecord>(db_, plan);
         QVERIFY2(record_->Prepare(&error), qPrintable(error));
         TStationSetup setup;
+        setup.label = std::move(label);
         setup.profileName = QStringLiteral("line.json");
         setup.image = image_;
         setup.watchDirs = ports.isEmpty() ? QStringList{watched_} : QStringList{};
         setup.ports = ports;
         setup.pollMs = 200;
-        station_ = std::make_unique<TStation>(setup, *record_, events_);
+        station_ = std::make_unique<TStation>(setup, record ? *record : *record_, events_);
         QVERIFY2(station_->Start(&error), qPrintable(error));
     }
     // Plugs a module into the socket named name (a new module, or the same
@@ -129,9 +155,9 @@ class TestStation : public QObject {
 private slots:
     void init()
     {
-        watched_ = dir_.filePath(QStringLiteral("by-id-%1").arg(QTest::currentTestFunction()));
+        watched_ = dir_.filePath(QStringLiteral("by-id-%1-%2").arg(QTest::currentTestFunction(), QTest::currentDataTag()));
         QVERIFY(QDir().mkpath(watched_));
-        db_ = dir_.filePath(QStringLiteral("%1.sqlite").arg(QTest::currentTestFunction()));
+        db_ = dir_.filePath(QStringLiteral("%1-%2.sqlite").arg(QTest::currentTestFunction(), QTest::currentDataTag()));
         image_ = ConfigImage(TConfigValues{});
     }
     void cleanup()
@@ -270,6 +296,131 @@ private slots:
         QVERIFY2(results[1].ok, qPrintable(results[1].error));
         QCOMPARE(results[1].unitAddress, QStringLiteral("0201"));
         QCOMPARE(int(station_->Sockets().size()), 1);
+    }
+    // A passed module's verdict follows what became of its row: kept in the
+    // spool it passes and is counted as waiting; kept nowhere it fails at
+    // the Record step, with no row id and no label.
+    void rowKeptNowhereFailsTheModule()
+    {
+        TScriptedRecord record;
+        std::mutex m;
+        QStringList labelled;
+        StartStation(QStringLiteral("0100"), {}, &record, [&](const TStationLabelRequest& q) {
+            std::lock_guard<std::mutex> lock(m);
+            labelled << q.byId;
+            return TStationLabelOutcome{true, QString(), QString()};
+        });
+        struct Case {
+            const char* name;
+            bool ok, waits, row;
+        };
+        const Case cases[] = {{"usb-stored-if00", true, false, true},
+                              {"usb-spooled-if00", true, true, true},
+                              {"usb-lost-if00", false, false, false}};
+        for (size_t i = 0; i < std::size(cases); ++i) Plug(i, QLatin1String(cases[i].name));
+        const auto results = events_.Results(std::size(cases));
+        QCOMPARE(results.size(), std::size(cases));
+        for (const Case& c : cases) {
+            const auto r = std::find_if(results.begin(), results.end(), [&](const TStationModuleResult& x) {
+                return x.byId.endsWith(QLatin1String(c.name));
+            });
+            QVERIFY(r != results.end());
+            QVERIFY2(r->ok == c.ok, qPrintable(QStringLiteral("%1: %2").arg(c.name, r->error)));
+            QCOMPARE(r->rowWaits, c.waits);
+            QCOMPARE(!r->rowId.isEmpty(), c.row);
+            QCOMPARE(labelled.contains(r->byId), c.ok);
+            if (!c.ok) {
+                QVERIFY(r->failedStep == TStationStep::Record);
+                QVERIFY2(r->error.contains(QLatin1String("not recorded")), qPrintable(r->error));
+            }
+        }
+        QCOMPARE(station_->Sums().passed, 2);
+        QCOMPARE(station_->Sums().failed, 1);
+        QCOMPARE(station_->Sums().notRecorded, 1);
+    }
+
+    // A module ended before its end: stopped by the station (the second
+    // Ctrl-C) it is not judged, its row says "stopped" and the sums count it
+    // apart; its entry replaced within one look (pulled, and another device
+    // under the same name) it failed as pulled.
+    void endedMidwayIsToldAsWhatEndedIt_data()
+    {
+        QTest::addColumn<bool>("pull");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("stopped") << false << QStringLiteral("stopped") << QStringLiteral("stopped during Program Config");
+        QTest::newRow("pulled") << true << QStringLiteral("failed") << QStringLiteral("pulled during Program Config");
+    }
+    void endedMidwayIsToldAsWhatEndedIt()
+    {
+        QFETCH(bool, pull);
+        QFETCH(QString, outcome);
+        QFETCH(QString, error);
+        const QString socket = QStringLiteral("usb-Tarnwick_C-if00");
+        const QString link = watched_ + QLatin1Char('/') + socket;
+        StartStation(QStringLiteral("0100"));
+        // Another module, not in the folder yet.
+        while (modules_.size() < 2) modules_.push_back(std::make_unique<TVirtualModule>());
+        TVirtualModule& other = *modules_[1];
+        QVERIFY(other.Start());
+        const QString otherDevice = QString::fromStdString(other.SlavePath());
+        auto armed = std::make_shared<std::atomic<bool>>(true);
+        TStation* station = station_.get();
+        events_.onEvent = [=](const TStationEvent& e) {
+            if (e.kind != TStationEvent::Step || e.step != TStationStep::ProgramConfig || !armed->exchange(false)) return;
+            if (!pull) {
+                station->StopNow();
+                return;
+            }
+            // Out and another device in at once: one look sees both.
+            QFile::remove(link);
+            QFile::link(otherDevice, link);
+        };
+        Plug(0, socket);
+        const auto results = events_.Results(1);
+        QCOMPARE(int(results.size()), 1);
+        const TStationModuleResult& r = results[0];
+        QVERIFY(!r.ok);
+        QVERIFY2(r.error.startsWith(error), qPrintable(r.error));
+        QCOMPARE(r.stopped, !pull);
+        const TRecordEntries rows = Rows();
+        QVERIFY(!rows.empty());
+        QCOMPARE(rows[0].rowId, r.rowId);
+        QCOMPARE(rows[0].outcome, outcome);
+        QCOMPARE(station_->Sums().stopped, pull ? 0 : 1);
+        QCOMPARE(station_->Sums().failed, pull ? 1 : 0);
+    }
+
+    // The record's answer as the station takes it: a row the file cannot
+    // take waits in the spool; one the spool cannot keep either is lost,
+    // and its address does not count as given.
+    void productionRecordTellsWhereTheRowWent()
+    {
+        struct Case {
+            const char* name;
+            bool damaged, spoolBlocked;
+            TStationRecord::TStored::Kind kind;
+        };
+        const Case cases[] = {{"stored", false, false, TStationRecord::TStored::Stored},
+                              {"spooled", true, false, TStationRecord::TStored::Spooled},
+                              {"lost", true, true, TStationRecord::TStored::Lost}};
+        for (const Case& c : cases) {
+            const QString path = dir_.filePath(QStringLiteral("where-%1.sqlite").arg(QLatin1String(c.name)));
+            if (c.damaged) {
+                QFile f(path);
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(QByteArray(4096, 'x'));
+            }
+            if (c.spoolBlocked) QVERIFY(QDir().mkpath(path + QStringLiteral(".spool")));
+            TProductionStationRecord record(path, {});
+            TRecordEntry row = NewRecordEntry(QStringLiteral("test"), QStringLiteral("program-config"));
+            row.outcome = QStringLiteral("ok");
+            row.unitAddress = QStringLiteral("0A07");
+            const TStationRecord::TStored stored = record.Store(row);
+            QVERIFY2(stored.kind == c.kind, c.name);
+            QCOMPARE(stored.notice.isEmpty(), c.kind == TStationRecord::TStored::Stored);
+            QCOMPARE(record.Given(row.unitAddress), c.kind != TStationRecord::TStored::Lost);
+        }
     }
 };
 
