@@ -55,6 +55,7 @@ struct TStation::Impl {
         TSocketView view;
         QString lastFailedRow;      // the try a module plugged next in its place repeats
         QString lastFailedAddress;  // and the address it had reserved, given to that redo
+        QString lastFailedSerial;   // and its adapter's USB serial number (empty when none)
         TStopFlag stop;         // the module's run (pulled, StopNow)
     };
 
@@ -308,11 +309,17 @@ struct TStation::Impl {
     {
         QElapsedTimer timer;
         timer.start();
+        // Read while the module is there: a pulled adapter's node goes.
+        const QString usbSerial = PortUsbSerial(s.path);
         QString redoOf, again;
         {
             std::lock_guard<std::mutex> lock(m_);
-            redoOf = s.lastFailedRow;
-            again = s.lastFailedAddress;
+            // Another module in the socket (its serial number says so, as in
+            // a folder of by-path links) is no redo: it gets an address of its own.
+            if (usbSerial.isEmpty() || s.lastFailedSerial.isEmpty() || usbSerial == s.lastFailedSerial) {
+                redoOf = s.lastFailedRow;
+                again = s.lastFailedAddress;
+            }
         }
         Emit(s, TStationEvent::Plugged);
 
@@ -391,7 +398,7 @@ struct TStation::Impl {
             row.port = s.path;
             row.portById = s.fixed ? PortByIdName(s.path) : s.path;
             row.redoOf = r.redoOf;
-            row.usbSerial = PortUsbSerial(s.path);
+            row.usbSerial = usbSerial;
             row.profile = setup.profileName;
             row.unitAddress = r.unitAddress;
             if (r.alreadyProgrammed) row.operation = QStringLiteral("read-config");
@@ -448,6 +455,7 @@ struct TStation::Impl {
             const bool redo = !r.ok && r.failedStep != TStationStep::Label;
             s.lastFailedRow = redo ? r.rowId : QString();
             s.lastFailedAddress = redo ? r.unitAddress : QString();
+            s.lastFailedSerial = redo ? usbSerial : QString();
             s.view.state = r.ok ? TSocketState::Passed : TSocketState::Failed;
             s.view.step = r.ok ? TStationStep::None : r.failedStep;
             s.view.percent = r.ok ? 100 : s.view.percent;

@@ -10,6 +10,7 @@
 
 #include "module/config_image.h"
 #include "record/production_record.h"
+#include "serial/port_list.h"
 #include "settings/config_values.h"
 #include "station/station.h"
 #include "station/station_record.h"
@@ -163,6 +164,7 @@ private slots:
     void cleanup()
     {
         station_.reset();
+        SetDefaultPortRoots(TPortRoots{});
         modules_.clear();
         record_.reset();
         events_.Clear();
@@ -421,6 +423,52 @@ private slots:
             QCOMPARE(stored.notice.isEmpty(), c.kind == TStationRecord::TStored::Stored);
             QCOMPARE(record.Given(row.unitAddress), c.kind != TStationRecord::TStored::Lost);
         }
+    }
+    // A module plugged into the socket of a failed try is its redo only when
+    // it is that module: another adapter serial number under the same name
+    // (a folder of by-path links, a socket per USB port) gets an address of
+    // its own, and the failed one's stays with it.
+    void anotherModuleInAFailedSocketIsNoRedo()
+    {
+        QTemporaryDir sys;
+        SetDefaultPortRoots({sys.path(), QStringLiteral("/dev")});
+        const QString link = watched_ + QStringLiteral("/pci-0000:00:14.0-usb-0:1:1.0-port0");
+        StartStation(QStringLiteral("0100"));
+        const char* serials[] = {"A50285BI", "B71199QX"};
+        for (size_t i = 0; i < 2; ++i) {
+            modules_.push_back(std::make_unique<TVirtualModule>());
+            QVERIFY(modules_[i]->Start());
+            // The adapter in sysfs, as a USB serial adapter shows it.
+            const QString device = sys.filePath(QStringLiteral("class/tty/%1/device")
+                                                    .arg(QFileInfo(QString::fromStdString(modules_[i]->SlavePath())).fileName()));
+            QVERIFY(QDir().mkpath(device));
+            for (const auto& [file, text] : {std::pair{"idVendor", "0403"}, std::pair{"serial", serials[i]}}) {
+                QFile f(device + QLatin1Char('/') + QLatin1String(file));
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(text);
+            }
+        }
+        TVirtualModuleFaults bad;
+        bad.corruptWriteAddress = 0x90;
+        modules_[0]->SetFaults(bad);
+        QVERIFY(QFile::link(QString::fromStdString(modules_[0]->SlavePath()), link));
+        auto results = events_.Results(1);
+        QCOMPARE(int(results.size()), 1);
+        QVERIFY(!results[0].ok);
+        QCOMPARE(results[0].unitAddress, QStringLiteral("0100"));
+
+        QVERIFY(QFile::remove(link));
+        QVERIFY(events_.WaitFor(TStationEvent::Unplugged, 1));
+        QVERIFY(QFile::link(QString::fromStdString(modules_[1]->SlavePath()), link));
+        results = events_.Results(2);
+        QCOMPARE(int(results.size()), 2);
+        QVERIFY2(results[1].ok, qPrintable(results[1].error));
+        QCOMPARE(results[1].unitAddress, QStringLiteral("0101"));
+        QVERIFY(results[1].redoOf.isEmpty());
+        const TRecordEntries rows = Rows();
+        QCOMPARE(int(rows.size()), 2);
+        QCOMPARE(rows[0].usbSerial, QLatin1String(serials[0]));
+        QCOMPARE(rows[1].usbSerial, QLatin1String(serials[1]));
     }
 };
 
