@@ -20,6 +20,7 @@
 #include "record/production_record.h"
 #include "record/record_export.h"
 #include "record/record_location.h"
+#include "record/record_spool.h"
 #include "record/record_writer.h"
 #include "record_rows_helper.h"
 
@@ -276,6 +277,37 @@ private slots:
         QCOMPARE(Scalar(path, QStringLiteral("SELECT group_concat(unit_address || ':' || state, ' ') FROM "
                                              "(SELECT * FROM unit_reservation ORDER BY unit_address)")).toString(),
                  QStringLiteral("0001:reserved 0002:reserved 0003:used 0004:reserved"));
+    }
+
+    // A failed try whose row waited in the spool, and its redo in the same
+    // run: the waiting row is stored first (failed), the redo's row that
+    // passed after it still ends the reservation as used.
+    void redoAfterASpooledFailureEndsUsed()
+    {
+        const QString path = Path(QStringLiteral("spooled-redo.sqlite"));
+        TProductionRecord record(path);
+        TUnitRequest request;
+        request.from = TUnitFrom::Exact;
+        request.address = 0x10;
+        request.port = QStringLiteral("/dev/c");
+        request.runId = QStringLiteral("r1");
+        std::vector<TUnitReservation> got;
+        QString error;
+        QVERIFY2(record.ReserveUnitAddresses({request}, &got, &error), qPrintable(error));
+        TRecordEntry failed = Row(QStringLiteral("/dev/c"), QStringLiteral("failed"));
+        failed.unitAddress = QStringLiteral("0010");
+        failed.runId = request.runId;
+        QVERIFY2(TRecordSpool(record.LocalPath()).Add(record.SpoolTarget(), {failed}, &error), qPrintable(error));
+        QVERIFY2(record.ReserveUnitAddresses({request}, &got, &error), qPrintable(error));
+        TRecordEntry passed = Row(QStringLiteral("/dev/c"), QStringLiteral("ok"));
+        passed.unitAddress = failed.unitAddress;
+        passed.runId = request.runId;
+        const TRecordResult stored = record.Append({passed});
+        QCOMPARE(stored.sentLater, 1);
+        QCOMPARE(stored.stored, 1);
+        QCOMPARE(Scalar(path, QStringLiteral("SELECT state || ' ' || row_id FROM unit_reservation WHERE unit_address = '0010'"))
+                     .toString(),
+                 QStringLiteral("used ") + passed.rowId);
     }
 
     void todaysFileMigratesWithEveryRow()
