@@ -1,7 +1,9 @@
 // The record on SQLite: what a row keeps (never the key), the file's mode
 // and journal, the schema's version, the queries, a writer killed mid-write,
 // the panel's call from a worker thread.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <QCryptographicHash>
@@ -13,6 +15,9 @@
 #include <QThread>
 #include <QtTest>
 #include <array>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 
 #include "module/config_layout.h"
@@ -308,6 +313,43 @@ private slots:
         QCOMPARE(Scalar(path, QStringLiteral("SELECT state || ' ' || row_id FROM unit_reservation WHERE unit_address = '0010'"))
                      .toString(),
                  QStringLiteral("used ") + passed.rowId);
+    }
+
+    // A program stopped while it held the spool's lock: the spool's calls
+    // fail after their time-out with the reason instead of waiting for good.
+    void spoolLockHeldTooLongFailsTheCall()
+    {
+        const QString path = Path(QStringLiteral("held.sqlite"));
+        const int holder = ::open(QFile::encodeName(path + QStringLiteral(".spool.lock")).constData(), O_RDWR | O_CREAT, 0600);
+        QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false, added = true, peeked = true;
+        QString error;
+        std::thread caller([&] {
+            TRecordSpool spool(path, 200);
+            TRecordEntries rows;
+            QString e;
+            const bool a = spool.Add(QStringLiteral("t"), {Row(QStringLiteral("/dev/a"), QStringLiteral("ok"))}, &e);
+            const bool p = spool.Peek(QStringLiteral("t"), 10, &rows, &e);
+            std::lock_guard<std::mutex> lock(m);
+            added = a;
+            peeked = p;
+            error = e;
+            done = true;
+            cv.notify_all();
+        });
+        bool ended = false;
+        {
+            std::unique_lock<std::mutex> lock(m);
+            ended = cv.wait_for(lock, std::chrono::seconds(20), [&] { return done; });
+        }
+        ::close(holder);  // lets a caller that waits for good end
+        caller.join();
+        QVERIFY(ended);
+        QVERIFY(!added);
+        QVERIFY(!peeked);
+        QVERIFY2(error.contains(QLatin1String("held by another program")), qPrintable(error));
     }
 
     void todaysFileMigratesWithEveryRow()
