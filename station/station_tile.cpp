@@ -24,6 +24,7 @@ TTileText SocketTileText(const TSocketView& view)
         t.headline = QStringLiteral("PASS");
         t.detail = r.unitAddress.isEmpty() ? QString() : QStringLiteral("Unit %1").arg(r.unitAddress);
         if (r.alreadyProgrammed) t.detail += QStringLiteral(" (already programmed)");
+        if (r.rowWaits) t.detail += QStringLiteral(", row waits in the spool");
         t.accessibleName = QStringLiteral("%1: PASS, unit %2%3")
                                .arg(socket, r.unitAddress, r.alreadyProgrammed ? QStringLiteral(", already programmed") : QString());
         break;
@@ -44,6 +45,8 @@ QString StationResultLine(const QString& socketName, const TStationModuleResult&
                 (result.alreadyProgrammed ? QStringLiteral(" (already programmed)") : QString());
     else
         line += QStringLiteral("FAIL: %1").arg(result.error);
+    // Rows kept locally or not recorded: the window's one place for it.
+    if (!result.recordNotice.isEmpty()) line += QStringLiteral("  (record: %1)").arg(result.recordNotice);
     return line;
 }
 

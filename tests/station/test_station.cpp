@@ -14,6 +14,7 @@
 #include "settings/config_values.h"
 #include "station/station.h"
 #include "station/station_record.h"
+#include "station/station_tile.h"
 #include "tools/vmodule/virtual_module.h"
 
 namespace {
@@ -469,6 +470,21 @@ private slots:
         QCOMPARE(int(rows.size()), 2);
         QCOMPARE(rows[0].usbSerial, QLatin1String(serials[0]));
         QCOMPARE(rows[1].usbSerial, QLatin1String(serials[1]));
+    }
+    // The window's texts tell a row that waits in the spool or was not
+    // recorded, as the tool's lines do.
+    void windowTextsTellTheRecord()
+    {
+        TSocketView view;
+        view.name = QStringLiteral("usb-A");
+        view.state = TSocketState::Passed;
+        view.last.ok = true;
+        view.last.unitAddress = QStringLiteral("0101");
+        view.last.rowWaits = true;
+        view.last.recordNotice = QStringLiteral("the record r.sqlite could not be written (disk full)");
+        QVERIFY2(SocketTileText(view).detail.contains(QLatin1String("spool")), qPrintable(SocketTileText(view).detail));
+        const QString line = StationResultLine(view.name, view.last, QDateTime::currentDateTime());
+        QVERIFY2(line.contains(view.last.recordNotice), qPrintable(line));
     }
 };
 
