@@ -407,7 +407,7 @@ struct TStation::Impl {
             row.keyFingerprint = ConfigKeyFingerprint(image.data(), int(image.size()));
             row.verified = r.ok ? QStringLiteral("yes") : QStringLiteral("no");
             row.outcome = r.ok ? QStringLiteral("ok") : r.stopped ? QStringLiteral("stopped") : QStringLiteral("failed");
-            row.exitStatus = r.ok ? 0 : 1;
+            row.exitStatus = r.ok ? 0 : r.stopped ? 5 : 1;  // the tool's statuses: 5 stopped before its end
             row.error = r.error;
             row.durationMs = timer.elapsed();
             const TStationRecord::TStored stored = record.Store(row);

@@ -201,8 +201,9 @@ QString StationUsage()
         "  finished module (\"ok\" true or false) and events with \"event\".\n"
         "  Ctrl-C takes no new module and lets the running ones finish; a second one\n"
         "  stops them (their rows say \"stopped\"). Exit: 0 every module passed, 1 one\n"
-        "  failed or was stopped, 2 usage, 3 no watched folder or port could be used,\n"
-        "  4 all passed but a row waits in the spool (the record could not take it).\n");
+        "  failed, 2 usage, 3 no watched folder or port could be used, 4 all passed\n"
+        "  but a row waits in the spool (the record could not take it), 5 none failed\n"
+        "  but one was stopped before its end (not judged).\n");
 }
 
 int RunStationCommand(const TCliPlan& plan, const TStationCliOptions& options, const TCliRecordOptions& recordOptions)
@@ -266,6 +267,7 @@ int RunStationCommand(const TCliPlan& plan, const TStationCliOptions& options, c
     }
     const TStationSums sums = station.Sums();
     printer.Line(Summary(sums, o.json));
-    if (sums.failed || sums.stopped) return cli_exit::ModuleFailed;
+    if (sums.failed) return cli_exit::ModuleFailed;
+    if (sums.stopped) return cli_exit::Stopped;
     return sums.notRecorded ? cli_exit::NotRecorded : cli_exit::Ok;
 }
