@@ -29,9 +29,10 @@ TTileText SocketTileText(const TSocketView& view)
                                .arg(socket, r.unitAddress, r.alreadyProgrammed ? QStringLiteral(", already programmed") : QString());
         break;
     case TSocketState::Failed:
-        t.headline = QStringLiteral("FAIL");
+        // Stopped by the station: not judged, not failed.
+        t.headline = r.stopped ? QStringLiteral("STOPPED") : QStringLiteral("FAIL");
         t.detail = r.error.isEmpty() ? QStringLiteral("failed") : r.error;
-        t.accessibleName = QStringLiteral("%1: FAIL, %2").arg(socket, t.detail);
+        t.accessibleName = QStringLiteral("%1: %2, %3").arg(socket, t.headline, t.detail);
         break;
     }
     return t;
@@ -44,7 +45,7 @@ QString StationResultLine(const QString& socketName, const TStationModuleResult&
         line += QStringLiteral("PASS %1").arg(result.unitAddress) +
                 (result.alreadyProgrammed ? QStringLiteral(" (already programmed)") : QString());
     else
-        line += QStringLiteral("FAIL: %1").arg(result.error);
+        line += QStringLiteral("%1: %2").arg(result.stopped ? QStringLiteral("STOPPED") : QStringLiteral("FAIL"), result.error);
     // Rows kept locally or not recorded: the window's one place for it.
     if (!result.recordNotice.isEmpty()) line += QStringLiteral("  (record: %1)").arg(result.recordNotice);
     return line;

@@ -472,7 +472,7 @@ private slots:
         QCOMPARE(rows[1].usbSerial, QLatin1String(serials[1]));
     }
     // The window's texts tell a row that waits in the spool or was not
-    // recorded, as the tool's lines do.
+    // recorded, as the tool's lines do, and a module stopped as not judged.
     void windowTextsTellTheRecord()
     {
         TSocketView view;
@@ -485,6 +485,12 @@ private slots:
         QVERIFY2(SocketTileText(view).detail.contains(QLatin1String("spool")), qPrintable(SocketTileText(view).detail));
         const QString line = StationResultLine(view.name, view.last, QDateTime::currentDateTime());
         QVERIFY2(line.contains(view.last.recordNotice), qPrintable(line));
+        view.state = TSocketState::Failed;
+        view.last.ok = false;
+        view.last.stopped = true;
+        view.last.error = QStringLiteral("stopped during Verify: plug it again");
+        QCOMPARE(SocketTileText(view).headline, QStringLiteral("STOPPED"));
+        QVERIFY(StationResultLine(view.name, view.last, QDateTime::currentDateTime()).contains(QLatin1String("STOPPED: ")));
     }
 };
 

@@ -90,7 +90,7 @@ private:
         }
         const TStationModuleResult& r = e.result;
         const QString seconds = QString::number(double(r.durationMs) / 1000.0, 'f', 1);
-        if (!r.ok) return who + QStringLiteral("FAILED: %1 (%2 s)").arg(r.error, seconds);
+        if (!r.ok) return who + QStringLiteral("%1: %2 (%3 s)").arg(r.stopped ? QStringLiteral("STOPPED") : QStringLiteral("FAILED"), r.error, seconds);
         QString text = r.alreadyProgrammed ? QStringLiteral("passed: already programmed (unit %1)").arg(r.unitAddress)
                                            : QStringLiteral("passed: unit %1, verified").arg(r.unitAddress);
         if (!r.label.isEmpty()) text += QStringLiteral(", label %1").arg(r.label);
