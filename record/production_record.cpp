@@ -200,22 +200,28 @@ QString InsertSql(const QString& table)
 }
 
 // The reservations of the stored rows' unit addresses end with their outcome
-// (in the rows' transaction).
+// (in the rows' transaction). A row that passed marks its address used also
+// over a failed try of the same run stored just before it (that try's row
+// waited in the spool while its redo took the address again); a failed row
+// never undoes a used one.
 bool MarkReservations(QSqlDatabase& db, const TRecordEntries& rows, QString* error)
 {
-    QSqlQuery q(db);
-    bool prepared = false;
+    // [0]: a failed row's statement, [1]: a passed row's.
+    QSqlQuery q[2] = {QSqlQuery(db), QSqlQuery(db)};
+    bool prepared[2] = {false, false};
     for (const TRecordEntry& e : rows) {
         if (e.unitAddress.isEmpty() || e.runId.isEmpty()) continue;
-        if (!prepared && !q.prepare(QStringLiteral("UPDATE unit_reservation SET state = ?, row_id = ? "
-                                                   "WHERE unit_address = ? AND run_id = ? AND state = 'reserved'")))
-            return (*error = q.lastError().text(), false);
-        prepared = true;
-        q.bindValue(0, QLatin1String(e.Failed() ? unit_state::kFailed : unit_state::kUsed));
-        q.bindValue(1, e.rowId);
-        q.bindValue(2, e.unitAddress);
-        q.bindValue(3, e.runId);
-        if (!q.exec()) return (*error = q.lastError().text(), false);
+        const int ok = e.Failed() ? 0 : 1;
+        if (!prepared[ok] && !q[ok].prepare(QStringLiteral("UPDATE unit_reservation SET state = ?, row_id = ? "
+                                                           "WHERE unit_address = ? AND run_id = ? AND state IN (%1)")
+                                                .arg(ok ? QStringLiteral("'reserved', 'failed'") : QStringLiteral("'reserved'"))))
+            return (*error = q[ok].lastError().text(), false);
+        prepared[ok] = true;
+        q[ok].bindValue(0, QLatin1String(ok ? unit_state::kUsed : unit_state::kFailed));
+        q[ok].bindValue(1, e.rowId);
+        q[ok].bindValue(2, e.unitAddress);
+        q[ok].bindValue(3, e.runId);
+        if (!q[ok].exec()) return (*error = q[ok].lastError().text(), false);
     }
     return true;
 }

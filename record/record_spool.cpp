@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -20,23 +21,52 @@ const char* const kTarget = "record_for";
 
 QString ErrnoText() { return QString::fromLocal8Bit(strerror(errno)); }
 
-// Holds RECORD.spool.lock (flock) while it lives.
+// Holds RECORD.spool.lock (flock) while it lives, once it got it within
+// timeoutMs.
 class TSpoolLock {
 public:
-    explicit TSpoolLock(const QString& spool)
+    TSpoolLock(const QString& spool, int timeoutMs) : path_(spool + QStringLiteral(".lock"))
     {
-        fd_ = ::open(QFile::encodeName(spool + QStringLiteral(".lock")).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ < 0) return;
-        while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {}
+        fd_ = ::open(QFile::encodeName(path_).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            error_ = QStringLiteral("cannot write %1: %2").arg(path_, ErrnoText());
+            return;
+        }
+        // flock has no time-out of its own: tried again every 20 ms until the deadline.
+        QElapsedTimer clock;
+        clock.start();
+        for (;;) {
+            if (::flock(fd_, LOCK_EX | LOCK_NB) == 0) return;
+            if (errno == EINTR) continue;
+            if (errno != EWOULDBLOCK) {
+                error_ = QStringLiteral("cannot lock %1: %2").arg(path_, ErrnoText());
+                break;
+            }
+            if (clock.elapsed() >= timeoutMs) {
+                timedOut_ = true;
+                error_ = QStringLiteral("%1 is held by another program (more than %2 s)").arg(path_).arg(timeoutMs / 1000.0);
+                break;
+            }
+            ::usleep(20000);
+        }
+        ::close(fd_);
+        fd_ = -1;
     }
     ~TSpoolLock()
     {
         if (fd_ >= 0) ::close(fd_);
     }
     bool Held() const { return fd_ >= 0; }
+    // Another program held it past the deadline (readers, which go on
+    // without a lock file they cannot make, stop here).
+    bool TimedOut() const { return timedOut_; }
+    QString Error() const { return error_; }
 
 private:
+    QString path_;
     int fd_ = -1;
+    bool timedOut_ = false;
+    QString error_;
 };
 
 QByteArray Line(const QString& target, const TRecordEntry& e)
@@ -91,7 +121,10 @@ bool WriteAt(const QString& path, const QByteArray& bytes, int flags, QString* e
 
 }  // namespace
 
-TRecordSpool::TRecordSpool(const QString& localPath) : path_(localPath + QStringLiteral(".spool")) {}
+TRecordSpool::TRecordSpool(const QString& localPath, int lockTimeoutMs)
+    : path_(localPath + QStringLiteral(".spool")), lockTimeoutMs_(lockTimeoutMs)
+{
+}
 
 bool TRecordSpool::Add(const QString& target, const TRecordEntries& rows, QString* error)
 {
@@ -101,8 +134,8 @@ bool TRecordSpool::Add(const QString& target, const TRecordEntries& rows, QStrin
         if (!QDir().mkpath(folder)) return (*error = QStringLiteral("cannot make the folder %1").arg(folder), false);
         ::chmod(QFile::encodeName(folder).constData(), 0700);
     }
-    TSpoolLock lock(path_);
-    if (!lock.Held()) return (*error = QStringLiteral("cannot write %1.lock: %2").arg(path_, ErrnoText()), false);
+    TSpoolLock lock(path_, lockTimeoutMs_);
+    if (!lock.Held()) return (*error = lock.Error(), false);
     QByteArray bytes;
     for (const TRecordEntry& e : rows) bytes += Line(target, e);
     return WriteAt(path_, bytes, O_APPEND, error);
@@ -111,7 +144,8 @@ bool TRecordSpool::Add(const QString& target, const TRecordEntries& rows, QStrin
 bool TRecordSpool::Peek(const QString& target, int limit, TRecordEntries* out, QString* error)
 {
     out->clear();
-    TSpoolLock lock(path_);
+    TSpoolLock lock(path_, lockTimeoutMs_);
+    if (lock.TimedOut()) return (*error = lock.Error(), false);
     QList<QByteArray> lines;
     if (!ReadLines(path_, &lines, error)) return false;
     for (const QByteArray& l : lines) {
@@ -126,8 +160,8 @@ bool TRecordSpool::Remove(const QString& target, const TRecordEntries& stored, Q
 {
     QSet<QString> ids;
     for (const TRecordEntry& e : stored) ids.insert(e.rowId);
-    TSpoolLock lock(path_);
-    if (!lock.Held()) return (*error = QStringLiteral("cannot write %1.lock: %2").arg(path_, ErrnoText()), false);
+    TSpoolLock lock(path_, lockTimeoutMs_);
+    if (!lock.Held()) return (*error = lock.Error(), false);
     QList<QByteArray> lines;
     if (!ReadLines(path_, &lines, error)) return false;
     QByteArray rest;
@@ -148,7 +182,8 @@ bool TRecordSpool::Remove(const QString& target, const TRecordEntries& stored, Q
 
 int TRecordSpool::Count(const QString& target)
 {
-    TSpoolLock lock(path_);
+    TSpoolLock lock(path_, lockTimeoutMs_);
+    if (lock.TimedOut()) return -1;
     QList<QByteArray> lines;
     QString error;
     if (!ReadLines(path_, &lines, &error)) return -1;

@@ -5,15 +5,18 @@
 // (RECORD.spool, mode 0600, one JSON line per row). Each line names the
 // record it was meant for, and only that record ever takes it: the next run
 // that can store into it does, in batches. Appending and taking out hold a
-// lock file (RECORD.spool.lock), so processes at once lose no line.
+// lock file (RECORD.spool.lock), so processes at once lose no line; a lock
+// that another program holds longer than the time-out (one stopped while it
+// held it) fails the call instead of holding this one for good.
 #include <QString>
 
 #include "record/record_entry.h"
 
 class TRecordSpool {
 public:
-    // localPath: the local SQLite file the spool lies beside.
-    explicit TRecordSpool(const QString& localPath);
+    // localPath: the local SQLite file the spool lies beside; lockTimeoutMs:
+    // how long the lock is waited for (as long as the record's busy time-out).
+    explicit TRecordSpool(const QString& localPath, int lockTimeoutMs = 20000);
 
     QString Path() const { return path_; }
     // Adds the rows for the record `target` (a file path or a URL without
@@ -28,6 +31,7 @@ public:
 
 private:
     QString path_;
+    int lockTimeoutMs_;
 };
 
 // Rows waiting in the spool for the record at `location` (as TProductionRecord

@@ -24,20 +24,33 @@ TFolderWatch::~TFolderWatch()
     if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
+namespace {
+
+constexpr uint32_t kFolderMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF |
+                                 IN_ONLYDIR;
+// A folder that went is looked for again this often while waiting.
+constexpr int kGoneRetryMs = 500;
+
+}  // namespace
+
+bool TFolderWatch::Follow(const QString& clean)
+{
+    const int wd = inotify_add_watch(fd_, QFile::encodeName(clean).constData(), kFolderMask);
+    if (wd < 0) return false;
+    dirs_.insert(wd, clean);
+    return true;
+}
+
 bool TFolderWatch::Add(const QString& dir, QString* error)
 {
     if (fd_ < 0 || wakeFd_ < 0) {
         *error = QStringLiteral("cannot follow %1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    const QString clean = QDir::cleanPath(QDir(dir).absolutePath());
-    const int wd = inotify_add_watch(fd_, QFile::encodeName(clean).constData(),
-                                     IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_ONLYDIR);
-    if (wd < 0) {
+    if (!Follow(QDir::cleanPath(QDir(dir).absolutePath()))) {
         *error = QStringLiteral("cannot watch %1: %2").arg(dir, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
-    dirs_.insert(wd, clean);
     return true;
 }
 
@@ -79,10 +92,32 @@ std::vector<TFolderChange> TFolderWatch::Wait(int settleMs)
     // link created or renamed into place).
     QHash<QString, bool> touched;
     QStringList order;
+    auto touch = [&](const QString& path, bool made) {
+        if (!touched.contains(path)) order << path;
+        touched[path] = touched.value(path) || made;
+    };
+    // Every entry of a folder judged again: what it held as gone (unless
+    // it is there), what it holds now as made.
+    auto touchAll = [&](const QString& dir, bool present) {
+        for (auto it = known_.cbegin(); it != known_.cend(); ++it)
+            if (it.key().startsWith(dir + QLatin1Char('/'))) touch(it.key(), false);
+        if (!present) return;
+        const QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+        for (const QString& name : names) touch(dir + QLatin1Char('/') + name, true);
+    };
     for (;;) {
+        // A folder that went and is back: followed again, its entries judged.
+        for (int i = 0; i < gone_.size();) {
+            if (!Follow(gone_[i])) {
+                ++i;
+                continue;
+            }
+            touchAll(gone_.takeAt(i), true);
+        }
         pollfd p[2] = {{fd_, POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        // Nothing pending: wait without end; else for the quiet time.
-        const int r = ::poll(p, 2, touched.isEmpty() ? -1 : settleMs);
+        // Nothing pending: wait without end (or until a folder that went is
+        // looked for again); else for the quiet time.
+        const int r = ::poll(p, 2, !touched.isEmpty() ? settleMs : gone_.isEmpty() ? -1 : kGoneRetryMs);
         if (r < 0 && errno == EINTR) continue;
         if (r < 0) return out;
         if (p[1].revents & POLLIN) {
@@ -90,17 +125,33 @@ std::vector<TFolderChange> TFolderWatch::Wait(int settleMs)
             (void)!::read(wakeFd_, &n, sizeof n);
             return out;
         }
-        if (r == 0) break;  // quiet: judge what was touched
+        if (r == 0) {
+            if (touched.isEmpty()) continue;  // only a gone folder looked for
+            break;                            // quiet: judge what was touched
+        }
         alignas(inotify_event) char buf[4096];
         const ssize_t n = ::read(fd_, buf, sizeof buf);
         for (ssize_t i = 0; i < n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(buf + i);
             i += ssize_t(sizeof(inotify_event) + e->len);
-            if (!e->len || !dirs_.contains(e->wd)) continue;
-            const QString path = dirs_.value(e->wd) + QLatin1Char('/') + QFile::decodeName(e->name);
-            if (!touched.contains(path)) order << path;
-            const bool made = e->mask & (IN_CREATE | IN_MOVED_TO);
-            touched[path] = touched.value(path) || made;
+            if (e->mask & IN_Q_OVERFLOW) {
+                // Events were dropped: every folder judged again.
+                for (const QString& dir : dirs_) touchAll(dir, true);
+                continue;
+            }
+            if (!dirs_.contains(e->wd)) continue;
+            if (e->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+                // The folder itself went (or moved away: its path no longer
+                // names it). What it held is gone; it is looked for again.
+                const QString dir = dirs_.take(e->wd);
+                if (!(e->mask & IN_IGNORED)) inotify_rm_watch(fd_, e->wd);
+                gone_ << dir;
+                touchAll(dir, false);
+                continue;
+            }
+            if (!e->len) continue;
+            touch(dirs_.value(e->wd) + QLatin1Char('/') + QFile::decodeName(e->name),
+                  e->mask & (IN_CREATE | IN_MOVED_TO));
         }
     }
     for (const QString& path : order) {

@@ -4,6 +4,8 @@
 // short quiet time, so a link made under a temporary name and renamed into
 // place gives one plug, and a link replaced within that time gives an
 // unplug and a plug. Only entries that lead to a character device count.
+// A watched folder that goes (udev removes /dev/serial/by-id with its last
+// link) unplugs what it held and is followed again once it is back.
 // Blocks its caller while nothing changes; Wake ends a wait from any thread.
 #include <QHash>
 #include <QString>
@@ -38,6 +40,10 @@ private:
 
     int fd_ = -1;
     int wakeFd_ = -1;
+    // Starts following a folder; false when it cannot be (errno set).
+    bool Follow(const QString& clean);
+
     QHash<int, QString> dirs_;   // watch descriptor -> folder
+    QStringList gone_;           // folders that went: looked for again while waiting
     QHash<QString, QString> known_; // entry paths taken as plugged -> their Identity
 };

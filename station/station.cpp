@@ -51,9 +51,11 @@ struct TStation::Impl {
         bool hadModule = false;
         bool settling = false;
         bool used = false;  // has had a module: shown as a tile
+        bool pulled = false;  // the running module's entry went
         TSocketView view;
         QString lastFailedRow;      // the try a module plugged next in its place repeats
         QString lastFailedAddress;  // and the address it had reserved, given to that redo
+        QString lastFailedSerial;   // and its adapter's USB serial number (empty when none)
         TStopFlag stop;         // the module's run (pulled, StopNow)
     };
 
@@ -173,7 +175,10 @@ struct TStation::Impl {
                     s->plugPending = false;
                     if (s->hadModule) s->unplugPending = true;
                     // A module taken out mid-way is failed now, not at the next time-out.
-                    if (s->running) s->stop.Request();
+                    if (s->running) {
+                        s->pulled = true;
+                        s->stop.Request();
+                    }
                 }
             }
             cv_.notify_all();
@@ -290,6 +295,7 @@ struct TStation::Impl {
         s.running = true;
         s.hadModule = true;
         s.used = true;
+        s.pulled = false;
         ++running_;
         s.stop.Reset();
         if (stopNow_) s.stop.Request();
@@ -303,11 +309,17 @@ struct TStation::Impl {
     {
         QElapsedTimer timer;
         timer.start();
+        // Read while the module is there: a pulled adapter's node goes.
+        const QString usbSerial = PortUsbSerial(s.path);
         QString redoOf, again;
         {
             std::lock_guard<std::mutex> lock(m_);
-            redoOf = s.lastFailedRow;
-            again = s.lastFailedAddress;
+            // Another module in the socket (its serial number says so, as in
+            // a folder of by-path links) is no redo: it gets an address of its own.
+            if (usbSerial.isEmpty() || s.lastFailedSerial.isEmpty() || usbSerial == s.lastFailedSerial) {
+                redoOf = s.lastFailedRow;
+                again = s.lastFailedAddress;
+            }
         }
         Emit(s, TStationEvent::Plugged);
 
@@ -356,9 +368,13 @@ struct TStation::Impl {
             }
         }
         bool pulled = false;
+        bool stopped = false;
         {
             std::lock_guard<std::mutex> lock(m_);
-            pulled = !s.fixed && !s.present;
+            // The entry went while it ran (an unplug and a plug under the
+            // same name in one look leave it present: still pulled).
+            pulled = s.pulled;
+            stopped = stopNow_;
         }
         if (!r.ok && r.error.isEmpty()) {
             r.failedStep = obs.Current();
@@ -367,8 +383,11 @@ struct TStation::Impl {
                 r.error = QStringLiteral("pulled during %1: plug it again").arg(step);
             else if (portFailed)
                 r.error = QStringLiteral("the port failed during %1: %2: plug it again").arg(step, portError);
-            else if (s.stop.Requested())
+            else if (s.stop.Requested()) {
+                // The station was stopped: not judged.
+                r.stopped = stopped;
                 r.error = QStringLiteral("stopped during %1: plug it again").arg(step);
+            }
             else
                 r.error = QStringLiteral("no answer during %1: check the module and plug it again").arg(step);
         }
@@ -379,7 +398,7 @@ struct TStation::Impl {
             row.port = s.path;
             row.portById = s.fixed ? PortByIdName(s.path) : s.path;
             row.redoOf = r.redoOf;
-            row.usbSerial = PortUsbSerial(s.path);
+            row.usbSerial = usbSerial;
             row.profile = setup.profileName;
             row.unitAddress = r.unitAddress;
             if (r.alreadyProgrammed) row.operation = QStringLiteral("read-config");
@@ -387,11 +406,23 @@ struct TStation::Impl {
             row.imageSha256 = ConfigImageHashWithoutKey(image.data(), int(image.size()));
             row.keyFingerprint = ConfigKeyFingerprint(image.data(), int(image.size()));
             row.verified = r.ok ? QStringLiteral("yes") : QStringLiteral("no");
-            row.outcome = r.ok ? QStringLiteral("ok") : QStringLiteral("failed");
-            row.exitStatus = r.ok ? 0 : 1;
+            row.outcome = r.ok ? QStringLiteral("ok") : r.stopped ? QStringLiteral("stopped") : QStringLiteral("failed");
+            row.exitStatus = r.ok ? 0 : r.stopped ? 5 : 1;  // the tool's statuses: 5 stopped before its end
             row.error = r.error;
             row.durationMs = timer.elapsed();
-            r.recordNotice = record.Store(row);
+            const TStationRecord::TStored stored = record.Store(row);
+            r.recordNotice = stored.notice;
+            r.rowWaits = stored.kind == TStationRecord::TStored::Spooled;
+            if (stored.kind == TStationRecord::TStored::Lost) {
+                // No row anywhere: the module is not done (no label names a
+                // row that does not exist); plugged again it is redone.
+                r.rowId.clear();
+                if (r.ok) {
+                    r.ok = false;
+                    r.failedStep = TStationStep::Record;
+                    r.error = QStringLiteral("not recorded: %1: plug it again").arg(stored.notice);
+                }
+            }
         }
         if (r.ok && setup.label) {
             obs.Step(TStationStep::Label);
@@ -418,11 +449,13 @@ struct TStation::Impl {
             std::lock_guard<std::mutex> lock(m_);
             s.running = false;
             --running_;
-            (r.ok ? sums_.passed : sums_.failed)++;
-            s.lastFailedRow = r.ok ? QString() : r.rowId;
+            (r.ok ? sums_.passed : r.stopped ? sums_.stopped : sums_.failed)++;
+            if (r.rowWaits) ++sums_.notRecorded;
             // A failure at the label leaves a module that is programmed and recorded: no redo.
-            if (r.failedStep == TStationStep::Label) s.lastFailedRow.clear();
-            s.lastFailedAddress = s.lastFailedRow.isEmpty() ? QString() : r.unitAddress;
+            const bool redo = !r.ok && r.failedStep != TStationStep::Label;
+            s.lastFailedRow = redo ? r.rowId : QString();
+            s.lastFailedAddress = redo ? r.unitAddress : QString();
+            s.lastFailedSerial = redo ? usbSerial : QString();
             s.view.state = r.ok ? TSocketState::Passed : TSocketState::Failed;
             s.view.step = r.ok ? TStationStep::None : r.failedStep;
             s.view.percent = r.ok ? 100 : s.view.percent;

@@ -38,12 +38,14 @@ struct TStationModuleResult {
     QString port;         // the device path the station opened
     QString byId;         // the watched entry's name (its /dev/serial/by-id name), empty for a fixed port
     QString unitAddress;  // 4 hex digits; empty when none was given
-    QString rowId;        // the record's row for this try; empty when it could not be stored
+    QString rowId;        // the record's row for this try; empty when it could not be kept at all
     QString error;        // "pulled during Program Config: plug it again"; empty when ok
     QString label;        // the label file (or what the label step made); empty when none
     QString redoOf;       // the row of the failed try this one repeats, in the same socket
     TStationStep failedStep = TStationStep::None;
     bool alreadyProgrammed = false;  // passed without a write: the module held this profile and its address
+    bool stopped = false;  // stopped by the station (not judged): its row's outcome is "stopped"
+    bool rowWaits = false; // the record could not take the row: it waits in the spool (not recorded yet)
     qint64 durationMs = 0;
     QString recordNotice; // what the record asks to tell (rows kept locally), empty when all went as asked
 };
@@ -86,6 +88,8 @@ struct TSocketView {
 struct TStationSums {
     int passed = 0;
     int failed = 0;
+    int stopped = 0;      // stopped by the station before their end (not judged)
+    int notRecorded = 0;  // finished modules whose row waits in the spool
     qint64 elapsedMs = 0;  // since the station started
     // passed / (passed + failed), 0 when none finished.
     double Yield() const { return passed + failed ? double(passed) / double(passed + failed) : 0.0; }

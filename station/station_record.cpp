@@ -143,14 +143,21 @@ bool TProductionStationRecord::Given(const QString& address)
     return given_.contains(address.toUpper());
 }
 
-QString TProductionStationRecord::Store(const TRecordEntry& row)
+TStationRecord::TStored TProductionStationRecord::Store(const TRecordEntry& row)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_);
-        if (!row.Failed() && !row.unitAddress.isEmpty() && row.operation == QLatin1String("program-config"))
-            given_.insert(row.unitAddress.toUpper(), row.rowId);
+    TStored out;
+    if (enabled_) {
+        TProductionRecord record(location_);
+        const TRecordResult r = record.Append({row});
+        out.notice = r.notice;
+        if (r.lost > 0) out.kind = TStored::Lost;
+        else if (r.spooled > 0) out.kind = TStored::Spooled;
     }
-    if (!enabled_) return {};
-    TProductionRecord record(location_);
-    return record.Append({row}).notice;
+    // An address counts as given once its row is kept somewhere.
+    if (out.kind != TStored::Lost && !row.Failed() && !row.unitAddress.isEmpty() &&
+        row.operation == QLatin1String("program-config")) {
+        std::lock_guard<std::mutex> lock(m_);
+        given_.insert(row.unitAddress.toUpper(), row.rowId);
+    }
+    return out;
 }

@@ -30,10 +30,17 @@ public:
     // Whether the record gave address to a module that passed: a module that
     // already holds the profile with it is not written to again.
     virtual bool Given(const QString& address) = 0;
+    // What became of a row.
+    struct TStored {
+        enum Kind {
+            Stored,   // in the record, or kept locally for a shared record out of reach (sent later)
+            Spooled,  // the record could not take it: it waits in the spool (not recorded yet)
+            Lost,     // not even the spool could keep it: not recorded at all
+        } kind = Stored;
+        QString notice;  // what the station should be told; empty when it was stored as asked
+    };
     // Stores a row (which ends its address's reservation: used or failed).
-    // Returns what the station should be told (rows kept locally, not
-    // stored), empty when it was stored as asked.
-    virtual QString Store(const TRecordEntry& row) = 0;
+    virtual TStored Store(const TRecordEntry& row) = 0;
 };
 
 // Where the addresses come from: "0100" (that one and up), "next" (after
@@ -61,7 +68,7 @@ public:
     bool Reserve(const QString& port, const QString& byId, const QString& again, TReservation* out,
                  QString* error) override;
     bool Given(const QString& address) override;
-    QString Store(const TRecordEntry& row) override;
+    TStored Store(const TRecordEntry& row) override;
 
 private:
     QString location_;

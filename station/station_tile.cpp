@@ -24,13 +24,15 @@ TTileText SocketTileText(const TSocketView& view)
         t.headline = QStringLiteral("PASS");
         t.detail = r.unitAddress.isEmpty() ? QString() : QStringLiteral("Unit %1").arg(r.unitAddress);
         if (r.alreadyProgrammed) t.detail += QStringLiteral(" (already programmed)");
+        if (r.rowWaits) t.detail += QStringLiteral(", row waits in the spool");
         t.accessibleName = QStringLiteral("%1: PASS, unit %2%3")
                                .arg(socket, r.unitAddress, r.alreadyProgrammed ? QStringLiteral(", already programmed") : QString());
         break;
     case TSocketState::Failed:
-        t.headline = QStringLiteral("FAIL");
+        // Stopped by the station: not judged, not failed.
+        t.headline = r.stopped ? QStringLiteral("STOPPED") : QStringLiteral("FAIL");
         t.detail = r.error.isEmpty() ? QStringLiteral("failed") : r.error;
-        t.accessibleName = QStringLiteral("%1: FAIL, %2").arg(socket, t.detail);
+        t.accessibleName = QStringLiteral("%1: %2, %3").arg(socket, t.headline, t.detail);
         break;
     }
     return t;
@@ -43,7 +45,9 @@ QString StationResultLine(const QString& socketName, const TStationModuleResult&
         line += QStringLiteral("PASS %1").arg(result.unitAddress) +
                 (result.alreadyProgrammed ? QStringLiteral(" (already programmed)") : QString());
     else
-        line += QStringLiteral("FAIL: %1").arg(result.error);
+        line += QStringLiteral("%1: %2").arg(result.stopped ? QStringLiteral("STOPPED") : QStringLiteral("FAIL"), result.error);
+    // Rows kept locally or not recorded: the window's one place for it.
+    if (!result.recordNotice.isEmpty()) line += QStringLiteral("  (record: %1)").arg(result.recordNotice);
     return line;
 }
 
@@ -52,6 +56,7 @@ TSumsText StationSumsText(const TStationSums& sums)
     TSumsText t;
     t.passed = QStringLiteral("Passed %1").arg(sums.passed);
     t.failed = QStringLiteral("Failed %1").arg(sums.failed);
+    if (sums.stopped) t.failed += QStringLiteral(", stopped %1").arg(sums.stopped);
     t.yield = sums.passed + sums.failed ? QStringLiteral("Yield %1 %").arg(sums.Yield() * 100.0, 0, 'f', 1)
                                         : QStringLiteral("Yield -");
     t.perHour = QStringLiteral("%1 modules per hour").arg(qRound(sums.ModulesPerHour()));

@@ -1,7 +1,9 @@
 // The record on SQLite: what a row keeps (never the key), the file's mode
 // and journal, the schema's version, the queries, a writer killed mid-write,
 // the panel's call from a worker thread.
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 
 #include <QCryptographicHash>
@@ -13,6 +15,9 @@
 #include <QThread>
 #include <QtTest>
 #include <array>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <cstdio>
 
 #include "module/config_layout.h"
@@ -20,6 +25,7 @@
 #include "record/production_record.h"
 #include "record/record_export.h"
 #include "record/record_location.h"
+#include "record/record_spool.h"
 #include "record/record_writer.h"
 #include "record_rows_helper.h"
 
@@ -276,6 +282,74 @@ private slots:
         QCOMPARE(Scalar(path, QStringLiteral("SELECT group_concat(unit_address || ':' || state, ' ') FROM "
                                              "(SELECT * FROM unit_reservation ORDER BY unit_address)")).toString(),
                  QStringLiteral("0001:reserved 0002:reserved 0003:used 0004:reserved"));
+    }
+
+    // A failed try whose row waited in the spool, and its redo in the same
+    // run: the waiting row is stored first (failed), the redo's row that
+    // passed after it still ends the reservation as used.
+    void redoAfterASpooledFailureEndsUsed()
+    {
+        const QString path = Path(QStringLiteral("spooled-redo.sqlite"));
+        TProductionRecord record(path);
+        TUnitRequest request;
+        request.from = TUnitFrom::Exact;
+        request.address = 0x10;
+        request.port = QStringLiteral("/dev/c");
+        request.runId = QStringLiteral("r1");
+        std::vector<TUnitReservation> got;
+        QString error;
+        QVERIFY2(record.ReserveUnitAddresses({request}, &got, &error), qPrintable(error));
+        TRecordEntry failed = Row(QStringLiteral("/dev/c"), QStringLiteral("failed"));
+        failed.unitAddress = QStringLiteral("0010");
+        failed.runId = request.runId;
+        QVERIFY2(TRecordSpool(record.LocalPath()).Add(record.SpoolTarget(), {failed}, &error), qPrintable(error));
+        QVERIFY2(record.ReserveUnitAddresses({request}, &got, &error), qPrintable(error));
+        TRecordEntry passed = Row(QStringLiteral("/dev/c"), QStringLiteral("ok"));
+        passed.unitAddress = failed.unitAddress;
+        passed.runId = request.runId;
+        const TRecordResult stored = record.Append({passed});
+        QCOMPARE(stored.sentLater, 1);
+        QCOMPARE(stored.stored, 1);
+        QCOMPARE(Scalar(path, QStringLiteral("SELECT state || ' ' || row_id FROM unit_reservation WHERE unit_address = '0010'"))
+                     .toString(),
+                 QStringLiteral("used ") + passed.rowId);
+    }
+
+    // A program stopped while it held the spool's lock: the spool's calls
+    // fail after their time-out with the reason instead of waiting for good.
+    void spoolLockHeldTooLongFailsTheCall()
+    {
+        const QString path = Path(QStringLiteral("held.sqlite"));
+        const int holder = ::open(QFile::encodeName(path + QStringLiteral(".spool.lock")).constData(), O_RDWR | O_CREAT, 0600);
+        QVERIFY(holder >= 0 && ::flock(holder, LOCK_EX) == 0);
+        std::mutex m;
+        std::condition_variable cv;
+        bool done = false, added = true, peeked = true;
+        QString error;
+        std::thread caller([&] {
+            TRecordSpool spool(path, 200);
+            TRecordEntries rows;
+            QString e;
+            const bool a = spool.Add(QStringLiteral("t"), {Row(QStringLiteral("/dev/a"), QStringLiteral("ok"))}, &e);
+            const bool p = spool.Peek(QStringLiteral("t"), 10, &rows, &e);
+            std::lock_guard<std::mutex> lock(m);
+            added = a;
+            peeked = p;
+            error = e;
+            done = true;
+            cv.notify_all();
+        });
+        bool ended = false;
+        {
+            std::unique_lock<std::mutex> lock(m);
+            ended = cv.wait_for(lock, std::chrono::seconds(20), [&] { return done; });
+        }
+        ::close(holder);  // lets a caller that waits for good end
+        caller.join();
+        QVERIFY(ended);
+        QVERIFY(!added);
+        QVERIFY(!peeked);
+        QVERIFY2(error.contains(QLatin1String("held by another program")), qPrintable(error));
     }
 
     void todaysFileMigratesWithEveryRow()

@@ -10,9 +10,11 @@
 
 #include "module/config_image.h"
 #include "record/production_record.h"
+#include "serial/port_list.h"
 #include "settings/config_values.h"
 #include "station/station.h"
 #include "station/station_record.h"
+#include "station/station_tile.h"
 #include "tools/vmodule/virtual_module.h"
 
 namespace {
@@ -64,6 +66,30 @@ private:
     std::vector<TStationEvent> events_;
 };
 
+// A record whose Store ends as the socket's name says: "stored", "spooled"
+// (the record could not take it) or "lost" (not even the spool could).
+class TScriptedRecord : public TStationRecord {
+public:
+    bool Reserve(const QString&, const QString&, const QString&, TReservation* out, QString*) override
+    {
+        std::lock_guard<std::mutex> lock(m_);
+        out->address = QStringLiteral("%1").arg(next_++, 4, 16, QLatin1Char('0')).toUpper();
+        return true;
+    }
+    bool Given(const QString&) override { return false; }
+    TStored Store(const TRecordEntry& row) override
+    {
+        TStored out;
+        if (row.portById.contains(QLatin1String("spooled"))) out = {TStored::Spooled, QStringLiteral("kept in the spool")};
+        if (row.portById.contains(QLatin1String("lost"))) out = {TStored::Lost, QStringLiteral("not kept anywhere")};
+        return out;
+    }
+
+private:
+    std::mutex m_;
+    int next_ = 0x0300;
+};
+
 bool HasWrite(const std::vector<uint8_t>& bytes)
 {
     // Write Registers 0x40 0xAA opens every programming.
@@ -83,7 +109,8 @@ class TestStation : public QObject {
     TMemoryBytes image_{};
     QString watched_, db_;
 
-    void StartStation(const QString& from, const QStringList& ports = {})
+    void StartStation(const QString& from, const QStringList& ports = {}, TStationRecord* record = nullptr,
+                      std::function<TStationLabelOutcome(const TStationLabelRequest&)> label = {})
     {
         TUnitAddressPlan plan;
         QString error;
@@ -91,12 +118,13 @@ class TestStation : public QObject {
         record_ = std::make_unique<TProductionStationRecord>(db_, plan);
         QVERIFY2(record_->Prepare(&error), qPrintable(error));
         TStationSetup setup;
+        setup.label = std::move(label);
         setup.profileName = QStringLiteral("line.json");
         setup.image = image_;
         setup.watchDirs = ports.isEmpty() ? QStringList{watched_} : QStringList{};
         setup.ports = ports;
         setup.pollMs = 200;
-        station_ = std::make_unique<TStation>(setup, *record_, events_);
+        station_ = std::make_unique<TStation>(setup, record ? *record : *record_, events_);
         QVERIFY2(station_->Start(&error), qPrintable(error));
     }
     // Plugs a module into the socket named name (a new module, or the same
@@ -129,14 +157,15 @@ class TestStation : public QObject {
 private slots:
     void init()
     {
-        watched_ = dir_.filePath(QStringLiteral("by-id-%1").arg(QTest::currentTestFunction()));
+        watched_ = dir_.filePath(QStringLiteral("by-id-%1-%2").arg(QTest::currentTestFunction(), QTest::currentDataTag()));
         QVERIFY(QDir().mkpath(watched_));
-        db_ = dir_.filePath(QStringLiteral("%1.sqlite").arg(QTest::currentTestFunction()));
+        db_ = dir_.filePath(QStringLiteral("%1-%2.sqlite").arg(QTest::currentTestFunction(), QTest::currentDataTag()));
         image_ = ConfigImage(TConfigValues{});
     }
     void cleanup()
     {
         station_.reset();
+        SetDefaultPortRoots(TPortRoots{});
         modules_.clear();
         record_.reset();
         events_.Clear();
@@ -270,6 +299,198 @@ private slots:
         QVERIFY2(results[1].ok, qPrintable(results[1].error));
         QCOMPARE(results[1].unitAddress, QStringLiteral("0201"));
         QCOMPARE(int(station_->Sockets().size()), 1);
+    }
+    // A passed module's verdict follows what became of its row: kept in the
+    // spool it passes and is counted as waiting; kept nowhere it fails at
+    // the Record step, with no row id and no label.
+    void rowKeptNowhereFailsTheModule()
+    {
+        TScriptedRecord record;
+        std::mutex m;
+        QStringList labelled;
+        StartStation(QStringLiteral("0100"), {}, &record, [&](const TStationLabelRequest& q) {
+            std::lock_guard<std::mutex> lock(m);
+            labelled << q.byId;
+            return TStationLabelOutcome{true, QString(), QString()};
+        });
+        struct Case {
+            const char* name;
+            bool ok, waits, row;
+        };
+        const Case cases[] = {{"usb-stored-if00", true, false, true},
+                              {"usb-spooled-if00", true, true, true},
+                              {"usb-lost-if00", false, false, false}};
+        for (size_t i = 0; i < std::size(cases); ++i) Plug(i, QLatin1String(cases[i].name));
+        const auto results = events_.Results(std::size(cases));
+        QCOMPARE(results.size(), std::size(cases));
+        for (const Case& c : cases) {
+            const auto r = std::find_if(results.begin(), results.end(), [&](const TStationModuleResult& x) {
+                return x.byId.endsWith(QLatin1String(c.name));
+            });
+            QVERIFY(r != results.end());
+            QVERIFY2(r->ok == c.ok, qPrintable(QStringLiteral("%1: %2").arg(c.name, r->error)));
+            QCOMPARE(r->rowWaits, c.waits);
+            QCOMPARE(!r->rowId.isEmpty(), c.row);
+            QCOMPARE(labelled.contains(r->byId), c.ok);
+            if (!c.ok) {
+                QVERIFY(r->failedStep == TStationStep::Record);
+                QVERIFY2(r->error.contains(QLatin1String("not recorded")), qPrintable(r->error));
+            }
+        }
+        QCOMPARE(station_->Sums().passed, 2);
+        QCOMPARE(station_->Sums().failed, 1);
+        QCOMPARE(station_->Sums().notRecorded, 1);
+    }
+
+    // A module ended before its end: stopped by the station (the second
+    // Ctrl-C) it is not judged, its row says "stopped" and the sums count it
+    // apart; its entry replaced within one look (pulled, and another device
+    // under the same name) it failed as pulled.
+    void endedMidwayIsToldAsWhatEndedIt_data()
+    {
+        QTest::addColumn<bool>("pull");
+        QTest::addColumn<QString>("outcome");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("stopped") << false << QStringLiteral("stopped") << QStringLiteral("stopped during Program Config");
+        QTest::newRow("pulled") << true << QStringLiteral("failed") << QStringLiteral("pulled during Program Config");
+    }
+    void endedMidwayIsToldAsWhatEndedIt()
+    {
+        QFETCH(bool, pull);
+        QFETCH(QString, outcome);
+        QFETCH(QString, error);
+        const QString socket = QStringLiteral("usb-Tarnwick_C-if00");
+        const QString link = watched_ + QLatin1Char('/') + socket;
+        StartStation(QStringLiteral("0100"));
+        // Another module, not in the folder yet.
+        while (modules_.size() < 2) modules_.push_back(std::make_unique<TVirtualModule>());
+        TVirtualModule& other = *modules_[1];
+        QVERIFY(other.Start());
+        const QString otherDevice = QString::fromStdString(other.SlavePath());
+        auto armed = std::make_shared<std::atomic<bool>>(true);
+        TStation* station = station_.get();
+        events_.onEvent = [=](const TStationEvent& e) {
+            if (e.kind != TStationEvent::Step || e.step != TStationStep::ProgramConfig || !armed->exchange(false)) return;
+            if (!pull) {
+                station->StopNow();
+                return;
+            }
+            // Out and another device in at once: one look sees both.
+            QFile::remove(link);
+            QFile::link(otherDevice, link);
+        };
+        Plug(0, socket);
+        const auto results = events_.Results(1);
+        QCOMPARE(int(results.size()), 1);
+        const TStationModuleResult& r = results[0];
+        QVERIFY(!r.ok);
+        QVERIFY2(r.error.startsWith(error), qPrintable(r.error));
+        QCOMPARE(r.stopped, !pull);
+        const TRecordEntries rows = Rows();
+        QVERIFY(!rows.empty());
+        QCOMPARE(rows[0].rowId, r.rowId);
+        QCOMPARE(rows[0].outcome, outcome);
+        QCOMPARE(station_->Sums().stopped, pull ? 0 : 1);
+        QCOMPARE(station_->Sums().failed, pull ? 1 : 0);
+    }
+
+    // The record's answer as the station takes it: a row the file cannot
+    // take waits in the spool; one the spool cannot keep either is lost,
+    // and its address does not count as given.
+    void productionRecordTellsWhereTheRowWent()
+    {
+        struct Case {
+            const char* name;
+            bool damaged, spoolBlocked;
+            TStationRecord::TStored::Kind kind;
+        };
+        const Case cases[] = {{"stored", false, false, TStationRecord::TStored::Stored},
+                              {"spooled", true, false, TStationRecord::TStored::Spooled},
+                              {"lost", true, true, TStationRecord::TStored::Lost}};
+        for (const Case& c : cases) {
+            const QString path = dir_.filePath(QStringLiteral("where-%1.sqlite").arg(QLatin1String(c.name)));
+            if (c.damaged) {
+                QFile f(path);
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(QByteArray(4096, 'x'));
+            }
+            if (c.spoolBlocked) QVERIFY(QDir().mkpath(path + QStringLiteral(".spool")));
+            TProductionStationRecord record(path, {});
+            TRecordEntry row = NewRecordEntry(QStringLiteral("test"), QStringLiteral("program-config"));
+            row.outcome = QStringLiteral("ok");
+            row.unitAddress = QStringLiteral("0A07");
+            const TStationRecord::TStored stored = record.Store(row);
+            QVERIFY2(stored.kind == c.kind, c.name);
+            QCOMPARE(stored.notice.isEmpty(), c.kind == TStationRecord::TStored::Stored);
+            QCOMPARE(record.Given(row.unitAddress), c.kind != TStationRecord::TStored::Lost);
+        }
+    }
+    // A module plugged into the socket of a failed try is its redo only when
+    // it is that module: another adapter serial number under the same name
+    // (a folder of by-path links, a socket per USB port) gets an address of
+    // its own, and the failed one's stays with it.
+    void anotherModuleInAFailedSocketIsNoRedo()
+    {
+        QTemporaryDir sys;
+        SetDefaultPortRoots({sys.path(), QStringLiteral("/dev")});
+        const QString link = watched_ + QStringLiteral("/pci-0000:00:14.0-usb-0:1:1.0-port0");
+        StartStation(QStringLiteral("0100"));
+        const char* serials[] = {"A50285BI", "B71199QX"};
+        for (size_t i = 0; i < 2; ++i) {
+            modules_.push_back(std::make_unique<TVirtualModule>());
+            QVERIFY(modules_[i]->Start());
+            // The adapter in sysfs, as a USB serial adapter shows it.
+            const QString device = sys.filePath(QStringLiteral("class/tty/%1/device")
+                                                    .arg(QFileInfo(QString::fromStdString(modules_[i]->SlavePath())).fileName()));
+            QVERIFY(QDir().mkpath(device));
+            for (const auto& [file, text] : {std::pair{"idVendor", "0403"}, std::pair{"serial", serials[i]}}) {
+                QFile f(device + QLatin1Char('/') + QLatin1String(file));
+                QVERIFY(f.open(QIODevice::WriteOnly));
+                f.write(text);
+            }
+        }
+        TVirtualModuleFaults bad;
+        bad.corruptWriteAddress = 0x90;
+        modules_[0]->SetFaults(bad);
+        QVERIFY(QFile::link(QString::fromStdString(modules_[0]->SlavePath()), link));
+        auto results = events_.Results(1);
+        QCOMPARE(int(results.size()), 1);
+        QVERIFY(!results[0].ok);
+        QCOMPARE(results[0].unitAddress, QStringLiteral("0100"));
+
+        QVERIFY(QFile::remove(link));
+        QVERIFY(events_.WaitFor(TStationEvent::Unplugged, 1));
+        QVERIFY(QFile::link(QString::fromStdString(modules_[1]->SlavePath()), link));
+        results = events_.Results(2);
+        QCOMPARE(int(results.size()), 2);
+        QVERIFY2(results[1].ok, qPrintable(results[1].error));
+        QCOMPARE(results[1].unitAddress, QStringLiteral("0101"));
+        QVERIFY(results[1].redoOf.isEmpty());
+        const TRecordEntries rows = Rows();
+        QCOMPARE(int(rows.size()), 2);
+        QCOMPARE(rows[0].usbSerial, QLatin1String(serials[0]));
+        QCOMPARE(rows[1].usbSerial, QLatin1String(serials[1]));
+    }
+    // The window's texts tell a row that waits in the spool or was not
+    // recorded, as the tool's lines do, and a module stopped as not judged.
+    void windowTextsTellTheRecord()
+    {
+        TSocketView view;
+        view.name = QStringLiteral("usb-A");
+        view.state = TSocketState::Passed;
+        view.last.ok = true;
+        view.last.unitAddress = QStringLiteral("0101");
+        view.last.rowWaits = true;
+        view.last.recordNotice = QStringLiteral("the record r.sqlite could not be written (disk full)");
+        QVERIFY2(SocketTileText(view).detail.contains(QLatin1String("spool")), qPrintable(SocketTileText(view).detail));
+        const QString line = StationResultLine(view.name, view.last, QDateTime::currentDateTime());
+        QVERIFY2(line.contains(view.last.recordNotice), qPrintable(line));
+        view.state = TSocketState::Failed;
+        view.last.ok = false;
+        view.last.stopped = true;
+        view.last.error = QStringLiteral("stopped during Verify: plug it again");
+        QCOMPARE(SocketTileText(view).headline, QStringLiteral("STOPPED"));
+        QVERIFY(StationResultLine(view.name, view.last, QDateTime::currentDateTime()).contains(QLatin1String("STOPPED: ")));
     }
 };
 

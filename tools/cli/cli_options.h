@@ -12,7 +12,7 @@ constexpr int ModuleFailed = 1;  // no answer, wrong answer, verify mismatch
 constexpr int Usage = 2;         // usage error or bad input file; nothing was sent
 constexpr int PortFailed = 3;    // a port could not be opened
 constexpr int NotRecorded = 4;   // done, but not recorded: the rows wait in the spool
-// link-test only:
+// link-test only (Stopped: the station too):
 constexpr int Stopped = 5;       // stopped before its end (Ctrl-C, SIGTERM): not judged
 constexpr int PortLost = 6;      // a port went away during the run: not judged
 }  // namespace cli_exit

@@ -49,6 +49,13 @@ const char* EventName(TStationEvent::Kind kind)
     return "";
 }
 
+void PrintErr(const QString& text)
+{
+    const QByteArray bytes = QStringLiteral("tarnwick-cli: %1\n").arg(text).toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
+    std::fflush(stderr);
+}
+
 // One line per event on stdout, whole lines only: the sockets report at once.
 class TStationPrinter : public TStationObserver {
 public:
@@ -58,6 +65,10 @@ public:
         // Progress within a step is for tiles; a line says when a step starts.
         if (e.kind == TStationEvent::Step && e.percent != 0) return;
         Line(json_ ? Json(e) : Text(e));
+        // Rows kept locally or not recorded: told as every command tells it
+        // (the JSON object carries it as "record").
+        if (!json_ && e.kind == TStationEvent::Finished && !e.result.recordNotice.isEmpty())
+            PrintErr(QStringLiteral("record: %1").arg(e.result.recordNotice));
     }
     void Line(const QString& line)
     {
@@ -79,7 +90,7 @@ private:
         }
         const TStationModuleResult& r = e.result;
         const QString seconds = QString::number(double(r.durationMs) / 1000.0, 'f', 1);
-        if (!r.ok) return who + QStringLiteral("FAILED: %1 (%2 s)").arg(r.error, seconds);
+        if (!r.ok) return who + QStringLiteral("%1: %2 (%3 s)").arg(r.stopped ? QStringLiteral("STOPPED") : QStringLiteral("FAILED"), r.error, seconds);
         QString text = r.alreadyProgrammed ? QStringLiteral("passed: already programmed (unit %1)").arg(r.unitAddress)
                                            : QStringLiteral("passed: unit %1, verified").arg(r.unitAddress);
         if (!r.label.isEmpty()) text += QStringLiteral(", label %1").arg(r.label);
@@ -100,6 +111,7 @@ private:
                  {QStringLiteral("label"), r.label},
                  {QStringLiteral("socket"), e.socket + 1},
                  {QStringLiteral("already_programmed"), r.alreadyProgrammed}};
+            if (r.stopped) o.insert(QStringLiteral("stopped"), true);
             if (!r.ok) o.insert(QStringLiteral("step"), StationStepName(r.failedStep));
             if (!r.redoOf.isEmpty()) o.insert(QStringLiteral("redo_of"), r.redoOf);
             if (!r.recordNotice.isEmpty()) o.insert(QStringLiteral("record"), r.recordNotice);
@@ -122,21 +134,18 @@ QString Summary(const TStationSums& s, bool json)
         return QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("event"), QStringLiteral("summary")},
                                                            {QStringLiteral("passed"), s.passed},
                                                            {QStringLiteral("failed"), s.failed},
+                                                           {QStringLiteral("stopped"), s.stopped},
+                                                           {QStringLiteral("not_recorded"), s.notRecorded},
                                                            {QStringLiteral("yield"), s.Yield()},
                                                            {QStringLiteral("modules_per_hour"), s.ModulesPerHour()}})
                                      .toJson(QJsonDocument::Compact));
-    return QStringLiteral("passed %1, failed %2, yield %3 %, %4 modules per hour")
-        .arg(s.passed)
-        .arg(s.failed)
+    QString counts = QStringLiteral("passed %1, failed %2").arg(s.passed).arg(s.failed);
+    if (s.stopped) counts += QStringLiteral(", stopped %1").arg(s.stopped);
+    if (s.notRecorded) counts += QStringLiteral(", %1 row(s) waiting in the spool").arg(s.notRecorded);
+    return QStringLiteral("%1, yield %2 %, %3 modules per hour")
+        .arg(counts)
         .arg(s.Yield() * 100.0, 0, 'f', 1)
         .arg(s.ModulesPerHour(), 0, 'f', 0);
-}
-
-void PrintErr(const QString& text)
-{
-    const QByteArray bytes = QStringLiteral("tarnwick-cli: %1\n").arg(text).toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stderr);
-    std::fflush(stderr);
 }
 
 }  // namespace
@@ -191,8 +200,10 @@ QString StationUsage()
         "  verify, record, label. One line per event; with --json one object per\n"
         "  finished module (\"ok\" true or false) and events with \"event\".\n"
         "  Ctrl-C takes no new module and lets the running ones finish; a second one\n"
-        "  stops them. Exit: 0 every module passed, 1 one failed, 2 usage, 3 no\n"
-        "  watched folder or port could be used.\n");
+        "  stops them (their rows say \"stopped\"). Exit: 0 every module passed, 1 one\n"
+        "  failed, 2 usage, 3 no watched folder or port could be used, 4 all passed\n"
+        "  but a row waits in the spool (the record could not take it), 5 none failed\n"
+        "  but one was stopped before its end (not judged).\n");
 }
 
 int RunStationCommand(const TCliPlan& plan, const TStationCliOptions& options, const TCliRecordOptions& recordOptions)
@@ -256,5 +267,7 @@ int RunStationCommand(const TCliPlan& plan, const TStationCliOptions& options, c
     }
     const TStationSums sums = station.Sums();
     printer.Line(Summary(sums, o.json));
-    return sums.failed ? cli_exit::ModuleFailed : cli_exit::Ok;
+    if (sums.failed) return cli_exit::ModuleFailed;
+    if (sums.stopped) return cli_exit::Stopped;
+    return sums.notRecorded ? cli_exit::NotRecorded : cli_exit::Ok;
 }
