@@ -14,8 +14,9 @@ Cases:
           through BOTHER, two ports at once, the port list, the modem lines
   pull    an adapter pulled mid-program-config, then plugged again
   station the station watching /dev/serial/by-id while adapters are plugged
-          and pulled through the monitor: two at once, one pulled mid-way
-          and plugged again, the record's unit addresses, Ctrl-C's summary
+          and pulled through the monitor: two at once, the folder gone with
+          its last link and back, one pulled mid-way and plugged again, the
+          record's unit addresses and rows, Ctrl-C's summary
 
 A QEMU that cannot start, a guest that does not boot, a check that fails:
 each ends the test with status 1 and the reason. Nothing is skipped.
@@ -562,12 +563,18 @@ def case_station(args, work):
             check(image_unit_address(mods[dev_id]) == r["unit_address"],
                   f"{dev_id}: the module holds unit address {r['unit_address']}")
 
-        # Taken out after it passed: unplugged, no failure.
-        vm.pull("ftdi_a")
-        lines.wait("ftdi_a unplugged", lambda o: o.get("event") == "unplugged" and o.get("name") == names["ftdi_a"])
-        check(True, "ftdi_a: the station saw it taken out")
+        # Taken out after they passed: unplugged, no failure. With the last
+        # link udev removes the folder itself; the station follows it back.
+        for dev_id in ("ftdi_a", "ftdi_b"):
+            vm.pull(dev_id)
+            lines.wait(f"{dev_id} unplugged", lambda o, d=dev_id: o.get("event") == "unplugged"
+                       and o.get("name") == names[d])
+            check(True, f"{dev_id}: the station saw it taken out")
+        vm.ok("i=0; while [ -e /dev/serial/by-id ] && [ $i -lt 600 ]; do sleep 0.05; i=$((i+1)); done; "
+              "[ ! -e /dev/serial/by-id ]", "/dev/serial/by-id went with its last link")
 
-        # Plugged, then pulled in the middle of its Program Config.
+        # Plugged (the folder comes back), then pulled in the middle of its
+        # Program Config.
         since = image_mtime(mods["ftdi_c"])
         vm.plug("ftdi_c")
         wait_for_write(mods["ftdi_c"], since, "the station's Program Config")

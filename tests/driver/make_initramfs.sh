@@ -19,7 +19,7 @@ mkdir -p "$root"/{bin,sbin,dev,proc,sys,tmp,etc,lib/modules,lib64,usr/lib}
 # The static busybox (busybox-static): nothing for it to load in the guest.
 cp /bin/busybox "$root/bin/busybox"
 for applet in sh mount mkdir cat echo ls stty sleep insmod readlink grep poweroff cmp head od rm sync dd dmesg basename \
-              dirname mv ln tr cut kill uevent; do
+              dirname mv ln tr cut kill uevent rmdir; do
   ln -s busybox "$root/bin/$applet"
 done
 
@@ -51,7 +51,8 @@ done
 [ -s "$root/etc/modules" ] || { echo "make_initramfs: no modules for $release (is linux-image-amd64 installed?)" >&2; exit 1; }
 
 # udev's part for serial adapters: usb-MAKER_PRODUCT_SERIAL-ifNN-portN in
-# /dev/serial/by-id, made under a passing name and renamed into place.
+# /dev/serial/by-id, made under a passing name and renamed into place; the
+# folder made with the first link and removed with the last.
 cat >"$root/bin/serial-by-id" <<'BYID'
 #!/bin/sh
 [ "$SUBSYSTEM" = tty ] || exit 0
@@ -63,12 +64,15 @@ case $ACTION in
     intf=$(dirname "$port")
     usb=$(dirname "$intf")
     name=$(echo "usb-$(cat "$usb/manufacturer")_$(cat "$usb/product")_$(cat "$usb/serial")-if$(cat "$intf/bInterfaceNumber")-port$(cat "$port/port_number")" | tr ' ' _)
+    mkdir -p "$dir"
     ln -sf "../../$DEVNAME" "$dir/.#$name" && mv -f "$dir/.#$name" "$dir/$name"
     ;;
   remove)
     for link in "$dir"/*; do
       [ "$(readlink "$link")" = "../../$DEVNAME" ] && rm -f "$link"
     done
+    # As udev does, the folders go with their last link.
+    rmdir "$dir" /dev/serial 2>/dev/null
     ;;
 esac
 exit 0
@@ -82,7 +86,6 @@ mount -t sysfs sys /sys
 mount -t devtmpfs dev /dev
 mount -t tmpfs tmp /tmp
 mount -t debugfs debug /sys/kernel/debug
-mkdir -p /dev/serial/by-id
 # Before the drivers: the adapters there at boot get their links too.
 uevent /bin/serial-by-id &
 for m in $(cat /etc/modules); do insmod /lib/modules/$m || echo "insmod $m failed" >/dev/kmsg; done
